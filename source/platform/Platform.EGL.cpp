@@ -1,0 +1,92 @@
+#include "Platform.EGL.h"
+
+#include <epoxy/egl.h>
+
+#include "Platform.SysUtils.h"
+
+namespace korvane::platform {
+
+std::string EGLErrorText(int code)
+{
+    switch (code) {
+    case EGL_SUCCESS: return "EGL_SUCCESS";
+    case EGL_NOT_INITIALIZED: return "EGL_NOT_INITIALIZED";
+    case EGL_BAD_ACCESS: return "EGL_BAD_ACCESS";
+    case EGL_BAD_ALLOC: return "EGL_BAD_ALLOC";
+    case EGL_BAD_ATTRIBUTE: return "EGL_BAD_ATTRIBUTE";
+    case EGL_BAD_CONFIG: return "EGL_BAD_CONFIG";
+    case EGL_BAD_CONTEXT: return "EGL_BAD_CONTEXT";
+    case EGL_BAD_CURRENT_SURFACE: return "EGL_BAD_CURRENT_SURFACE";
+    case EGL_BAD_DISPLAY: return "EGL_BAD_DISPLAY";
+    case EGL_BAD_MATCH: return "EGL_BAD_MATCH";
+    case EGL_BAD_NATIVE_PIXMAP: return "EGL_BAD_NATIVE_PIXMAP";
+    case EGL_BAD_NATIVE_WINDOW: return "EGL_BAD_NATIVE_WINDOW";
+    case EGL_BAD_PARAMETER: return "EGL_BAD_PARAMETER";
+    case EGL_BAD_SURFACE: return "EGL_BAD_SURFACE";
+    case EGL_CONTEXT_LOST: return "EGL_CONTEXT_LOST";
+    default: return Format("EGL error 0x%x", code);
+    }
+}
+
+EGLDevice& EGLDevice::Instance()
+{
+    static EGLDevice device;
+    return device;
+}
+
+void EGLDevice::EnsureDisplay()
+{
+    if (FDisplay) return;
+    EGLDisplay display = eglGetPlatformDisplayEXT(EGL_PLATFORM_SURFACELESS_MESA, EGL_DEFAULT_DISPLAY, nullptr);
+    if (display == EGL_NO_DISPLAY) throw Exception("cannot open the surfaceless EGL display");
+    EGLint major = 0, minor = 0;
+    if (!eglInitialize(display, &major, &minor))
+        throw Exception("cannot initialize EGL: " + EGLErrorText(eglGetError()));
+    FDisplay = display;
+}
+
+void EGLDevice::CreateContext(const GLContextRequest& request)
+{
+    if (FContext) {
+        MakeCurrent();
+        return;
+    }
+    EnsureDisplay();
+    if (!eglBindAPI(EGL_OPENGL_API)) throw Exception("cannot bind the OpenGL API: " + EGLErrorText(eglGetError()));
+    const EGLint attributes[] = {
+        EGL_CONTEXT_MAJOR_VERSION, request.Major,
+        EGL_CONTEXT_MINOR_VERSION, request.Minor,
+        EGL_CONTEXT_OPENGL_PROFILE_MASK,
+        request.Compatibility ? EGL_CONTEXT_OPENGL_COMPATIBILITY_PROFILE_BIT : EGL_CONTEXT_OPENGL_CORE_PROFILE_BIT,
+        EGL_CONTEXT_OPENGL_DEBUG, request.Debug ? EGL_TRUE : EGL_FALSE,
+        EGL_NONE};
+    EGLContext context = eglCreateContext(static_cast<EGLDisplay>(FDisplay), EGL_NO_CONFIG_KHR, EGL_NO_CONTEXT, attributes);
+    if (context == EGL_NO_CONTEXT)
+        throw Exception(Format("cannot create an OpenGL %d.%d context: %s", request.Major, request.Minor,
+                               EGLErrorText(eglGetError())));
+    FContext = context;
+    MakeCurrent();
+}
+
+void EGLDevice::MakeCurrent()
+{
+    if (!FContext) throw Exception("no OpenGL context");
+    if (!eglMakeCurrent(static_cast<EGLDisplay>(FDisplay), EGL_NO_SURFACE, EGL_NO_SURFACE,
+                        static_cast<EGLContext>(FContext)))
+        throw Exception("cannot make the OpenGL context current: " + EGLErrorText(eglGetError()));
+}
+
+void EGLDevice::ReleaseCurrent()
+{
+    if (FDisplay) eglMakeCurrent(static_cast<EGLDisplay>(FDisplay), EGL_NO_SURFACE, EGL_NO_SURFACE, EGL_NO_CONTEXT);
+}
+
+void EGLDevice::DestroyContext()
+{
+    if (!FContext) return;
+    ReleaseCurrent();
+    eglDestroyContext(static_cast<EGLDisplay>(FDisplay), static_cast<EGLContext>(FContext));
+    FContext = nullptr;
+}
+
+} // namespace korvane::platform

@@ -1,0 +1,382 @@
+#include "Platform.SysUtils.h"
+
+#include <algorithm>
+#include <cctype>
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <system_error>
+
+namespace korvane {
+
+namespace {
+
+std::string ToCharsFixed(double value, int digits)
+{
+    char buf[512];
+    auto r = std::to_chars(buf, buf + sizeof(buf), value, std::chars_format::fixed, digits);
+    if (r.ec != std::errc()) {
+        // Values too wide for the buffer: fall back to the scientific form.
+        r = std::to_chars(buf, buf + sizeof(buf), value, std::chars_format::scientific, 15);
+    }
+    return std::string(buf, r.ptr);
+}
+
+// Splits a value into its decimal digits (`precision` significant, rounded) and exponent.
+void DecimalDigits(double value, int precision, std::string& digits, int& exponent)
+{
+    char buf[64];
+    auto r = std::to_chars(buf, buf + sizeof(buf), value, std::chars_format::scientific, precision - 1);
+    std::string s(buf, r.ptr);
+    const auto e = s.find('e');
+    std::string mant = s.substr(0, e);
+    exponent = std::stoi(s.substr(e + 1));
+    digits.clear();
+    for (char c : mant)
+        if (std::isdigit(static_cast<unsigned char>(c))) digits += c;
+}
+
+std::string NonFinite(double value)
+{
+    if (std::isnan(value)) return "NAN";
+    return value > 0 ? "INF" : "-INF";
+}
+
+std::string Scientific(double value, int precision)
+{
+    // Delphi %e: "-d.ddd...E+ddd" with `precision` significant digits and a 3-digit exponent.
+    if (!std::isfinite(value)) return NonFinite(value);
+    precision = std::clamp(precision, 1, 18);
+    std::string digits;
+    int exponent = 0;
+    DecimalDigits(std::fabs(value), precision, digits, exponent);
+    if (value == 0) exponent = 0;
+    std::string out = std::signbit(value) && value != 0 ? "-" : "";
+    out += digits[0];
+    if (digits.size() > 1) {
+        out += '.';
+        out += digits.substr(1);
+    }
+    char eb[16];
+    std::snprintf(eb, sizeof(eb), "E%c%03d", exponent < 0 ? '-' : '+', std::abs(exponent));
+    return out + eb;
+}
+
+std::string WithThousands(const std::string& fixed)
+{
+    std::string sign, intPart = fixed, frac;
+    if (!intPart.empty() && intPart[0] == '-') {
+        sign = "-";
+        intPart.erase(0, 1);
+    }
+    const auto dot = intPart.find('.');
+    if (dot != std::string::npos) {
+        frac = intPart.substr(dot);
+        intPart.erase(dot);
+    }
+    std::string grouped;
+    int count = 0;
+    for (auto it = intPart.rbegin(); it != intPart.rend(); ++it) {
+        if (count > 0 && count % 3 == 0) grouped.insert(grouped.begin(), ',');
+        grouped.insert(grouped.begin(), *it);
+        ++count;
+    }
+    return sign + grouped + frac;
+}
+
+[[noreturn]] void FormatError(std::string_view fmt)
+{
+    throw EConvertError("Format '" + std::string(fmt) + "' invalid or incompatible with argument");
+}
+
+} // namespace
+
+std::string FloatToStrGeneral(double value, int precision)
+{
+    if (!std::isfinite(value)) return NonFinite(value);
+    precision = std::clamp(precision, 1, 18);
+    if (value == 0) return "0";
+    std::string digits;
+    int exponent = 0;
+    DecimalDigits(std::fabs(value), precision, digits, exponent);
+    while (digits.size() > 1 && digits.back() == '0') digits.pop_back();
+    std::string out = value < 0 ? "-" : "";
+    if (exponent >= precision || exponent < -4) {
+        out += digits[0];
+        if (digits.size() > 1) {
+            out += '.';
+            out += digits.substr(1);
+        }
+        out += 'E';
+        out += std::to_string(exponent);
+        return out;
+    }
+    if (exponent < 0) {
+        out += "0.";
+        out.append(static_cast<size_t>(-exponent - 1), '0');
+        out += digits;
+        return out;
+    }
+    const size_t intDigits = static_cast<size_t>(exponent) + 1;
+    if (digits.size() <= intDigits) {
+        out += digits;
+        out.append(intDigits - digits.size(), '0');
+    } else {
+        out += digits.substr(0, intDigits);
+        out += '.';
+        out += digits.substr(intDigits);
+    }
+    return out;
+}
+
+std::string FloatToStrFixed(double value, int digits)
+{
+    if (!std::isfinite(value)) return NonFinite(value);
+    std::string s = ToCharsFixed(value, std::clamp(digits, 0, 30));
+    // "-0.00" reads as zero in the "en-US" settings.
+    if (!s.empty() && s[0] == '-' && s.find_first_not_of("-0.") == std::string::npos) s.erase(0, 1);
+    return s;
+}
+
+std::string FormatV(std::string_view fmt, const std::vector<FormatArg>& args)
+{
+    std::string out;
+    size_t next = 0;
+    for (size_t i = 0; i < fmt.size(); ++i) {
+        const char c = fmt[i];
+        if (c != '%') {
+            out += c;
+            continue;
+        }
+        if (++i >= fmt.size()) FormatError(fmt);
+        if (fmt[i] == '%') {
+            out += '%';
+            continue;
+        }
+        // [index:]
+        size_t j = i;
+        while (j < fmt.size() && std::isdigit(static_cast<unsigned char>(fmt[j]))) ++j;
+        if (j < fmt.size() && fmt[j] == ':' && j > i) {
+            next = static_cast<size_t>(std::stoul(std::string(fmt.substr(i, j - i))));
+            i = j + 1;
+        }
+        bool left = false;
+        if (i < fmt.size() && fmt[i] == '-') {
+            left = true;
+            ++i;
+        }
+        int width = -1, prec = -1;
+        auto readNumber = [&](int& target) {
+            if (i < fmt.size() && fmt[i] == '*') {
+                if (next >= args.size()) FormatError(fmt);
+                const auto* v = std::get_if<int64_t>(&args[next++].Value);
+                if (!v) FormatError(fmt);
+                target = static_cast<int>(*v);
+                ++i;
+                return;
+            }
+            size_t k = i;
+            while (k < fmt.size() && std::isdigit(static_cast<unsigned char>(fmt[k]))) ++k;
+            if (k > i) target = std::stoi(std::string(fmt.substr(i, k - i)));
+            i = k;
+        };
+        readNumber(width);
+        if (i < fmt.size() && fmt[i] == '.') {
+            ++i;
+            prec = 0;
+            readNumber(prec);
+        }
+        if (i >= fmt.size()) FormatError(fmt);
+        const char type = static_cast<char>(std::tolower(static_cast<unsigned char>(fmt[i])));
+        if (next >= args.size()) FormatError(fmt);
+        const auto& arg = args[next++].Value;
+
+        std::string text;
+        auto asDouble = [&]() -> double {
+            if (const auto* d = std::get_if<double>(&arg)) return *d;
+            FormatError(fmt);
+        };
+        switch (type) {
+        case 'd':
+        case 'u': {
+            std::string digits;
+            bool neg = false;
+            if (const auto* v = std::get_if<int64_t>(&arg)) {
+                if (type == 'u') digits = std::to_string(static_cast<uint32_t>(*v));
+                else {
+                    neg = *v < 0;
+                    digits = std::to_string(*v);
+                    if (neg) digits.erase(0, 1);
+                }
+            } else if (const auto* u = std::get_if<uint64_t>(&arg)) {
+                digits = std::to_string(*u);
+            } else FormatError(fmt);
+            if (prec > 0 && static_cast<int>(digits.size()) < prec)
+                digits.insert(0, static_cast<size_t>(prec) - digits.size(), '0');
+            text = (neg ? "-" : "") + digits;
+            break;
+        }
+        case 'x': {
+            uint64_t v = 0;
+            if (const auto* s = std::get_if<int64_t>(&arg)) v = static_cast<uint64_t>(*s);
+            else if (const auto* u = std::get_if<uint64_t>(&arg)) v = *u;
+            else FormatError(fmt);
+            char buf[32];
+            std::snprintf(buf, sizeof(buf), "%llX", static_cast<unsigned long long>(v));
+            text = buf;
+            if (prec > 0 && static_cast<int>(text.size()) < prec)
+                text.insert(0, static_cast<size_t>(prec) - text.size(), '0');
+            break;
+        }
+        case 'f':
+            text = FloatToStrFixed(asDouble(), prec < 0 ? 2 : prec);
+            break;
+        case 'n':
+        case 'm':
+            text = WithThousands(FloatToStrFixed(asDouble(), prec < 0 ? 2 : prec));
+            if (type == 'm') text = "$" + text;
+            break;
+        case 'e':
+            text = Scientific(asDouble(), prec < 0 ? 15 : prec);
+            break;
+        case 'g':
+            text = FloatToStrGeneral(asDouble(), prec < 0 ? 15 : prec);
+            break;
+        case 's':
+            if (const auto* s = std::get_if<std::string>(&arg)) text = *s;
+            else FormatError(fmt);
+            if (prec >= 0 && static_cast<int>(text.size()) > prec) text.resize(static_cast<size_t>(prec));
+            break;
+        case 'p': {
+            const void* p = nullptr;
+            if (const auto* pp = std::get_if<const void*>(&arg)) p = *pp;
+            else FormatError(fmt);
+            char buf[32];
+            std::snprintf(buf, sizeof(buf), "%016llX",
+                          static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(p)));
+            text = buf;
+            break;
+        }
+        default:
+            FormatError(fmt);
+        }
+        if (width > 0 && static_cast<int>(text.size()) < width) {
+            const std::string pad(static_cast<size_t>(width) - text.size(), ' ');
+            text = left ? text + pad : pad + text;
+        }
+        out += text;
+    }
+    return out;
+}
+
+bool TryStrToFloat(std::string_view text, double& value)
+{
+    std::string_view s = text;
+    while (!s.empty() && std::isspace(static_cast<unsigned char>(s.front()))) s.remove_prefix(1);
+    while (!s.empty() && std::isspace(static_cast<unsigned char>(s.back()))) s.remove_suffix(1);
+    if (s.empty()) return false;
+    if (s.front() == '+') s.remove_prefix(1);
+    if (s.empty()) return false;
+    double v = 0;
+    const auto r = std::from_chars(s.data(), s.data() + s.size(), v, std::chars_format::general);
+    if (r.ec != std::errc() || r.ptr != s.data() + s.size()) return false;
+    value = v;
+    return true;
+}
+
+double StrToFloat(std::string_view text)
+{
+    double v = 0;
+    if (!TryStrToFloat(text, v)) throw EConvertError("'" + std::string(text) + "' is not a valid floating point value");
+    return v;
+}
+
+bool TryStrToInt64(std::string_view text, int64_t& value)
+{
+    std::string_view s = text;
+    while (!s.empty() && std::isspace(static_cast<unsigned char>(s.front()))) s.remove_prefix(1);
+    while (!s.empty() && std::isspace(static_cast<unsigned char>(s.back()))) s.remove_suffix(1);
+    if (s.empty()) return false;
+    bool neg = false;
+    if (s.front() == '+' || s.front() == '-') {
+        neg = s.front() == '-';
+        s.remove_prefix(1);
+    }
+    int base = 10;
+    if (!s.empty() && s.front() == '$') {
+        base = 16;
+        s.remove_prefix(1);
+    } else if (s.size() > 2 && s[0] == '0' && (s[1] == 'x' || s[1] == 'X')) {
+        base = 16;
+        s.remove_prefix(2);
+    }
+    if (s.empty()) return false;
+    uint64_t u = 0;
+    const auto r = std::from_chars(s.data(), s.data() + s.size(), u, base);
+    if (r.ec != std::errc() || r.ptr != s.data() + s.size()) return false;
+    if (neg) {
+        if (u > uint64_t(INT64_MAX) + 1) return false;
+        value = static_cast<int64_t>(0 - u);
+    } else {
+        if (u > uint64_t(INT64_MAX)) return false;
+        value = static_cast<int64_t>(u);
+    }
+    return true;
+}
+
+int64_t StrToInt64(std::string_view text)
+{
+    int64_t v = 0;
+    if (!TryStrToInt64(text, v)) throw EConvertError("'" + std::string(text) + "' is not a valid integer value");
+    return v;
+}
+
+bool TryStrToInt(std::string_view text, int& value)
+{
+    int64_t v = 0;
+    if (!TryStrToInt64(text, v) || v < INT32_MIN || v > INT32_MAX) return false;
+    value = static_cast<int>(v);
+    return true;
+}
+
+int StrToInt(std::string_view text)
+{
+    int v = 0;
+    if (!TryStrToInt(text, v)) throw EConvertError("'" + std::string(text) + "' is not a valid integer value");
+    return v;
+}
+
+std::string IntToStr(int64_t value) { return std::to_string(value); }
+
+std::string UpperCase(std::string_view s)
+{
+    std::string r(s);
+    for (auto& c : r) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return r;
+}
+
+std::string LowerCase(std::string_view s)
+{
+    std::string r(s);
+    for (auto& c : r) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return r;
+}
+
+bool SameText(std::string_view a, std::string_view b)
+{
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i)
+        if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
+            return false;
+    return true;
+}
+
+std::string Trim(std::string_view s)
+{
+    size_t b = 0, e = s.size();
+    while (b < e && static_cast<unsigned char>(s[b]) <= ' ') ++b;
+    while (e > b && static_cast<unsigned char>(s[e - 1]) <= ' ') --e;
+    return std::string(s.substr(b, e - b));
+}
+
+} // namespace korvane

@@ -1,0 +1,95 @@
+#pragma once
+// Basic run-time services of the platform layer: the exception classes, the
+// locale-independent "en-US" number formatting and Format().
+
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <type_traits>
+#include <variant>
+#include <vector>
+
+namespace korvane {
+
+// Base of every exception the framework raises; Message is the English text.
+class Exception : public std::exception {
+public:
+    explicit Exception(std::string message) : FMessage(std::move(message)) {}
+    const char* what() const noexcept override { return FMessage.c_str(); }
+    const std::string& Message() const noexcept { return FMessage; }
+    void SetMessage(std::string message) { FMessage = std::move(message); }
+
+private:
+    std::string FMessage;
+};
+
+// The silent abort: callers that catch exceptions to report them skip this kind.
+class EAbort : public Exception {
+public:
+    explicit EAbort(std::string message = "Operation aborted") : Exception(std::move(message)) {}
+};
+
+class EArgumentException : public Exception { using Exception::Exception; };
+class EConvertError : public Exception { using Exception::Exception; };
+class EStreamError : public Exception { using Exception::Exception; };
+class EReadError : public EStreamError { using EStreamError::EStreamError; };
+class EWriteError : public EStreamError { using EStreamError::EStreamError; };
+class EInvalidOperation : public Exception { using Exception::Exception; };
+
+// One argument of Format(): integers, floats, strings and pointers.
+struct FormatArg {
+    std::variant<int64_t, uint64_t, double, std::string, const void*> Value;
+
+    template <typename T>
+    FormatArg(const T& v) : Value(Convert(v)) {}
+
+private:
+    template <typename T>
+    static decltype(Value) Convert(const T& v)
+    {
+        using U = std::decay_t<T>;
+        if constexpr (std::is_same_v<U, bool>) return int64_t(v ? 1 : 0);
+        else if constexpr (std::is_enum_v<U>) return int64_t(static_cast<std::underlying_type_t<U>>(v));
+        else if constexpr (std::is_integral_v<U> && std::is_signed_v<U>) return int64_t(v);
+        else if constexpr (std::is_integral_v<U>) return uint64_t(v);
+        else if constexpr (std::is_floating_point_v<U>) return double(v);
+        else if constexpr (std::is_convertible_v<U, std::string_view>) return std::string(std::string_view(v));
+        else if constexpr (std::is_pointer_v<U>) return static_cast<const void*>(v);
+        else static_assert(sizeof(U) == 0, "unsupported Format argument");
+    }
+};
+
+// Delphi-style format: %[index:][-][width][.prec](d|u|e|f|g|n|m|p|s|x), %% for a percent sign.
+// Numbers always use the "en-US" settings ('.' decimal, ',' thousands), whatever the process locale.
+std::string FormatV(std::string_view fmt, const std::vector<FormatArg>& args);
+
+template <typename... Args>
+std::string Format(std::string_view fmt, const Args&... args)
+{
+    return FormatV(fmt, std::vector<FormatArg>{FormatArg(args)...});
+}
+
+// General float format: shortest of fixed or scientific with at most `precision`
+// significant digits, trailing zeros removed, exponent as "E5" / "E-7".
+std::string FloatToStrGeneral(double value, int precision = 15);
+// FloatToStr of the "en-US" settings: the general format with 15 digits.
+inline std::string FloatToStr(double value) { return FloatToStrGeneral(value, 15); }
+// Fixed format with `digits` decimals ("%.Nf"), locale independent.
+std::string FloatToStrFixed(double value, int digits);
+// Parses a float in the "en-US" settings (optional sign, digits, '.', exponent); raises EConvertError.
+double StrToFloat(std::string_view text);
+bool TryStrToFloat(std::string_view text, double& value);
+int64_t StrToInt64(std::string_view text);
+bool TryStrToInt64(std::string_view text, int64_t& value);
+int StrToInt(std::string_view text);
+bool TryStrToInt(std::string_view text, int& value);
+std::string IntToStr(int64_t value);
+
+// Text helpers used across the framework.
+std::string UpperCase(std::string_view s);
+std::string LowerCase(std::string_view s);
+bool SameText(std::string_view a, std::string_view b);
+std::string Trim(std::string_view s);
+
+} // namespace korvane

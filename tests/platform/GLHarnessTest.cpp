@@ -1,0 +1,42 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "GLTestHarness.h"
+
+using namespace korvane::test;
+
+TEST(GLHarness, ContextIsCompatibilityProfileAndClearsReadBack)
+{
+    EnsureGLContext();
+    const auto* version = reinterpret_cast<const char*>(glGetString(GL_VERSION));
+    ASSERT_NE(version, nullptr);
+    EXPECT_NE(std::string(version).find("Compatibility Profile"), std::string::npos) << version;
+    GLint major = 0, minor = 0;
+    glGetIntegerv(GL_MAJOR_VERSION, &major);
+    glGetIntegerv(GL_MINOR_VERSION, &minor);
+    EXPECT_GE(major * 10 + minor, 43);
+
+    OffscreenFramebuffer fb(4, 4);
+    glClearColor(0.2f, 0.4f, 0.6f, 1.0f);
+    glClear(GL_COLOR_BUFFER_BIT);
+    const std::array<uint8_t, 4> expected{51, 102, 153, 255};
+    for (int y = 0; y < 4; ++y)
+        for (int x = 0; x < 4; ++x) EXPECT_TRUE(NearColor(fb.ReadPixel(x, y), expected, 1)) << x << "," << y;
+    EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR));
+}
+
+TEST(GLHarness, FramebufferRestoresPreviousBinding)
+{
+    EnsureGLContext();
+    OffscreenFramebuffer outer(2, 2);
+    {
+        OffscreenFramebuffer inner(3, 3);
+        GLint bound = 0;
+        glGetIntegerv(GL_DRAW_FRAMEBUFFER_BINDING, &bound);
+        EXPECT_EQ(static_cast<GLuint>(bound), inner.Handle());
+    }
+    GLint bound = 0;
+    glGetIntegerv(GL_DRAW_FRAMEBUFFER_BINDING, &bound);
+    EXPECT_EQ(static_cast<GLuint>(bound), outer.Handle());
+}

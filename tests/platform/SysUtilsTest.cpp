@@ -1,0 +1,110 @@
+#include <gtest/gtest.h>
+
+#include <clocale>
+#include <locale>
+
+#include "Platform.SysUtils.h"
+
+using namespace korvane;
+
+namespace {
+// Switches the process to a comma-decimal locale for the test's duration.
+class GermanLocale {
+public:
+    GermanLocale()
+    {
+        FOld = std::setlocale(LC_ALL, nullptr);
+        FActive = std::setlocale(LC_ALL, "de_DE.UTF-8") != nullptr;
+        if (FActive) std::locale::global(std::locale("de_DE.UTF-8"));
+    }
+    ~GermanLocale()
+    {
+        std::setlocale(LC_ALL, FOld.c_str());
+        std::locale::global(std::locale::classic());
+    }
+    bool Active() const { return FActive; }
+
+private:
+    std::string FOld;
+    bool FActive = false;
+};
+} // namespace
+
+TEST(Format, NumbersIgnoreTheProcessLocale)
+{
+    GermanLocale german;
+    ASSERT_TRUE(german.Active()) << "the de_DE.UTF-8 locale is not installed";
+    char probe[32];
+    std::snprintf(probe, sizeof(probe), "%.1f", 1.5);
+    ASSERT_STREQ(probe, "1,5") << "the comma-decimal locale is not in effect";
+
+    EXPECT_EQ(Format("%.3f", 1.5), "1.500");
+    EXPECT_EQ(Format("%g", 0.25), "0.25");
+    EXPECT_EQ(Format("%n", 1234567.891), "1,234,567.89");
+    EXPECT_DOUBLE_EQ(StrToFloat("2.75"), 2.75);
+}
+
+TEST(Format, Specifiers)
+{
+    struct Case {
+        std::string got, expected;
+    };
+    const Case cases[] = {
+        {Format("%d items", 42), "42 items"},
+        {Format("%5d|%-5d|", 7, 7), "    7|7    |"},
+        {Format("%.4d", 7), "0007"},
+        {Format("%x", 255), "FF"},
+        {Format("%s - %s", "a", std::string("b")), "a - b"},
+        {Format("%.2f", -0.001), "0.00"},
+        {Format("%f", 2.0), "2.00"},
+        {Format("%e", 12345.678), "1.23456780000000E+004"},
+        {Format("%.3e", -0.00012), "-1.20E-004"},
+        {Format("%g", 100000.0), "100000"},
+        {Format("%g", 1e20), "1E20"},
+        {Format("%g", 1.5e-7), "1.5E-7"},
+        {Format("%1:s%0:s", "x", "y"), "yx"},
+        {Format("100%%"), "100%"},
+        {Format("%u", -1), "4294967295"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(c.got, c.expected);
+}
+
+TEST(Format, MismatchedArgumentsRaise)
+{
+    EXPECT_THROW(Format("%d", "text"), EConvertError);
+    EXPECT_THROW(Format("%s %s", "one"), EConvertError);
+    EXPECT_THROW(Format("%f", 3), EConvertError);
+    EXPECT_THROW(Format("%q", 1), EConvertError);
+}
+
+TEST(FloatToStr, GeneralFormat)
+{
+    struct Case {
+        double value;
+        int precision;
+        const char* expected;
+    };
+    const Case cases[] = {
+        {1.0, 15, "1"},
+        {0.35f, 15, "0.349999994039536"},
+        {-2.5, 15, "-2.5"},
+        {1e15, 15, "1E15"},
+        {123456789012345.0, 15, "123456789012345"},
+        {0.0001, 15, "0.0001"},
+        {0.00001, 15, "1E-5"},
+        {0.0, 15, "0"},
+        {3.14159, 3, "3.14"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(FloatToStrGeneral(c.value, c.precision), c.expected) << c.value;
+}
+
+TEST(StrToNumber, RejectsMalformedText)
+{
+    const char* badFloats[] = {"", "1,5", "abc", "1.5x", "--1", "+"};
+    for (const char* s : badFloats) EXPECT_THROW(StrToFloat(s), EConvertError) << s;
+    const char* badInts[] = {"", "1.0", "99999999999999999999", "12a", "-"};
+    for (const char* s : badInts) EXPECT_THROW(StrToInt64(s), EConvertError) << s;
+    EXPECT_EQ(StrToInt64("-9223372036854775808"), INT64_MIN);
+    EXPECT_EQ(StrToInt("$1F"), 31);
+    EXPECT_THROW(StrToInt("4294967296"), EConvertError);
+}

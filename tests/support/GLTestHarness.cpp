@@ -1,0 +1,88 @@
+#include "GLTestHarness.h"
+
+#include <cstdlib>
+
+#include "Platform.EGL.h"
+#include "Platform.SysUtils.h"
+
+namespace korvane::test {
+
+void EnsureGLContext()
+{
+    platform::EGLDevice::Instance().CreateContext();
+}
+
+OffscreenFramebuffer::OffscreenFramebuffer(int width, int height) : FWidth(width), FHeight(height)
+{
+    EnsureGLContext();
+    glGetIntegerv(GL_DRAW_FRAMEBUFFER_BINDING, &FPrevDraw);
+    glGetIntegerv(GL_READ_FRAMEBUFFER_BINDING, &FPrevRead);
+    glGetIntegerv(GL_VIEWPORT, FPrevViewport);
+    glGenFramebuffers(1, &FFramebuffer);
+    glGenRenderbuffers(1, &FColor);
+    glBindRenderbuffer(GL_RENDERBUFFER, FColor);
+    glRenderbufferStorage(GL_RENDERBUFFER, GL_RGBA8, width, height);
+    glGenRenderbuffers(1, &FDepth);
+    glBindRenderbuffer(GL_RENDERBUFFER, FDepth);
+    glRenderbufferStorage(GL_RENDERBUFFER, GL_DEPTH24_STENCIL8, width, height);
+    glBindRenderbuffer(GL_RENDERBUFFER, 0);
+    glBindFramebuffer(GL_FRAMEBUFFER, FFramebuffer);
+    glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_RENDERBUFFER, FColor);
+    glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_DEPTH_STENCIL_ATTACHMENT, GL_RENDERBUFFER, FDepth);
+    if (glCheckFramebufferStatus(GL_FRAMEBUFFER) != GL_FRAMEBUFFER_COMPLETE)
+        throw Exception("test frame buffer is incomplete");
+    Bind();
+}
+
+OffscreenFramebuffer::~OffscreenFramebuffer()
+{
+    glBindFramebuffer(GL_DRAW_FRAMEBUFFER, static_cast<GLuint>(FPrevDraw));
+    glBindFramebuffer(GL_READ_FRAMEBUFFER, static_cast<GLuint>(FPrevRead));
+    glViewport(FPrevViewport[0], FPrevViewport[1], FPrevViewport[2], FPrevViewport[3]);
+    glDeleteRenderbuffers(1, &FColor);
+    glDeleteRenderbuffers(1, &FDepth);
+    glDeleteFramebuffers(1, &FFramebuffer);
+}
+
+void OffscreenFramebuffer::Bind()
+{
+    glBindFramebuffer(GL_FRAMEBUFFER, FFramebuffer);
+    glDrawBuffer(GL_COLOR_ATTACHMENT0);
+    glReadBuffer(GL_COLOR_ATTACHMENT0);
+    glViewport(0, 0, FWidth, FHeight);
+}
+
+std::array<uint8_t, 4> OffscreenFramebuffer::ReadPixel(int x, int y)
+{
+    std::array<uint8_t, 4> p{};
+    GLint prev = 0;
+    glGetIntegerv(GL_READ_FRAMEBUFFER_BINDING, &prev);
+    glBindFramebuffer(GL_READ_FRAMEBUFFER, FFramebuffer);
+    glReadBuffer(GL_COLOR_ATTACHMENT0);
+    glPixelStorei(GL_PACK_ALIGNMENT, 1);
+    glReadPixels(x, y, 1, 1, GL_RGBA, GL_UNSIGNED_BYTE, p.data());
+    glBindFramebuffer(GL_READ_FRAMEBUFFER, static_cast<GLuint>(prev));
+    return p;
+}
+
+std::vector<uint8_t> OffscreenFramebuffer::ReadAll()
+{
+    std::vector<uint8_t> pixels(static_cast<size_t>(FWidth) * static_cast<size_t>(FHeight) * 4);
+    GLint prev = 0;
+    glGetIntegerv(GL_READ_FRAMEBUFFER_BINDING, &prev);
+    glBindFramebuffer(GL_READ_FRAMEBUFFER, FFramebuffer);
+    glReadBuffer(GL_COLOR_ATTACHMENT0);
+    glPixelStorei(GL_PACK_ALIGNMENT, 1);
+    glReadPixels(0, 0, FWidth, FHeight, GL_RGBA, GL_UNSIGNED_BYTE, pixels.data());
+    glBindFramebuffer(GL_READ_FRAMEBUFFER, static_cast<GLuint>(prev));
+    return pixels;
+}
+
+bool NearColor(const std::array<uint8_t, 4>& a, const std::array<uint8_t, 4>& b, int tolerance)
+{
+    for (size_t i = 0; i < 4; ++i)
+        if (std::abs(int(a[i]) - int(b[i])) > tolerance) return false;
+    return true;
+}
+
+} // namespace korvane::test
