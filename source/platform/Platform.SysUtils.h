@@ -36,6 +36,11 @@ class EStreamError : public Exception { using Exception::Exception; };
 class EReadError : public EStreamError { using EStreamError::EStreamError; };
 class EWriteError : public EStreamError { using EStreamError::EStreamError; };
 class EInvalidOperation : public Exception { using Exception::Exception; };
+// A value or object used as a type it is not ("Invalid class typecast").
+class EInvalidCast : public Exception {
+public:
+    explicit EInvalidCast(std::string message = "Invalid class typecast") : Exception(std::move(message)) {}
+};
 
 // One argument of Format(): integers, floats, strings and pointers.
 struct FormatArg {
