@@ -37,6 +37,20 @@ class EReadError : public EStreamError { using EStreamError::EStreamError; };
 class EWriteError : public EStreamError { using EStreamError::EStreamError; };
 class EInvalidOperation : public Exception { using Exception::Exception; };
 
+// A failed internal consistency check; the message names the text, the unit and the line.
+class EAssertionFailed : public Exception {
+public:
+    EAssertionFailed(const std::string& text, const std::string& unitName, int line)
+        : Exception(text + " (" + unitName + ", line " + std::to_string(line) + ")"), FUnitName(unitName),
+          FLine(line) {}
+    const std::string& UnitName() const noexcept { return FUnitName; }
+    int Line() const noexcept { return FLine; }
+
+private:
+    std::string FUnitName;
+    int FLine;
+};
+
 // One argument of Format(): integers, floats, strings and pointers.
 struct FormatArg {
     std::variant<int64_t, uint64_t, double, std::string, const void*> Value;
