@@ -42,6 +42,20 @@ public:
     explicit EInvalidCast(std::string message = "Invalid class typecast") : Exception(std::move(message)) {}
 };
 
+// A failed internal consistency check; the message names the text, the unit and the line.
+class EAssertionFailed : public Exception {
+public:
+    EAssertionFailed(const std::string& text, const std::string& unitName, int line)
+        : Exception(text + " (" + unitName + ", line " + std::to_string(line) + ")"), FUnitName(unitName),
+          FLine(line) {}
+    const std::string& UnitName() const noexcept { return FUnitName; }
+    int Line() const noexcept { return FLine; }
+
+private:
+    std::string FUnitName;
+    int FLine;
+};
+
 // One argument of Format(): integers, floats, strings and pointers.
 struct FormatArg {
     std::variant<int64_t, uint64_t, double, std::string, const void*> Value;
