@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "Platform.ClassRegistry.h"
 #include "Platform.Classes.h"
 #include "Platform.SysUtils.h"
 
@@ -39,29 +40,8 @@ inline constexpr const char* SErrorInContextMethod = "Error in context method: %
 
 enum class TMultisample : uint8_t { None, TwoSamples, FourSamples };
 
-// A set of values of an enumeration with at most 64 members (a Pascal-style set).
-template <typename E>
-class TEnumSet {
-public:
-    constexpr TEnumSet() = default;
-    constexpr TEnumSet(std::initializer_list<E> values)
-    {
-        for (auto v : values) FBits |= Bit(v);
-    }
-    constexpr bool Contains(E v) const { return (FBits & Bit(v)) != 0; }
-    constexpr bool Empty() const { return FBits == 0; }
-    constexpr void Include(E v) { FBits |= Bit(v); }
-    constexpr void Exclude(E v) { FBits &= ~Bit(v); }
-    constexpr uint64_t Bits() const { return FBits; }
-    constexpr bool operator==(const TEnumSet&) const = default;
-
-private:
-    static constexpr uint64_t Bit(E v) { return uint64_t(1) << static_cast<unsigned>(v); }
-    uint64_t FBits = 0;
-};
-
 enum class TContextStyle : uint8_t { RenderTargetFlipped, Fragile };
-using TContextStyles = TEnumSet<TContextStyle>;
+using TContextStyles = TSet<TContextStyle>;
 
 // The shading language a context compiles.
 enum class TContextShaderArch : uint8_t { Undefined, DX9, DX10, DX11_level_9, DX11, GLSL, Metal };
@@ -87,8 +67,8 @@ private:
 // A GPU texture as the context layer sees it: a size, a pixel format and the
 // GPU name once it has been made. Texture contexts render into one.
 class TTexture : public TObject {
-public:
-    std::string ClassName() const override { return "TTexture"; }
+    KORVANE_CLASS(TTexture, TObject)
+
     int Width() const { return FWidth; }
     int Height() const { return FHeight; }
     void SetSize(int width, int height)
@@ -107,21 +87,110 @@ private:
     uintptr_t FHandle = 0;
 };
 
+// ---------------------------------------------------------------------------
+// Vertex buffers
+
+// The attributes a vertex may have, in the order they are laid out in a vertex.
+enum class TVertexFormat : uint8_t {
+    Vertex, Normal, Color0, Color1, Color2, Color3, ColorF0, ColorF1, ColorF2, ColorF3,
+    TexCoord0, TexCoord1, TexCoord2, TexCoord3, BiNormal, Tangent
+};
+using TVertexFormats = TSet<TVertexFormat>;
+
+// Bytes of one attribute: positions, normals, binormals and tangents 12, packed
+// colours 4, float colours 16, texture coordinates 8.
+int VertexFormatSize(TVertexFormat AFormat);
+// Bytes of one vertex with these attributes.
+int GetVertexSize(TVertexFormats AFormats);
+// Offset of an attribute inside a vertex; -1 when the vertex does not have it.
+int GetVertexOffset(TVertexFormat AFormat, TVertexFormats AFormats);
+
+// A block of interleaved vertices of one format.
+class TVertexBuffer : public TObject {
+    KORVANE_CLASS(TVertexBuffer, TObject)
+
+    TVertexBuffer(TVertexFormats AFormat, int ALength);
+
+    TVertexFormats Format() const { return FFormat; }
+    int Length() const { return FLength; }
+    void SetLength(int ALength);
+    int VertexSize() const { return FVertexSize; }
+    // Bytes of the whole buffer.
+    int64_t Size() const { return int64_t(FLength) * FVertexSize; }
+    void* Buffer() { return FData.data(); }
+    const void* Buffer() const { return FData.data(); }
+    // The attribute of vertex AIndex, or nullptr when the format lacks it or the
+    // index is outside the buffer.
+    void* Attribute(TVertexFormat AFormat, int AIndex);
+    const void* Attribute(TVertexFormat AFormat, int AIndex) const;
+
+private:
+    TVertexFormats FFormat;
+    int FLength = 0;
+    int FVertexSize = 0;
+    std::vector<uint8_t> FData;
+};
+
+// ---------------------------------------------------------------------------
+// Shaders
+
+enum class TContextShaderKind : uint8_t { VertexShader, PixelShader };
+enum class TContextShaderVariableKind : uint8_t { Float, Float2, Float3, Vector, Matrix, Texture };
+
+// A variable of a shader as the context sees it: its name, its kind, where the
+// program keeps it (Index), how many elements it has, the texture unit of a
+// texture and the stage it belongs to.
+struct TContextShaderVariable {
+    std::string Name;
+    TContextShaderVariableKind Kind = TContextShaderVariableKind::Float;
+    int Index = -1;
+    int Size = 0;
+    int TextureUnit = -1;
+    int ShaderKind = 0;
+
+    static TContextShaderVariable Create(const std::string& AName, TContextShaderVariableKind AKind, int AIndex,
+                                         int ASize);
+};
+
+// The code of a shader for one shading language, with its variables.
+struct TContextShaderSource {
+    TContextShaderArch Arch = TContextShaderArch::Undefined;
+    std::vector<uint8_t> Code;
+    std::vector<TContextShaderVariable> Variables;
+
+    TContextShaderSource() = default;
+    TContextShaderSource(TContextShaderArch AArch, const std::string& ACode,
+                         std::vector<TContextShaderVariable> AVariables);
+    bool IsDefined() const { return Arch != TContextShaderArch::Undefined; }
+};
+
+// A shader stage with its sources per shading language and, once compiled, the
+// GPU handle of the compiled stage.
+class TContextShader : public TObject {
+    KORVANE_CLASS(TContextShader, TObject)
+
+    TContextShader(TContextShaderKind AKind, std::string AName, std::vector<TContextShaderSource> ASources);
+
+    TContextShaderKind Kind() const { return FKind; }
+    const std::string& Name() const { return FName; }
+    uintptr_t Handle() const { return FHandle; }
+    void SetHandle(uintptr_t AHandle) { FHandle = AHandle; }
+    // The source for that language; an undefined source when there is none.
+    TContextShaderSource GetSourceByArch(TContextShaderArch AArch) const;
+
+private:
+    TContextShaderKind FKind;
+    std::string FName;
+    std::vector<TContextShaderSource> FSources;
+    uintptr_t FHandle = 0;
+};
+
 class TContext3D;
 
-// The class reference of a context class: its name, its parent class, its
-// virtual constructors and its class functions.
-class TContextClass {
+// The metaclass of a context class: its virtual constructors and its class functions.
+class TContextClass : public TMetaClass {
 public:
-    TContextClass() = default;
-    TContextClass(const TContextClass&) = delete;
-    TContextClass& operator=(const TContextClass&) = delete;
-    virtual ~TContextClass() = default;
-
-    virtual std::string ClassName() const = 0;
-    virtual const TContextClass* ClassParent() const = 0;
-    // True when this class is `other` or derives from it.
-    bool InheritsFrom(const TContextClass& other) const;
+    using TMetaClass::TMetaClass;
 
     // Virtual constructors: a context on a window or rendering into a texture.
     virtual TContext3D* CreateFromWindow(TWindowHandle* AParent, int AWidth, int AHeight,
@@ -154,10 +223,10 @@ protected:
 
 // The base of every render context.
 class TContext3D : public TObject {
-public:
-    // The class reference of the object's class.
-    virtual const TContextClass& ClassType() const = 0;
-    std::string ClassName() const override { return ClassType().ClassName(); }
+    KORVANE_CLASS(TContext3D, TObject)
+
+    // The object's metaclass as a context class.
+    const TContextClass& ContextClass() const { return static_cast<const TContextClass&>(*ClassType()); }
 
     // Virtual constructor bodies (run through the class reference).
     virtual void CreateFromWindow(TWindowHandle* AParent, int AWidth, int AHeight, TMultisample AMultisample,

@@ -8,12 +8,6 @@
 namespace korvane {
 
 namespace {
-class TOpenGLExtensionsClass : public TExtensionsClass {
-public:
-    std::string ClassName() const override { return "TOpenGLExtensions"; }
-    TExtensions* Create() const override { return Construct<TOpenGLExtensions>(); }
-};
-
 std::string GLText(GLenum name)
 {
     const auto* text = reinterpret_cast<const char*>(glGetString(name));
@@ -26,11 +20,14 @@ struct TExtensionOpenGLUnit {
 } ExtensionOpenGLUnit;
 } // namespace
 
-const TExtensionsClass& TOpenGLExtensions::ClassInfo()
+TExtensions* TOpenGLExtensionsClass::Create() const { return Construct<TOpenGLExtensions>(); }
+
+TClass TOpenGLExtensions::StaticClass()
 {
     // Class references live for the whole run: unit shut-downs still use them.
-    static const TOpenGLExtensionsClass& info = *new TOpenGLExtensionsClass();
-    return info;
+    static const auto& info =
+        *new TClassInfo<TOpenGLExtensions, TOpenGLExtensionsClass>("Korvane.Context.Extension.OpenGL");
+    return &info;
 }
 
 void TOpenGLExtensions::ReadExtensions()

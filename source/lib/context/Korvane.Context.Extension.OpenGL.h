@@ -6,10 +6,20 @@
 
 namespace korvane {
 
-class TOpenGLExtensions : public TExtensions {
+class TOpenGLExtensionsClass : public TExtensionsClass {
 public:
-    static const TExtensionsClass& ClassInfo();
-    std::string ClassName() const override { return "TOpenGLExtensions"; }
+    using TExtensionsClass::TExtensionsClass;
+    TExtensions* Create() const override;
+};
+
+class TOpenGLExtensions : public TExtensions {
+    KORVANE_CLASS(TOpenGLExtensions, TExtensions)
+    friend class TOpenGLExtensionsClass;
+
+    static const TOpenGLExtensionsClass& ClassInfo()
+    {
+        return static_cast<const TOpenGLExtensionsClass&>(*StaticClass());
+    }
 
 protected:
     // Needs the GL context to be current.

@@ -20,11 +20,11 @@ bool LessText(const std::string& a, const std::string& b)
 
 TExtensions* TExtensionsClass::Create() const { return Construct<TExtensions>(); }
 
-const TExtensionsClass& TExtensions::ClassInfo()
+TClass TExtensions::StaticClass()
 {
     // Class references live for the whole run: unit shut-downs still use them.
-    static const TExtensionsClass& info = *new TExtensionsClass();
-    return info;
+    static const auto& info = *new TClassInfo<TExtensions, TExtensionsClass>("Korvane.Context.Extension");
+    return &info;
 }
 
 void TExtensions::ReadExtensions() { throw EAbstractError("Abstract Error: TExtensions.ReadExtensions"); }

@@ -6,20 +6,17 @@
 #include <string>
 #include <vector>
 
+#include "Platform.ClassRegistry.h"
 #include "Platform.Classes.h"
 
 namespace korvane {
 
 class TExtensions;
 
-// The class reference of TExtensions and its descendants.
-class TExtensionsClass {
+// The metaclass of TExtensions and its descendants.
+class TExtensionsClass : public TMetaClass {
 public:
-    TExtensionsClass() = default;
-    TExtensionsClass(const TExtensionsClass&) = delete;
-    TExtensionsClass& operator=(const TExtensionsClass&) = delete;
-    virtual ~TExtensionsClass() = default;
-    virtual std::string ClassName() const { return "TExtensions"; }
+    using TMetaClass::TMetaClass;
     // A new extensions object of this class with its list read.
     virtual TExtensions* Create() const;
 
@@ -39,11 +36,10 @@ protected:
 };
 
 class TExtensions : public TObject {
+    KORVANE_CLASS(TExtensions, TObject)
     friend class TExtensionsClass;
 
-public:
-    static const TExtensionsClass& ClassInfo();
-    std::string ClassName() const override { return "TExtensions"; }
+    static const TExtensionsClass& ClassInfo() { return static_cast<const TExtensionsClass&>(*StaticClass()); }
 
     // Whether the list holds AName, compared without regard to case.
     bool Extension(const std::string& AName) const;

@@ -78,8 +78,6 @@ void* CreateRenderingContext(void* ADC, TContextOptions, const TContextPixelSett
 // ---------------------------------------------------------------------------
 // TCustomContextWindows
 
-const TContextClass* TCustomContextWindowsClass::ClassParent() const { return &TKorvaneContextOpenGLES::ClassInfo(); }
-
 bool TCustomContextWindowsClass::Valid() const { throw Exception("Missing method: TCustomContextWindows.Valid()"); }
 
 void TCustomContextWindowsClass::CreateSharedContext() const
@@ -166,11 +164,12 @@ bool TCustomContextWindowsClass::PlatformTextureCompressionAllowed() const
     return TKorvaneContext::HasExtension("GL_ARB_texture_compression");
 }
 
-const TCustomContextWindowsClass& TCustomContextWindows::ClassInfo()
+TClass TCustomContextWindows::StaticClass()
 {
     // Class references live for the whole run: unit shut-downs still use them.
-    static const TCustomContextWindowsClass& info = *new TCustomContextWindowsClass();
-    return info;
+    static const auto& info =
+        *new TClassInfo<TCustomContextWindows, TCustomContextWindowsClass>("Korvane.Context.GLES.Windows");
+    return &info;
 }
 
 TCustomContextWindows::~TCustomContextWindows()
@@ -208,8 +207,6 @@ void TCustomContextWindows::ResetSharedContextForTesting()
 // ---------------------------------------------------------------------------
 // TContextOpenGLWindows
 
-const TContextClass* TContextOpenGLWindowsClass::ClassParent() const { return &TCustomContextWindows::ClassInfo(); }
-
 TContext3D* TContextOpenGLWindowsClass::CreateFromWindow(TWindowHandle* AParent, int AWidth, int AHeight,
                                                          TMultisample AMultisample, bool ADepthStencil) const
 {
@@ -231,11 +228,12 @@ bool TContextOpenGLWindowsClass::Valid() const
     return GShared && GShared->GLContext();
 }
 
-const TContextOpenGLWindowsClass& TContextOpenGLWindows::ClassInfo()
+TClass TContextOpenGLWindows::StaticClass()
 {
     // Class references live for the whole run: unit shut-downs still use them.
-    static const TContextOpenGLWindowsClass& info = *new TContextOpenGLWindowsClass();
-    return info;
+    static const auto& info =
+        *new TClassInfo<TContextOpenGLWindows, TContextOpenGLWindowsClass>("Korvane.Context.GLES.Windows");
+    return &info;
 }
 
 void TContextOpenGLWindows::CreateFromWindow(TWindowHandle* AParent, int AWidth, int AHeight,

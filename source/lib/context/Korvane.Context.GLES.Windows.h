@@ -37,7 +37,7 @@ struct TContextPixelSettings {
 inline constexpr TContextPixelSettings ContextPixelSettings{TContextApi::apiOpenGL, 4, 3, false, 24, 16, 0, 0, 0, 0};
 
 enum class TContextOption : uint8_t { DoubleBuffered, GDI, Stereo };
-using TContextOptions = TEnumSet<TContextOption>;
+using TContextOptions = TSet<TContextOption>;
 
 // Makes a GL context on the display ADC with the settings and answers its handle.
 // Raises "Could not get function pointer adress for wglCreateContextAttribsARB -
@@ -48,8 +48,7 @@ void* CreateRenderingContext(void* ADC, TContextOptions AOptions, const TContext
 
 class TCustomContextWindowsClass : public TKorvaneContextOpenGLESClass {
 public:
-    std::string ClassName() const override { return "TCustomContextWindows"; }
-    const TContextClass* ClassParent() const override;
+    using TKorvaneContextOpenGLESClass::TKorvaneContextOpenGLESClass;
 
     // Only the concrete class answers; this one raises "Missing method: TCustomContextWindows.Valid()".
     bool Valid() const override;
@@ -66,11 +65,13 @@ public:
 };
 
 class TCustomContextWindows : public TKorvaneContextOpenGLES {
+    KORVANE_CLASS(TCustomContextWindows, TKorvaneContextOpenGLES)
     friend class TCustomContextWindowsClass;
 
-public:
-    static const TCustomContextWindowsClass& ClassInfo();
-    const TContextClass& ClassType() const override { return ClassInfo(); }
+    static const TCustomContextWindowsClass& ClassInfo()
+    {
+        return static_cast<const TCustomContextWindowsClass&>(*StaticClass());
+    }
     ~TCustomContextWindows() override;
 
     // Remembers the window whose surface the shared context is made for.
@@ -103,8 +104,7 @@ private:
 
 class TContextOpenGLWindowsClass : public TCustomContextWindowsClass {
 public:
-    std::string ClassName() const override { return "TContextOpenGLWindows"; }
-    const TContextClass* ClassParent() const override;
+    using TCustomContextWindowsClass::TCustomContextWindowsClass;
     TContext3D* CreateFromWindow(TWindowHandle* AParent, int AWidth, int AHeight, TMultisample AMultisample,
                                  bool ADepthStencil) const override;
     TContext3D* CreateFromTexture(TTexture* ATexture, TMultisample AMultisample, bool ADepthStencil) const override;
@@ -113,9 +113,12 @@ public:
 };
 
 class TContextOpenGLWindows : public TCustomContextWindows {
-public:
-    static const TContextOpenGLWindowsClass& ClassInfo();
-    const TContextClass& ClassType() const override { return ClassInfo(); }
+    KORVANE_CLASS(TContextOpenGLWindows, TCustomContextWindows)
+
+    static const TContextOpenGLWindowsClass& ClassInfo()
+    {
+        return static_cast<const TContextOpenGLWindowsClass&>(*StaticClass());
+    }
 
     void CreateFromWindow(TWindowHandle* AParent, int AWidth, int AHeight, TMultisample AMultisample,
                           bool ADepthStencil) override;

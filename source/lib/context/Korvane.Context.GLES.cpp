@@ -29,8 +29,6 @@ int GLInteger(GLenum name)
 }
 } // namespace
 
-const TContextClass* TKorvaneContextOpenGLESClass::ClassParent() const { return &TKorvaneContext::ClassInfo(); }
-
 bool TKorvaneContextOpenGLESClass::Valid() const { return TKorvaneContext::IsContextAvailable(); }
 
 int TKorvaneContextOpenGLESClass::PlatformDirectStateAccess() const
@@ -103,11 +101,12 @@ int TKorvaneContextOpenGLESClass::PlatformMaxUniformBlockSize() const { return G
 
 int TKorvaneContextOpenGLESClass::PlatformMaxDrawBuffers() const { return GLInteger(GL_MAX_DRAW_BUFFERS); }
 
-const TKorvaneContextOpenGLESClass& TKorvaneContextOpenGLES::ClassInfo()
+TClass TKorvaneContextOpenGLES::StaticClass()
 {
     // Class references live for the whole run: unit shut-downs still use them.
-    static const TKorvaneContextOpenGLESClass& info = *new TKorvaneContextOpenGLESClass();
-    return info;
+    static const auto& info =
+        *new TClassInfo<TKorvaneContextOpenGLES, TKorvaneContextOpenGLESClass>("Korvane.Context.GLES");
+    return &info;
 }
 
 } // namespace korvane

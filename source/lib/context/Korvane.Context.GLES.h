@@ -13,8 +13,7 @@ extern int ClientAttribStackDepth;
 
 class TKorvaneContextOpenGLESClass : public TKorvaneContextClass {
 public:
-    std::string ClassName() const override { return "TKorvaneContextOpenGLES"; }
-    const TContextClass* ClassParent() const override;
+    using TKorvaneContextClass::TKorvaneContextClass;
 
     // A GL context can be used.
     bool Valid() const override;
@@ -39,9 +38,12 @@ public:
 };
 
 class TKorvaneContextOpenGLES : public TKorvaneContext {
-public:
-    static const TKorvaneContextOpenGLESClass& ClassInfo();
-    const TContextClass& ClassType() const override { return ClassInfo(); }
+    KORVANE_CLASS(TKorvaneContextOpenGLES, TKorvaneContext)
+
+    static const TKorvaneContextOpenGLESClass& ClassInfo()
+    {
+        return static_cast<const TKorvaneContextOpenGLESClass&>(*StaticClass());
+    }
 };
 
 } // namespace korvane

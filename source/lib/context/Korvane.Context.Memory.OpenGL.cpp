@@ -37,11 +37,12 @@ int64_t TOpenGLMemoryManagerClass::GetPlatformCurrentMemory() const
     return MemoryValue(GL_GPU_MEMORY_INFO_CURRENT_AVAILABLE_VIDMEM_NVX_);
 }
 
-const TOpenGLMemoryManagerClass& TOpenGLMemoryManager::ClassInfo()
+TClass TOpenGLMemoryManager::StaticClass()
 {
     // Class references live for the whole run: unit shut-downs still use them.
-    static const TOpenGLMemoryManagerClass& info = *new TOpenGLMemoryManagerClass();
-    return info;
+    static const auto& info =
+        *new TClassInfo<TOpenGLMemoryManager, TOpenGLMemoryManagerClass>("Korvane.Context.Memory.OpenGL");
+    return &info;
 }
 
 } // namespace korvane

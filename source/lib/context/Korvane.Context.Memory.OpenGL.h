@@ -8,7 +8,7 @@ namespace korvane {
 
 class TOpenGLMemoryManagerClass : public TKorvaneMemoryManagerClass {
 public:
-    std::string ClassName() const override { return "TOpenGLMemoryManager"; }
+    using TKorvaneMemoryManagerClass::TKorvaneMemoryManagerClass;
     // GL_GPU_MEMORY_INFO_TOTAL_AVAILABLE_MEMORY_NVX; 0 on a driver without the extension.
     int64_t GetPlatformTotalMemory() const override;
     // GL_GPU_MEMORY_INFO_CURRENT_AVAILABLE_VIDMEM_NVX; 0 on a driver without the extension.
@@ -16,8 +16,12 @@ public:
 };
 
 class TOpenGLMemoryManager : public TKorvaneMemoryManager {
-public:
-    static const TOpenGLMemoryManagerClass& ClassInfo();
+    KORVANE_CLASS(TOpenGLMemoryManager, TKorvaneMemoryManager)
+
+    static const TOpenGLMemoryManagerClass& ClassInfo()
+    {
+        return static_cast<const TOpenGLMemoryManagerClass&>(*StaticClass());
+    }
 };
 
 } // namespace korvane

@@ -17,11 +17,12 @@ int64_t TKorvaneMemoryManagerClass::GetPlatformCurrentMemory() const
     throw EAbstractError("Abstract Error: " + ClassName() + ".GetPlatformCurrentMemory");
 }
 
-const TKorvaneMemoryManagerClass& TKorvaneMemoryManager::ClassInfo()
+TClass TKorvaneMemoryManager::StaticClass()
 {
     // Class references live for the whole run: unit shut-downs still use them.
-    static const TKorvaneMemoryManagerClass& info = *new TKorvaneMemoryManagerClass();
-    return info;
+    static const auto& info =
+        *new TClassInfo<TKorvaneMemoryManager, TKorvaneMemoryManagerClass>("Korvane.Context.Memory");
+    return &info;
 }
 
 namespace {

@@ -5,24 +5,27 @@
 #include <cstdint>
 #include <string>
 
+#include "Platform.ClassRegistry.h"
+#include "Platform.Classes.h"
+
 namespace korvane {
 
-// The class reference of TKorvaneMemoryManager and its descendants (never instantiated).
-class TKorvaneMemoryManagerClass {
+// The metaclass of TKorvaneMemoryManager and its descendants (never instantiated).
+class TKorvaneMemoryManagerClass : public TMetaClass {
 public:
-    TKorvaneMemoryManagerClass() = default;
-    TKorvaneMemoryManagerClass(const TKorvaneMemoryManagerClass&) = delete;
-    TKorvaneMemoryManagerClass& operator=(const TKorvaneMemoryManagerClass&) = delete;
-    virtual ~TKorvaneMemoryManagerClass() = default;
-    virtual std::string ClassName() const { return "TKorvaneMemoryManager"; }
+    using TMetaClass::TMetaClass;
     // Total and free video memory in kilobytes (abstract here).
     virtual int64_t GetPlatformTotalMemory() const;
     virtual int64_t GetPlatformCurrentMemory() const;
 };
 
-class TKorvaneMemoryManager {
-public:
-    static const TKorvaneMemoryManagerClass& ClassInfo();
+class TKorvaneMemoryManager : public TObject {
+    KORVANE_CLASS(TKorvaneMemoryManager, TObject)
+
+    static const TKorvaneMemoryManagerClass& ClassInfo()
+    {
+        return static_cast<const TKorvaneMemoryManagerClass&>(*StaticClass());
+    }
     // MemoryManagerClass's answers.
     static int64_t GetTotalMemory();
     static int64_t GetCurrentMemory();

@@ -59,7 +59,7 @@ using TBlendSettings = std::array<TBlendSetting, 32>;
 // Other context records and enumerations
 
 enum class TSmoothTarget : uint8_t { stPoints, stLines, stPolygons };
-using TSmoothTargets = TEnumSet<TSmoothTarget>;
+using TSmoothTargets = TSet<TSmoothTarget>;
 
 struct TSmoothSetting {
     TSmoothTargets Targets;
@@ -90,7 +90,7 @@ enum class TMemoryBarrierFlag : uint8_t {
     BufferUpdateBarrierBit, FrameBufferBarrierBit, TransformFeedbackBarrierBit, AtomicCounterBarrierBit,
     ShaderStorageBarrierBit
 };
-using TMemoryBarrierFlags = TEnumSet<TMemoryBarrierFlag>;
+using TMemoryBarrierFlags = TSet<TMemoryBarrierFlag>;
 
 // ---------------------------------------------------------------------------
 // OpenGL errors (implemented by Korvane.Context.Types.OpenGL)

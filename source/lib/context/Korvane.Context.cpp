@@ -74,11 +74,11 @@ TPixelFormat TKorvaneContextClass::PixelFormat() const { return TKorvaneContext:
 // ---------------------------------------------------------------------------
 // TKorvaneContext
 
-const TKorvaneContextClass& TKorvaneContext::ClassInfo()
+TClass TKorvaneContext::StaticClass()
 {
     // Class references live for the whole run: unit shut-downs still use them.
-    static const TKorvaneContextClass& info = *new TKorvaneContextClass();
-    return info;
+    static const auto& info = *new TClassInfo<TKorvaneContext, TKorvaneContextClass>("Korvane.Context");
+    return &info;
 }
 
 void TKorvaneContext::CreateFromWindow(TWindowHandle* AParent, int AWidth, int AHeight, TMultisample AMultisample,
@@ -104,7 +104,7 @@ void TKorvaneContext::InitContext()
 const TKorvaneContextClass& TKorvaneContext::PlatformClass()
 {
     const TContextClass& c = TContextManager::DefaultContextClass();
-    if (!c.InheritsFrom(ClassInfo()))
+    if (!c.InheritsFrom(StaticClass()))
         throw EContext3DException(
             Format("the default context class %s does not descend from TKorvaneContext", c.ClassName()));
     return static_cast<const TKorvaneContextClass&>(c);

@@ -36,8 +36,7 @@ extern int ContextMaxDrawBuffers;
 
 class TKorvaneContextClass : public TContextClass {
 public:
-    std::string ClassName() const override { return "TKorvaneContext"; }
-    const TContextClass* ClassParent() const override { return nullptr; }
+    using TContextClass::TContextClass;
 
     // Whether the class can render (the OpenGL classes answer it).
     virtual bool Valid() const;
@@ -83,13 +82,14 @@ protected:
 // ---------------------------------------------------------------------------
 
 class TKorvaneContext : public TContext3D {
-public:
-    static const TKorvaneContextClass& ClassInfo();
-    const TContextClass& ClassType() const override { return ClassInfo(); }
-    // The object's class reference as a context class of the framework.
+    KORVANE_CLASS(TKorvaneContext, TContext3D)
+
+    // The metaclass, typed.
+    static const TKorvaneContextClass& ClassInfo() { return static_cast<const TKorvaneContextClass&>(*StaticClass()); }
+    // The object's metaclass as a context class of the framework.
     const TKorvaneContextClass& KorvaneClassType() const
     {
-        return static_cast<const TKorvaneContextClass&>(ClassType());
+        return static_cast<const TKorvaneContextClass&>(*ClassType());
     }
 
     void CreateFromWindow(TWindowHandle* AParent, int AWidth, int AHeight, TMultisample AMultisample,

@@ -19,7 +19,7 @@ TEST(ContextStartup, WindowsContextIsTheDefaultClass)
     const TContextClass& def = TContextManager::DefaultContextClass();
     EXPECT_EQ(&def, &TContextOpenGLWindows::ClassInfo());
     EXPECT_EQ(def.ClassName(), "TContextOpenGLWindows");
-    EXPECT_TRUE(def.InheritsFrom(TKorvaneContext::ClassInfo()));
+    EXPECT_TRUE(def.InheritsFrom(TKorvaneContext::StaticClass()));
     EXPECT_EQ(&TKorvaneContext::PlatformClass(), &TContextOpenGLWindows::ClassInfo());
 }
 
