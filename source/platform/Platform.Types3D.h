@@ -18,6 +18,7 @@
 
 #include "Platform.ClassRegistry.h"
 #include "Platform.Classes.h"
+#include "Platform.Math3D.h"
 #include "Platform.SysUtils.h"
 
 namespace korvane {
@@ -50,6 +51,28 @@ enum class TContextShaderArch : uint8_t { Undefined, DX9, DX10, DX11_level_9, DX
 enum class TPixelFormat : uint8_t {
     None, RGB, RGBA, BGR, BGRA, RGBA16, BGR_565, BGRA4, BGR4, BGR5_A1, BGR5, BGR10_A2, RGB10_A2,
     L, LA, LA4, L16, A, R16F, RG16F, RGBA16F, R32F, RG32F, RGBA32F
+};
+
+// ---------------------------------------------------------------------------
+// Lights
+
+enum class TLightType : uint8_t { Directional, Point, Spot };
+
+// A light as the context keeps it.
+struct TLightDescription {
+    bool Enabled = false;
+    TAlphaColor Color = 0;
+    TLightType LightType = TLightType::Directional;
+    float SpotCutOff = 0;
+    float SpotExponent = 0;
+    TPoint3D Position;
+    TPoint3D Direction;
+
+    static TLightDescription Create(bool AEnabled, TAlphaColor AColor, TLightType ALightType, float ASpotCutOff,
+                                    float ASpotExponent, const TPoint3D& APosition, const TPoint3D& ADirection)
+    {
+        return TLightDescription{AEnabled, AColor, ALightType, ASpotCutOff, ASpotExponent, APosition, ADirection};
+    }
 };
 
 // The handle of a window that a context may render into. Native is the

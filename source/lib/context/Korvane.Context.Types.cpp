@@ -1,6 +1,9 @@
 #include "Korvane.Context.Types.h"
 
 #include <cctype>
+#include <cmath>
+#include <cstring>
+#include <numbers>
 
 #include "Korvane.Context.h"
 #include "Platform.Log.h"
@@ -9,6 +12,69 @@ namespace korvane {
 
 // ---------------------------------------------------------------------------
 // Records
+
+TKorvaneShaderLight TKorvaneShaderLight::Create(const TLightDescription& ALight)
+{
+    TKorvaneShaderLight l;
+    std::memset(static_cast<void*>(&l), 0, sizeof(l));
+    l.LightType = static_cast<int32_t>(ALight.LightType);
+    l.Position = TVector3D(ALight.Position, 1);
+    l.Direction = TVector3D(ALight.Direction, 1);
+    l.Ambient = TAlphaColorF(0, 0, 0, 1);
+    l.Diffuse = TAlphaColorF::Create(ALight.Color);
+    l.Specular = TAlphaColorF(1, 1, 1, 1);
+    l.Scattering = TVector3D(0.1f, 0.0034f, 1.0f, 0.84f);
+    l.SpotCutoff = ALight.SpotCutOff;
+    l.SpotCosCutoff = static_cast<float>(std::cos(double(ALight.SpotCutOff) * std::numbers::pi / 180.0));
+    l.SpotExponent = ALight.SpotExponent;
+    l.ConstantAttenuation = 1;
+    l.LinearAttenuation = 0;
+    l.QuadraticAttenuation = 0;
+    l.Intensity = 1;
+    l.Enabled = ALight.Enabled ? 1 : 0;
+    return l;
+}
+
+TLightDescription TKorvaneShaderLight::ToLightDescription() const
+{
+    TLightDescription d;
+    d.Enabled = IsEnabled();
+    d.LightType = static_cast<TLightType>(LightType);
+    d.Color = Diffuse.ToAlphaColor();
+    d.SpotCutOff = SpotCutoff;
+    d.SpotExponent = SpotExponent;
+    d.Position = TPoint3D(Position.X, Position.Y, Position.Z);
+    d.Direction = TPoint3D(Direction.X, Direction.Y, Direction.Z);
+    return d;
+}
+
+TKorvaneFogSettings TKorvaneFogSettings::Create(bool AEnabled, uint8_t AMode, float ADensity, float AStart, float AEnd)
+{
+    return TKorvaneFogSettings{AEnabled, AMode, ADensity, AStart, AEnd, TAlphaColorF(0, 0, 0, 1)};
+}
+
+void InitShaderMaterialData(TKorvaneShaderMaterialData& AData)
+{
+    std::memset(static_cast<void*>(&AData), 0, sizeof(AData));
+    AData._Emissive = TAlphaColorF(0, 0, 0, 1);
+    AData._Ambient = TAlphaColorF(0.5f, 0.5f, 0.5f, 1);
+    AData._Diffuse = TAlphaColorF(1, 1, 1, 1);
+    AData._Specular = TAlphaColorF(0.75f, 0.75f, 0.75f, 1);
+    AData._Clipping = TAlphaColorF(0, 0, 0, 0);
+    AData._ToneMapExp = 1.0f;
+    AData._Displacement = TVector3D(0.1f, 0.1f, 0.1f, 1);
+    AData._Features = TVector3D(1, 0, 0, 0);
+    AData._Shininess = 32.0f;
+    AData._Textures = 1;
+    for (auto& t : AData._Texture) t._Tiling = TPointF(1, 1);
+}
+
+TPlaneF TPlaneF::Create(const TPoint3D& ANormal, float ADistance) { return {ANormal.X, ANormal.Y, ANormal.Z, ADistance}; }
+
+TPlaneF TPlaneF::Create(double ANX, double ANY, double ANZ, double ADistance)
+{
+    return {static_cast<float>(ANX), static_cast<float>(ANY), static_cast<float>(ANZ), static_cast<float>(ADistance)};
+}
 
 TBlendSetting TBlendSetting::Create()
 {

@@ -6,16 +6,119 @@
 // debug log behind a prefix, hand it to the optional global error handler, raise.
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "Platform.Classes.h"
+#include "Platform.Math3D.h"
 #include "Platform.SysUtils.h"
 #include "Platform.Types3D.h"
 
 namespace korvane {
+
+// ---------------------------------------------------------------------------
+// Lights and fog
+
+// The light record that a context keeps per light and that materials copy into
+// their uniform block, where the shaders read it as the std140 struct "Light":
+// 144 bytes, all values 32-bit.
+struct TKorvaneShaderLight {
+    int32_t LightType;         // 0 directional, 1 point, 2 spot
+    int32_t Reserved1[3];      // up to the next 16-byte boundary; zero
+    TVector3D Position;        // W = 1
+    TVector3D Direction;       // W = 1
+    TAlphaColorF Ambient;
+    TAlphaColorF Diffuse;
+    TAlphaColorF Specular;
+    TVector3D Scattering;
+    float SpotCutoff;          // degrees
+    float SpotCosCutoff;       // cosine of the cut-off
+    float SpotExponent;
+    float ConstantAttenuation;
+    float LinearAttenuation;
+    float QuadraticAttenuation;
+    float Intensity;
+    int32_t Enabled;           // on while above 0
+
+    static TKorvaneShaderLight Create(const TLightDescription& ALight);
+    bool IsEnabled() const { return Enabled > 0; }
+    TLightDescription ToLightDescription() const;
+};
+static_assert(sizeof(TKorvaneShaderLight) == 144);
+static_assert(offsetof(TKorvaneShaderLight, LightType) == 0);
+static_assert(offsetof(TKorvaneShaderLight, Reserved1) == 4);
+static_assert(offsetof(TKorvaneShaderLight, Position) == 16);
+static_assert(offsetof(TKorvaneShaderLight, Direction) == 32);
+static_assert(offsetof(TKorvaneShaderLight, Ambient) == 48);
+static_assert(offsetof(TKorvaneShaderLight, Diffuse) == 64);
+static_assert(offsetof(TKorvaneShaderLight, Specular) == 80);
+static_assert(offsetof(TKorvaneShaderLight, Scattering) == 96);
+static_assert(offsetof(TKorvaneShaderLight, SpotCutoff) == 112);
+static_assert(offsetof(TKorvaneShaderLight, SpotCosCutoff) == 116);
+static_assert(offsetof(TKorvaneShaderLight, SpotExponent) == 120);
+static_assert(offsetof(TKorvaneShaderLight, ConstantAttenuation) == 124);
+static_assert(offsetof(TKorvaneShaderLight, LinearAttenuation) == 128);
+static_assert(offsetof(TKorvaneShaderLight, QuadraticAttenuation) == 132);
+static_assert(offsetof(TKorvaneShaderLight, Intensity) == 136);
+static_assert(offsetof(TKorvaneShaderLight, Enabled) == 140);
+
+struct TKorvaneFogSettings {
+    bool Enabled;
+    uint8_t Mode; // 2 linear, 4 exponential, 8 squared exponential
+    float Density;
+    float FogStart;
+    float FogEnd;
+    TAlphaColorF Color;
+
+    // The colour is opaque black.
+    static TKorvaneFogSettings Create(bool AEnabled, uint8_t AMode, float ADensity, float AStart, float AEnd);
+};
+
+// ---------------------------------------------------------------------------
+// The material block of the per-draw uniform block (std140 struct "Material",
+// 656 bytes); the member names are the GLSL names.
+
+struct TKorvaneShaderTexture {
+    TVector3D _Feature;
+    TPointF _Tiling;
+    float _Pad[2];
+};
+static_assert(sizeof(TKorvaneShaderTexture) == 32);
+
+struct TKorvaneShaderMaterialData {
+    TAlphaColorF _Emissive;
+    TAlphaColorF _Ambient;
+    TAlphaColorF _Diffuse;
+    TAlphaColorF _Specular;
+    TAlphaColorF _Clipping;
+    TPointF _AlphaCutoff;
+    float _ToneMapExp;
+    float _Pad0;
+    TVector3D _Displacement;
+    TVector3D _Features;
+    float _Shininess;
+    int32_t _Textures;
+    int32_t _PoolTexturesOffset;
+    int32_t _PoolTextures;
+    TKorvaneShaderTexture _Texture[16];
+};
+static_assert(sizeof(TKorvaneShaderMaterialData) == 656);
+static_assert(offsetof(TKorvaneShaderMaterialData, _Clipping) == 64);
+static_assert(offsetof(TKorvaneShaderMaterialData, _AlphaCutoff) == 80);
+static_assert(offsetof(TKorvaneShaderMaterialData, _ToneMapExp) == 88);
+static_assert(offsetof(TKorvaneShaderMaterialData, _Displacement) == 96);
+static_assert(offsetof(TKorvaneShaderMaterialData, _Features) == 112);
+static_assert(offsetof(TKorvaneShaderMaterialData, _Shininess) == 128);
+static_assert(offsetof(TKorvaneShaderMaterialData, _Textures) == 132);
+static_assert(offsetof(TKorvaneShaderMaterialData, _PoolTexturesOffset) == 136);
+static_assert(offsetof(TKorvaneShaderMaterialData, _PoolTextures) == 140);
+static_assert(offsetof(TKorvaneShaderMaterialData, _Texture) == 144);
+
+// Zeroes all 656 bytes, then writes the defaults of every member.
+void InitShaderMaterialData(TKorvaneShaderMaterialData& AData);
 
 // ---------------------------------------------------------------------------
 // Blending
@@ -71,6 +174,27 @@ struct TOrthographicData {
     float Left, Top, Right, Bottom, _Near, _Far;
     static TOrthographicData Create(float ALeft, float ATop, float ARight, float ABottom, float ANear, float AFar);
 };
+
+// A plane (normal and distance), the form of clip planes and frustum planes.
+struct TPlaneF {
+    float NX, NY, NZ, D;
+
+    static TPlaneF Create(const TPoint3D& ANormal, float ADistance);
+    static TPlaneF Create(double ANX, double ANY, double ANZ, double ADistance);
+    TPoint3D Normal() const { return {NX, NY, NZ}; }
+    float Distance() const { return D; }
+    TVector3D AsVector3D() const { return {NX, NY, NZ, D}; }
+    // The four values in order, for uploading.
+    float* GetPointer() { return &NX; }
+    const float* GetPointer() const { return &NX; }
+};
+static_assert(sizeof(TPlaneF) == 16);
+
+struct TClipPlaneF {
+    bool Enabled;
+    TPlaneF Plane;
+};
+using PClipPlaneF = TClipPlaneF*;
 
 // x offset, y offset, width, height of the GL viewport.
 using TKorvaneContextSize = std::array<int32_t, 4>;

@@ -2,6 +2,7 @@
 
 #include <epoxy/gl.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -209,4 +210,103 @@ TEST(ContextRecords, BlendSettingsAndConversions)
     EXPECT_TRUE(smooth.Targets.Contains(TSmoothTarget::stPoints));
     EXPECT_TRUE(smooth.Targets.Contains(TSmoothTarget::stLines));
     EXPECT_TRUE(smooth.Targets.Contains(TSmoothTarget::stPolygons));
+}
+
+TEST(ContextRecords, ShaderLightFromASpotLight)
+{
+    const auto d = TLightDescription::Create(false, 0xFF336699, TLightType::Spot, 60, 7, TPoint3D(1, 2, 3),
+                                             TPoint3D(0, -1, 0));
+    const auto l = TKorvaneShaderLight::Create(d);
+    EXPECT_EQ(l.Enabled, 0);
+    EXPECT_FALSE(l.IsEnabled());
+    EXPECT_EQ(l.LightType, 2);
+    EXPECT_EQ(l.Reserved1[0] | l.Reserved1[1] | l.Reserved1[2], 0);
+    EXPECT_EQ(l.Position, TVector3D(1, 2, 3, 1));
+    EXPECT_EQ(l.Direction, TVector3D(0, -1, 0, 1));
+    EXPECT_FLOAT_EQ(l.SpotCutoff, 60);
+    EXPECT_FLOAT_EQ(l.SpotCosCutoff, 0.5f);
+    EXPECT_FLOAT_EQ(l.SpotExponent, 7);
+    EXPECT_EQ(l.Ambient, TAlphaColorF(0, 0, 0, 1));
+    EXPECT_EQ(l.Specular, TAlphaColorF(1, 1, 1, 1));
+    EXPECT_EQ(l.Scattering, TVector3D(0.1f, 0.0034f, 1.0f, 0.84f));
+    EXPECT_NEAR(l.Diffuse.R, 0x33 / 255.0, 1e-6);
+    EXPECT_NEAR(l.Diffuse.G, 0x66 / 255.0, 1e-6);
+    EXPECT_NEAR(l.Diffuse.B, 0x99 / 255.0, 1e-6);
+    EXPECT_FLOAT_EQ(l.Diffuse.A, 1);
+    EXPECT_EQ(l.ConstantAttenuation, 1);
+    EXPECT_EQ(l.LinearAttenuation, 0);
+    EXPECT_EQ(l.QuadraticAttenuation, 0);
+    EXPECT_EQ(l.Intensity, 1);
+
+    const auto back = l.ToLightDescription();
+    EXPECT_FALSE(back.Enabled);
+    EXPECT_EQ(back.LightType, TLightType::Spot);
+    EXPECT_EQ(back.Color, 0xFF336699u);
+    EXPECT_FLOAT_EQ(back.SpotCutOff, 60);
+    EXPECT_FLOAT_EQ(back.SpotExponent, 7);
+    EXPECT_EQ(back.Position, TPoint3D(1, 2, 3));
+    EXPECT_EQ(back.Direction, TPoint3D(0, -1, 0));
+
+    auto on = TKorvaneShaderLight::Create(TLightDescription::Create(true, 0xFFFFFFFF, TLightType::Point, 180, 0, {}, {}));
+    EXPECT_EQ(on.Enabled, 1);
+    EXPECT_TRUE(on.ToLightDescription().Enabled);
+    on.Enabled = -3; // a negative value counts as off
+    EXPECT_FALSE(on.IsEnabled());
+    EXPECT_FALSE(on.ToLightDescription().Enabled);
+}
+
+TEST(ContextRecords, MaterialDataDefaults)
+{
+    TKorvaneShaderMaterialData m;
+    std::memset(static_cast<void*>(&m), 0xAB, sizeof(m));
+    InitShaderMaterialData(m);
+    EXPECT_EQ(m._Emissive, TAlphaColorF(0, 0, 0, 1));
+    EXPECT_EQ(m._Ambient, TAlphaColorF(0.5f, 0.5f, 0.5f, 1));
+    EXPECT_EQ(m._Diffuse, TAlphaColorF(1, 1, 1, 1));
+    EXPECT_EQ(m._Specular, TAlphaColorF(0.75f, 0.75f, 0.75f, 1));
+    EXPECT_EQ(m._Clipping, TAlphaColorF(0, 0, 0, 0));
+    EXPECT_EQ(m._AlphaCutoff, TPointF(0, 0));
+    EXPECT_EQ(m._ToneMapExp, 1.0f);
+    EXPECT_EQ(m._Displacement, TVector3D(0.1f, 0.1f, 0.1f, 1));
+    EXPECT_EQ(m._Features, TVector3D(1, 0, 0, 0));
+    EXPECT_EQ(m._Shininess, 32.0f);
+    EXPECT_EQ(m._Textures, 1);
+    EXPECT_EQ(m._PoolTexturesOffset, 0);
+    EXPECT_EQ(m._PoolTextures, 0);
+    for (const auto& t : m._Texture) {
+        EXPECT_EQ(t._Feature, TVector3D(0, 0, 0, 0));
+        EXPECT_EQ(t._Tiling, TPointF(1, 1));
+    }
+    // Nothing of the earlier contents survives, padding included: the block goes to the GPU as it is.
+    const auto* bytes = reinterpret_cast<const uint8_t*>(&m);
+    EXPECT_EQ(bytes[92], 0);
+    EXPECT_EQ(bytes[144 + 24], 0);
+}
+
+TEST(ContextRecords, FogPlanesAndClipPlanes)
+{
+    const auto fog = TKorvaneFogSettings::Create(false, 2, 0.001f, 100, 500);
+    EXPECT_FALSE(fog.Enabled);
+    EXPECT_EQ(fog.Mode, 2);
+    EXPECT_FLOAT_EQ(fog.Density, 0.001f);
+    EXPECT_EQ(fog.FogStart, 100);
+    EXPECT_EQ(fog.FogEnd, 500);
+    EXPECT_EQ(fog.Color, TAlphaColorF(0, 0, 0, 1));
+
+    auto p = TPlaneF::Create(TPoint3D(0, 1, 0), -2.5f);
+    EXPECT_EQ(p.Normal(), TPoint3D(0, 1, 0));
+    EXPECT_EQ(p.Distance(), -2.5f);
+    EXPECT_EQ(p.AsVector3D(), TVector3D(0, 1, 0, -2.5f));
+    EXPECT_EQ(p.GetPointer()[3], -2.5f);
+    const auto q = TPlaneF::Create(0.25, 0.5, 0.75, 1.0);
+    EXPECT_EQ(q.AsVector3D(), TVector3D(0.25f, 0.5f, 0.75f, 1.0f));
+    TClipPlaneF clip{true, q};
+    PClipPlaneF pc = &clip;
+    EXPECT_TRUE(pc->Enabled);
+    EXPECT_EQ(pc->Plane.D, 1.0f);
+
+    const auto o = TOrthographicData::Create(1, 2, 3, 4, 5, 6);
+    EXPECT_EQ(o.Left, 1);
+    EXPECT_EQ(o.Bottom, 4);
+    EXPECT_EQ(o._Far, 6);
 }
