@@ -3,6 +3,11 @@
 // compatibility context for the program. Without a window the context is
 // current on the surfaceless platform and renders into frame buffer objects.
 
+#include <atomic>
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <mutex>
 #include <string>
 
 namespace korvane::platform {
@@ -26,7 +31,7 @@ public:
     // Creates the shared context (surfaceless) if it does not exist yet and makes it
     // current on the calling thread. Raises korvane::Exception with the EGL error on failure.
     void CreateContext(const GLContextRequest& request = {});
-    bool HasContext() const { return FContext != nullptr; }
+    bool HasContext() const { return FContext.load() != nullptr; }
     void MakeCurrent();
     void ReleaseCurrent();
     // Destroys the context (tests of creation failures start again from nothing).
@@ -46,16 +51,37 @@ public:
     // How often LoadGLEntryPoints ran in this process.
     int EntryPointLoadCount() const { return FEntryPointLoads; }
 
+    // GL calls go to the context current on the calling thread, and the
+    // program's context is current on one thread (the main thread).
+    // Whether it is current on the calling thread.
+    bool IsGLThread() const;
+    // Runs AWork on the thread where the context is current: at once when that
+    // is the calling thread or when there is no context; otherwise it is handed
+    // to that thread and waited for, and an exception it raises passes to the
+    // caller. The GL thread runs handed work in ProcessGLQueue.
+    void RunOnGLThread(const std::function<void()>& AWork);
+    // Runs the work handed over by other threads, in order; answers how many ran.
+    int ProcessGLQueue();
+
     void* Display() const { return FDisplay; }
-    void* Context() const { return FContext; }
+    void* Context() const { return FContext.load(); }
 
 private:
     EGLDevice() = default;
     void EnsureDisplay();
 
     void* FDisplay = nullptr;
-    void* FContext = nullptr;
+    std::atomic<void*> FContext{nullptr};
     int FEGLVersion = 0;
+
+    struct TGLWork {
+        std::function<void()> Work;
+        bool Done = false;
+        std::exception_ptr Error;
+    };
+    std::mutex FQueueLock;
+    std::condition_variable FQueueDone;
+    std::deque<TGLWork*> FQueue;
     int FEntryPointLoads = 0;
 };
 
