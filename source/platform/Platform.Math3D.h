@@ -53,6 +53,24 @@ struct TSize {
     friend constexpr bool operator==(const TSize& A, const TSize& B) = default;
 };
 
+struct TPoint {
+    int32_t X = 0, Y = 0;
+    constexpr TPoint() = default;
+    constexpr TPoint(int32_t AX, int32_t AY) : X(AX), Y(AY) {}
+    friend constexpr bool operator==(const TPoint& A, const TPoint& B) = default;
+};
+
+// An integer rectangle; Right and Bottom lie outside it.
+struct TRect {
+    int32_t Left = 0, Top = 0, Right = 0, Bottom = 0;
+    constexpr TRect() = default;
+    constexpr TRect(int32_t ALeft, int32_t ATop, int32_t ARight, int32_t ABottom)
+        : Left(ALeft), Top(ATop), Right(ARight), Bottom(ABottom) {}
+    constexpr int32_t Width() const { return Right - Left; }
+    constexpr int32_t Height() const { return Bottom - Top; }
+    friend constexpr bool operator==(const TRect& A, const TRect& B) = default;
+};
+
 struct TSizeF {
     float Width = 0, Height = 0;
     constexpr TSizeF() = default;
