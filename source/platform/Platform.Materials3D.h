@@ -39,6 +39,8 @@ class TMaterialSource : public TComponent {
     KORVANE_CLASS(TMaterialSource, TComponent)
 
     explicit TMaterialSource(TComponent* AOwner) : TComponent(AOwner) {}
+    // A source that is deleted instead of freed still frees its material.
+    ~TMaterialSource() override { FreeAndNil(FMaterial); }
 
     // The source's material (made by CreateMaterial on first request), or nullptr.
     TMaterial* Material();
