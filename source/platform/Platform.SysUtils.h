@@ -36,6 +36,25 @@ class EStreamError : public Exception { using Exception::Exception; };
 class EReadError : public EStreamError { using EStreamError::EStreamError; };
 class EWriteError : public EStreamError { using EStreamError::EStreamError; };
 class EInvalidOperation : public Exception { using Exception::Exception; };
+// A value or object used as a type it is not ("Invalid class typecast").
+class EInvalidCast : public Exception {
+public:
+    explicit EInvalidCast(std::string message = "Invalid class typecast") : Exception(std::move(message)) {}
+};
+
+// A failed internal consistency check; the message names the text, the unit and the line.
+class EAssertionFailed : public Exception {
+public:
+    EAssertionFailed(const std::string& text, const std::string& unitName, int line)
+        : Exception(text + " (" + unitName + ", line " + std::to_string(line) + ")"), FUnitName(unitName),
+          FLine(line) {}
+    const std::string& UnitName() const noexcept { return FUnitName; }
+    int Line() const noexcept { return FLine; }
+
+private:
+    std::string FUnitName;
+    int FLine;
+};
 
 // One argument of Format(): integers, floats, strings and pointers.
 struct FormatArg {
