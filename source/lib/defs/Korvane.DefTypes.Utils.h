@@ -13,29 +13,14 @@
 #include <string_view>
 #include <vector>
 
+#include "Platform.Classes.h"
 #include "Platform.Math3D.h"
 
 namespace korvane {
 
-class TComponent;
-
 enum class TTextureFlipping : uint8_t { Vertical, Horizontal };
 
-// A set of texture flips (bit i is the flip of ordinal i).
-struct TTextureFlippings {
-    uint8_t Bits = 0;
-
-    TTextureFlippings() = default;
-    TTextureFlippings(std::initializer_list<TTextureFlipping> members)
-    {
-        for (auto m : members) Include(m);
-    }
-    bool Contains(TTextureFlipping m) const { return (Bits >> static_cast<int>(m)) & 1u; }
-    void Include(TTextureFlipping m) { Bits = static_cast<uint8_t>(Bits | (1u << static_cast<int>(m))); }
-    void Exclude(TTextureFlipping m) { Bits = static_cast<uint8_t>(Bits & ~(1u << static_cast<int>(m))); }
-    bool Empty() const { return Bits == 0; }
-    friend bool operator==(const TTextureFlippings&, const TTextureFlippings&) = default;
-};
+using TTextureFlippings = TSet<TTextureFlipping>;
 
 // Writers. Sep separates the numbers; every writer in the definition model passes a blank.
 std::string Point3DToString(const TPoint3D& P, char Sep = ' ');
