@@ -58,7 +58,7 @@ TEST(ReadWithDefault, Integers)
 TEST(ReadWithDefault, TextsFloatsAndBooleans)
 {
     auto o = Obj(R"({"str":"abc","num":5,"t":true,"f":false,"n":null,"a":[1],"o":{"x":1},"st":"true",
-                     "e":1E5,"path":"C:\\dir/file \"q\"\n"})");
+                     "e":1E5,"path":"C:\\dir/file \"q\"\n","huge":123456789012345678901234567890e300})");
     struct TextCase {
         const char* name;
         const char* text;   // JSONGetText
@@ -78,6 +78,7 @@ TEST(ReadWithDefault, TextsFloatsAndBooleans)
     EXPECT_EQ(TCustomDef::JSONGetFloat(*o, "e", -1), 100000.0);
     EXPECT_EQ(TCustomDef::JSONGetFloat(*o, "str", -1), -1.0);
     EXPECT_EQ(TCustomDef::JSONGetFloat(*o, "t", -1), -1.0);
+    EXPECT_THROW(TCustomDef::JSONGetFloat(*o, "huge", -1), EConvertError) << "beyond the range of a double";
 
     EXPECT_TRUE(TCustomDef::JSONGetBoolean(*o, "t", false));
     EXPECT_FALSE(TCustomDef::JSONGetBoolean(*o, "f", true));
