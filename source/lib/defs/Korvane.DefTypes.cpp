@@ -210,8 +210,11 @@ const char* const ChildClassTable[] = {
 const char* const DefaultChildClass = "Korvane.DefTypes.TMeshDef";
 
 // The metaclass that creates children of the given "Type".
+bool RegisterDefClasses();
+
 const TTransformDefMetaClass& ChildClass(const std::string& type)
 {
+    RegisterDefClasses();
     const char* name = DefaultChildClass;
     for (const char* row : ChildClassTable)
         if (type == row) {
@@ -227,10 +230,17 @@ struct FreeDeleter {
     void operator()(TObject* object) const { object->Free(); }
 };
 
-const bool TransformDefRegistered = [] {
-    RegisterClass<TTransformDef>();
-    return true;
-}();
+// Registers the classes of this unit once: at start-up, or earlier when a
+// definition is read during another unit's start-up.
+bool RegisterDefClasses()
+{
+    static const bool registered = [] {
+        RegisterClass<TTransformDef>();
+        return true;
+    }();
+    return registered;
+}
+const bool DefClassesRegistered = RegisterDefClasses();
 
 } // namespace
 
