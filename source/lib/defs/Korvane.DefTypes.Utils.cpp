@@ -128,6 +128,32 @@ std::string Join(const std::vector<T>& items, char sep, F&& text)
 }
 
 const char* const FlippingNames[] = {"Vertical", "Horizontal"};
+const char* const VertexFormatNames[] = {"Vertex",    "Normal",    "Color0",    "Color1",    "Color2",   "Color3",
+                                         "ColorF0",   "ColorF1",   "ColorF2",   "ColorF3",   "TexCoord0", "TexCoord1",
+                                         "TexCoord2", "TexCoord3", "BiNormal",  "Tangent"};
+
+template <typename E, size_t N>
+std::string SetToString(TSet<E> s, const char* const (&names)[N])
+{
+    std::string out;
+    for (size_t i = 0; i < N; ++i)
+        if (s.Contains(static_cast<E>(i))) {
+            if (!out.empty()) out += ',';
+            out += names[i];
+        }
+    return out;
+}
+
+template <typename E, size_t N>
+TSet<E> StringToSet(std::string_view text, const char* const (&names)[N])
+{
+    TSet<E> s;
+    ForEachToken(text, ',', [&](std::string_view token) {
+        for (size_t i = 0; i < N; ++i)
+            if (SameText(token, names[i])) s.Include(static_cast<E>(i));
+    });
+    return s;
+}
 
 } // namespace
 
@@ -195,16 +221,9 @@ std::string BytesToString(const uint8_t* Data, int64_t Count)
     return out;
 }
 
-std::string TextureFlippingsToString(TTextureFlippings S)
-{
-    std::string out;
-    for (int i = 0; i < 2; ++i)
-        if (S.Contains(static_cast<TTextureFlipping>(i))) {
-            if (!out.empty()) out += ',';
-            out += FlippingNames[i];
-        }
-    return out;
-}
+std::string TextureFlippingsToString(TTextureFlippings S) { return SetToString(S, FlippingNames); }
+
+std::string VertexFormatsToString(TVertexFormats S) { return SetToString(S, VertexFormatNames); }
 
 // ---- readers ----
 
@@ -289,13 +308,10 @@ std::vector<TPoint3D> StringToPoint3DArray(std::string_view Text)
 
 TTextureFlippings StringToTextureFlippings(std::string_view Text)
 {
-    TTextureFlippings s;
-    ForEachToken(Text, ',', [&](std::string_view token) {
-        for (int i = 0; i < 2; ++i)
-            if (SameText(token, FlippingNames[i])) s.Include(static_cast<TTextureFlipping>(i));
-    });
-    return s;
+    return StringToSet<TTextureFlipping>(Text, FlippingNames);
 }
+
+TVertexFormats StringToVertexFormats(std::string_view Text) { return StringToSet<TVertexFormat>(Text, VertexFormatNames); }
 
 // ---- naming ----
 

@@ -15,6 +15,7 @@
 
 #include "Platform.Classes.h"
 #include "Platform.Math3D.h"
+#include "Platform.Types3D.h"
 
 namespace korvane {
 
@@ -36,7 +37,9 @@ std::string IntegerArrayToString(const std::vector<int32_t>& A, char Sep = ' ');
 std::string Point3DArrayToString(const std::vector<TPoint3D>& A, char Sep = ' ');
 // Each byte in decimal followed by one blank; nothing for no data or Count <= 0.
 std::string BytesToString(const uint8_t* Data, int64_t Count);
+// Names of the members present, in declaration order, joined by "," without blanks.
 std::string TextureFlippingsToString(TTextureFlippings S);
+std::string VertexFormatsToString(TVertexFormats S);
 
 // Readers.
 TPoint3D StringToPoint3D(std::string_view Text);
@@ -51,7 +54,10 @@ std::vector<int32_t> StringToIntegerArray(std::string_view Text);
 std::vector<uint8_t> StringToByteArray(std::string_view Text);
 std::vector<TPoint3D> StringToPoint3DArray(std::string_view Text);
 std::vector<TPoint3D> SingleArrayToPoint3DArray(const std::vector<float>& A);
+// Names split at every comma (blanks are kept), matched ignoring letter case;
+// names of no member are skipped.
 TTextureFlippings StringToTextureFlippings(std::string_view Text);
+TVertexFormats StringToVertexFormats(std::string_view Text);
 
 // Every character outside A-Z, a-z, 0-9 and "_" becomes "_"; a leading digit gets "_" in front.
 std::string MakeIdentifierName(std::string_view Name);

@@ -167,6 +167,21 @@ TEST(ValueTextSets, TextureFlippings)
     for (const auto& c : cases) EXPECT_EQ(StringToTextureFlippings(c.text), c.expected) << c.text;
 }
 
+TEST(ValueTextSets, VertexFormats)
+{
+    using F = TVertexFormat;
+    const TVertexFormats usual{F::Vertex, F::Normal, F::ColorF0, F::TexCoord0, F::BiNormal, F::Tangent};
+    EXPECT_EQ(VertexFormatsToString(usual), "Vertex,Normal,ColorF0,TexCoord0,BiNormal,Tangent");
+    EXPECT_EQ(StringToVertexFormats(VertexFormatsToString(usual)), usual);
+    TVertexFormats all;
+    for (int i = 0; i < 16; ++i) all.Include(static_cast<F>(i));
+    EXPECT_EQ(VertexFormatsToString(all), "Vertex,Normal,Color0,Color1,Color2,Color3,ColorF0,ColorF1,ColorF2,ColorF3,"
+                                          "TexCoord0,TexCoord1,TexCoord2,TexCoord3,BiNormal,Tangent");
+    EXPECT_EQ(StringToVertexFormats(VertexFormatsToString(all)), all);
+    EXPECT_EQ(StringToVertexFormats("tangent,VERTEX, Normal,Color4,"), (TVertexFormats{F::Tangent, F::Vertex}));
+    EXPECT_EQ(VertexFormatsToString({}), "");
+}
+
 TEST(ValueNaming, IdentifiersAndByteSizes)
 {
     struct Case {
