@@ -74,13 +74,16 @@ std::string WithThousands(const std::string& fixed)
         frac = intPart.substr(dot);
         intPart.erase(dot);
     }
+    // Digits are gathered right to left with a separator every three, then reversed.
     std::string grouped;
+    grouped.reserve(intPart.size() + intPart.size() / 3);
     int count = 0;
     for (auto it = intPart.rbegin(); it != intPart.rend(); ++it) {
-        if (count > 0 && count % 3 == 0) grouped.insert(grouped.begin(), ',');
-        grouped.insert(grouped.begin(), *it);
+        if (count > 0 && count % 3 == 0) grouped.push_back(',');
+        grouped.push_back(*it);
         ++count;
     }
+    std::reverse(grouped.begin(), grouped.end());
     return sign + grouped + frac;
 }
 
