@@ -64,11 +64,9 @@ std::string Scientific(double value, int precision)
 
 std::string WithThousands(const std::string& fixed)
 {
-    std::string sign, intPart = fixed, frac;
-    if (!intPart.empty() && intPart[0] == '-') {
-        sign = "-";
-        intPart.erase(0, 1);
-    }
+    std::string intPart = fixed, frac;
+    const bool negative = !intPart.empty() && intPart[0] == '-';
+    if (negative) intPart.erase(0, 1);
     const auto dot = intPart.find('.');
     if (dot != std::string::npos) {
         frac = intPart.substr(dot);
@@ -84,7 +82,7 @@ std::string WithThousands(const std::string& fixed)
         ++count;
     }
     std::reverse(grouped.begin(), grouped.end());
-    return sign + grouped + frac;
+    return (negative ? std::string("-") : std::string()) + grouped + frac;
 }
 
 [[noreturn]] void FormatError(std::string_view fmt)
