@@ -1,35 +1,18 @@
 #include <gtest/gtest.h>
 
+#include "TestHelpers.h"
+
 #include <clocale>
 #include <locale>
 
 #include "Platform.JSON.h"
 
 using namespace korvane;
+using namespace korvane::test;
 
 namespace {
 
 std::unique_ptr<TJSONObject> ParseObject(std::string_view text) { return TJSONObject::ParseJSONObject(text); }
-
-class CommaDecimalLocale {
-public:
-    CommaDecimalLocale()
-    {
-        FOld = std::setlocale(LC_ALL, nullptr);
-        FActive = std::setlocale(LC_ALL, "de_DE.UTF-8") != nullptr;
-        if (FActive) std::locale::global(std::locale("de_DE.UTF-8"));
-    }
-    ~CommaDecimalLocale()
-    {
-        std::setlocale(LC_ALL, FOld.c_str());
-        std::locale::global(std::locale::classic());
-    }
-    bool Active() const { return FActive; }
-
-private:
-    std::string FOld;
-    bool FActive = false;
-};
 
 } // namespace
 

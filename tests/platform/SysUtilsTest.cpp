@@ -1,38 +1,21 @@
 #include <gtest/gtest.h>
 
+#include "TestHelpers.h"
+
 #include <clocale>
 #include <locale>
 
 #include "Platform.SysUtils.h"
 
 using namespace korvane;
+using namespace korvane::test;
 
 namespace {
-// Switches the process to a comma-decimal locale for the test's duration.
-class GermanLocale {
-public:
-    GermanLocale()
-    {
-        FOld = std::setlocale(LC_ALL, nullptr);
-        FActive = std::setlocale(LC_ALL, "de_DE.UTF-8") != nullptr;
-        if (FActive) std::locale::global(std::locale("de_DE.UTF-8"));
-    }
-    ~GermanLocale()
-    {
-        std::setlocale(LC_ALL, FOld.c_str());
-        std::locale::global(std::locale::classic());
-    }
-    bool Active() const { return FActive; }
-
-private:
-    std::string FOld;
-    bool FActive = false;
-};
 } // namespace
 
 TEST(Format, NumbersIgnoreTheProcessLocale)
 {
-    GermanLocale german;
+    CommaDecimalLocale german;
     ASSERT_TRUE(german.Active()) << "the de_DE.UTF-8 locale is not installed";
     char probe[32];
     std::snprintf(probe, sizeof(probe), "%.1f", 1.5);

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "TestHelpers.h"
+
 #include <clocale>
 #include <locale>
 
@@ -7,28 +9,9 @@
 #include "Platform.Classes.h"
 
 using namespace korvane;
+using namespace korvane::test;
 
 namespace {
-
-class CommaDecimalLocale {
-public:
-    CommaDecimalLocale()
-    {
-        FOld = std::setlocale(LC_ALL, nullptr);
-        FActive = std::setlocale(LC_ALL, "de_DE.UTF-8") != nullptr;
-        if (FActive) std::locale::global(std::locale("de_DE.UTF-8"));
-    }
-    ~CommaDecimalLocale()
-    {
-        std::setlocale(LC_ALL, FOld.c_str());
-        std::locale::global(std::locale::classic());
-    }
-    bool Active() const { return FActive; }
-
-private:
-    std::string FOld;
-    bool FActive = false;
-};
 
 const char* const IdentityText = "1.0000000 0.0000000 0.0000000 0.0000000 0.0000000 1.0000000 0.0000000 0.0000000 "
                                  "0.0000000 0.0000000 1.0000000 0.0000000 0.0000000 0.0000000 0.0000000 1.0000000";

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "TestHelpers.h"
+
 #include <cmath>
 #include <random>
 #include <vector>
@@ -10,16 +12,9 @@
 #include "Korvane.Utils.Vectors.h"
 
 using namespace korvane;
+using namespace korvane::test;
 
 namespace {
-
-::testing::AssertionResult NearPoint(const TPoint3D& A, const TPoint3D& B, float Tol = 1e-5f)
-{
-    if (std::fabs(A.X - B.X) > Tol || std::fabs(A.Y - B.Y) > Tol || std::fabs(A.Z - B.Z) > Tol)
-        return ::testing::AssertionFailure()
-               << "(" << A.X << ", " << A.Y << ", " << A.Z << ") vs (" << B.X << ", " << B.Y << ", " << B.Z << ")";
-    return ::testing::AssertionSuccess();
-}
 
 TRaycastData Ray(TPoint3D Start, TPoint3D Dir)
 {
