@@ -10,9 +10,6 @@
 using namespace korvane;
 using namespace korvane::test;
 
-namespace {
-} // namespace
-
 TEST(Format, NumbersIgnoreTheProcessLocale)
 {
     CommaDecimalLocale german;
