@@ -243,7 +243,7 @@ TEST_F(Buffers, WorkersPushWhileTheMainThreadBinds)
             Owned<TMemoryStream> d(frame->Decompress(TMeshBufferComponent::Vertex));
             if (d->Size() != 1200) ++failures;
         }
-        CheckSynchronize();
+        CheckSynchronize(1); // serve the workers, waiting briefly for their work as a frame loop would
         ++binds;
     }
     a.join();
