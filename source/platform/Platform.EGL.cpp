@@ -107,51 +107,6 @@ void EGLDevice::MakeCurrent()
         throw Exception("cannot make the OpenGL context current: " + EGLErrorText(eglGetError()));
 }
 
-bool EGLDevice::IsGLThread() const
-{
-    void* context = FContext.load();
-    return context && eglGetCurrentContext() == static_cast<EGLContext>(context);
-}
-
-void EGLDevice::RunOnGLThread(const std::function<void()>& AWork)
-{
-    if (!FContext.load() || IsGLThread()) {
-        AWork();
-        return;
-    }
-    TGLWork work;
-    work.Work = AWork;
-    std::unique_lock<std::mutex> lock(FQueueLock);
-    FQueue.push_back(&work);
-    FQueueDone.wait(lock, [&] { return work.Done; });
-    if (work.Error) std::rethrow_exception(work.Error);
-}
-
-int EGLDevice::ProcessGLQueue()
-{
-    int count = 0;
-    for (;;) {
-        TGLWork* work = nullptr;
-        {
-            std::lock_guard<std::mutex> lock(FQueueLock);
-            if (FQueue.empty()) return count;
-            work = FQueue.front();
-            FQueue.pop_front();
-        }
-        try {
-            work->Work();
-        } catch (...) {
-            work->Error = std::current_exception();
-        }
-        {
-            std::lock_guard<std::mutex> lock(FQueueLock);
-            work->Done = true;
-        }
-        FQueueDone.notify_all();
-        ++count;
-    }
-}
-
 void EGLDevice::ReleaseCurrent()
 {
     if (FDisplay) eglMakeCurrent(static_cast<EGLDisplay>(FDisplay), EGL_NO_SURFACE, EGL_NO_SURFACE, EGL_NO_CONTEXT);

@@ -4,10 +4,6 @@
 // current on the surfaceless platform and renders into frame buffer objects.
 
 #include <atomic>
-#include <condition_variable>
-#include <deque>
-#include <functional>
-#include <mutex>
 #include <string>
 
 namespace korvane::platform {
@@ -51,18 +47,6 @@ public:
     // How often LoadGLEntryPoints ran in this process.
     int EntryPointLoadCount() const { return FEntryPointLoads; }
 
-    // GL calls go to the context current on the calling thread, and the
-    // program's context is current on one thread (the main thread).
-    // Whether it is current on the calling thread.
-    bool IsGLThread() const;
-    // Runs AWork on the thread where the context is current: at once when that
-    // is the calling thread or when there is no context; otherwise it is handed
-    // to that thread and waited for, and an exception it raises passes to the
-    // caller. The GL thread runs handed work in ProcessGLQueue.
-    void RunOnGLThread(const std::function<void()>& AWork);
-    // Runs the work handed over by other threads, in order; answers how many ran.
-    int ProcessGLQueue();
-
     void* Display() const { return FDisplay; }
     void* Context() const { return FContext.load(); }
 
@@ -74,14 +58,6 @@ private:
     std::atomic<void*> FContext{nullptr};
     int FEGLVersion = 0;
 
-    struct TGLWork {
-        std::function<void()> Work;
-        bool Done = false;
-        std::exception_ptr Error;
-    };
-    std::mutex FQueueLock;
-    std::condition_variable FQueueDone;
-    std::deque<TGLWork*> FQueue;
     int FEntryPointLoads = 0;
 };
 

@@ -46,18 +46,19 @@ struct TPointF {
     float Length() const;
 };
 
-struct TSize {
-    int32_t Width = 0, Height = 0;
-    constexpr TSize() = default;
-    constexpr TSize(int32_t AWidth, int32_t AHeight) : Width(AWidth), Height(AHeight) {}
-    friend constexpr bool operator==(const TSize& A, const TSize& B) = default;
-};
-
+// A point of two 32-bit integers (pixel positions, sizes handed to the GPU).
 struct TPoint {
     int32_t X = 0, Y = 0;
     constexpr TPoint() = default;
     constexpr TPoint(int32_t AX, int32_t AY) : X(AX), Y(AY) {}
     friend constexpr bool operator==(const TPoint& A, const TPoint& B) = default;
+};
+
+struct TSize {
+    int32_t Width = 0, Height = 0;
+    constexpr TSize() = default;
+    constexpr TSize(int32_t AWidth, int32_t AHeight) : Width(AWidth), Height(AHeight) {}
+    friend constexpr bool operator==(const TSize& A, const TSize& B) = default;
 };
 
 // An integer rectangle; Right and Bottom lie outside it.
@@ -322,8 +323,16 @@ struct TBoundingBox {
 // ---------------------------------------------------------------- colours
 
 // A packed colour: alpha in bits 24..31, red 16..23, green 8..15, blue 0..7
-// (B, G, R, A in memory on little-endian machines).
-using TAlphaColor = uint32_t;
+// (B, G, R, A in memory on little-endian machines). A type of its own, not a
+// plain 32-bit integer, so tagged values and their JSON form can tell a colour
+// from a number; it converts to and from uint32_t freely.
+struct TAlphaColor {
+    uint32_t Value = 0;
+    constexpr TAlphaColor() = default;
+    constexpr TAlphaColor(uint32_t AValue) : Value(AValue) {}
+    constexpr operator uint32_t() const { return Value; }
+};
+static_assert(sizeof(TAlphaColor) == 4);
 
 namespace TAlphaColors {
 inline constexpr TAlphaColor Null = 0x00000000;
@@ -337,12 +346,12 @@ inline constexpr TAlphaColor Blue = 0xFF0000FF;
 
 constexpr TAlphaColor MakeAlphaColor(uint8_t R, uint8_t G, uint8_t B, uint8_t A = 255)
 {
-    return (TAlphaColor(A) << 24) | (TAlphaColor(R) << 16) | (TAlphaColor(G) << 8) | TAlphaColor(B);
+    return TAlphaColor((uint32_t(A) << 24) | (uint32_t(R) << 16) | (uint32_t(G) << 8) | uint32_t(B));
 }
-constexpr uint8_t AlphaOf(TAlphaColor C) { return uint8_t(C >> 24); }
-constexpr uint8_t RedOf(TAlphaColor C) { return uint8_t(C >> 16); }
-constexpr uint8_t GreenOf(TAlphaColor C) { return uint8_t(C >> 8); }
-constexpr uint8_t BlueOf(TAlphaColor C) { return uint8_t(C); }
+constexpr uint8_t AlphaOf(TAlphaColor C) { return uint8_t(C.Value >> 24); }
+constexpr uint8_t RedOf(TAlphaColor C) { return uint8_t(C.Value >> 16); }
+constexpr uint8_t GreenOf(TAlphaColor C) { return uint8_t(C.Value >> 8); }
+constexpr uint8_t BlueOf(TAlphaColor C) { return uint8_t(C.Value); }
 
 // A colour of four floats, nominally 0 .. 1.
 struct TAlphaColorF {

@@ -10,71 +10,7 @@
 namespace korvane {
 
 // ---------------------------------------------------------------------------
-// Vertex buffers
-
-int VertexFormatSize(TVertexFormat AFormat)
-{
-    switch (AFormat) {
-    case TVertexFormat::Vertex:
-    case TVertexFormat::Normal:
-    case TVertexFormat::BiNormal:
-    case TVertexFormat::Tangent: return 12;
-    case TVertexFormat::Color0:
-    case TVertexFormat::Color1:
-    case TVertexFormat::Color2:
-    case TVertexFormat::Color3: return 4;
-    case TVertexFormat::ColorF0:
-    case TVertexFormat::ColorF1:
-    case TVertexFormat::ColorF2:
-    case TVertexFormat::ColorF3: return 16;
-    case TVertexFormat::TexCoord0:
-    case TVertexFormat::TexCoord1:
-    case TVertexFormat::TexCoord2:
-    case TVertexFormat::TexCoord3: return 8;
-    }
-    return 0;
-}
-
-int GetVertexSize(TVertexFormats AFormats)
-{
-    int size = 0;
-    for (int i = 0; i <= static_cast<int>(TVertexFormat::Tangent); ++i)
-        if (AFormats.Contains(static_cast<TVertexFormat>(i))) size += VertexFormatSize(static_cast<TVertexFormat>(i));
-    return size;
-}
-
-int GetVertexOffset(TVertexFormat AFormat, TVertexFormats AFormats)
-{
-    if (!AFormats.Contains(AFormat)) return -1;
-    int offset = 0;
-    for (int i = 0; i < static_cast<int>(AFormat); ++i)
-        if (AFormats.Contains(static_cast<TVertexFormat>(i))) offset += VertexFormatSize(static_cast<TVertexFormat>(i));
-    return offset;
-}
-
-TVertexBuffer::TVertexBuffer(TVertexFormats AFormat, int ALength) : FFormat(AFormat), FVertexSize(GetVertexSize(AFormat))
-{
-    SetLength(ALength);
-}
-
-void TVertexBuffer::SetLength(int ALength)
-{
-    if (ALength < 0) throw EArgumentException(korvane::Format("invalid vertex count %d", ALength));
-    FLength = ALength;
-    FData.assign(static_cast<size_t>(Size()), 0);
-}
-
-void* TVertexBuffer::Attribute(TVertexFormat AFormat, int AIndex)
-{
-    return const_cast<void*>(static_cast<const TVertexBuffer*>(this)->Attribute(AFormat, AIndex));
-}
-
-const void* TVertexBuffer::Attribute(TVertexFormat AFormat, int AIndex) const
-{
-    const int offset = GetVertexOffset(AFormat, FFormat);
-    if (offset < 0 || AIndex < 0 || AIndex >= FLength) return nullptr;
-    return FData.data() + static_cast<size_t>(AIndex) * static_cast<size_t>(FVertexSize) + static_cast<size_t>(offset);
-}
+// Vertex declarations
 
 TVertexDeclaration GetVertexDeclarations(TVertexFormats AFormats)
 {
@@ -84,36 +20,6 @@ TVertexDeclaration GetVertexDeclarations(TVertexFormats AFormats)
         if (AFormats.Contains(f)) result.push_back({f, GetVertexOffset(f, AFormats)});
     }
     return result;
-}
-
-TVertexDeclaration TVertexBuffer::GetVertexDeclarations() const { return korvane::GetVertexDeclarations(FFormat); }
-
-TIndexBuffer::TIndexBuffer(int ALength, TIndexFormat AFormat) : FFormat(AFormat) { SetLength(ALength); }
-
-void TIndexBuffer::SetLength(int ALength)
-{
-    if (ALength < 0) throw EArgumentException(korvane::Format("invalid index count %d", ALength));
-    FLength = ALength;
-    FData.assign(static_cast<size_t>(Size()), 0);
-}
-
-uint32_t TIndexBuffer::Indices(int AIndex) const
-{
-    if (AIndex < 0 || AIndex >= FLength) throw EArgumentException(korvane::Format("index %d out of range", AIndex));
-    if (FFormat == TIndexFormat::UInt16) return reinterpret_cast<const uint16_t*>(FData.data())[AIndex];
-    return reinterpret_cast<const uint32_t*>(FData.data())[AIndex];
-}
-
-void TIndexBuffer::SetIndices(int AIndex, uint32_t AValue)
-{
-    if (AIndex < 0 || AIndex >= FLength) throw EArgumentException(korvane::Format("index %d out of range", AIndex));
-    if (FFormat == TIndexFormat::UInt16) {
-        if (AValue > 0xFFFF)
-            throw EArgumentException(korvane::Format("index value %d does not fit 16-bit indices", int64_t(AValue)));
-        reinterpret_cast<uint16_t*>(FData.data())[AIndex] = static_cast<uint16_t>(AValue);
-    } else {
-        reinterpret_cast<uint32_t*>(FData.data())[AIndex] = AValue;
-    }
 }
 
 // ---------------------------------------------------------------------------
@@ -149,8 +55,6 @@ TContextShaderSource TContextShader::GetSourceByArch(TContextShaderArch AArch) c
 }
 
 KORVANE_IMPLEMENT_CLASS(TTexture, "Platform.Types3D")
-KORVANE_IMPLEMENT_CLASS(TVertexBuffer, "Platform.Types3D")
-KORVANE_IMPLEMENT_CLASS(TIndexBuffer, "Platform.Types3D")
 KORVANE_IMPLEMENT_CLASS(TContextShader, "Platform.Types3D")
 
 TClass TContext3D::StaticClass()
@@ -417,8 +321,9 @@ void TContext3D::DrawPrimitives(TPrimitivesKind AKind, const TVertexBuffer* AVer
 {
     if (!AVertices) return;
     DrawPrimitives(AKind, AVertices->Buffer(), AIndices ? AIndices->Buffer() : nullptr,
-                   AVertices->GetVertexDeclarations(), AVertices->VertexSize(), AVertices->Length(),
-                   AIndices ? AIndices->IndexSize() : 2, AIndices ? AIndices->Length() : 0, AMaterial, AOpacity);
+                   GetVertexDeclarations(AVertices->Format()), AVertices->VertexSize(), AVertices->Length(),
+                   AIndices ? static_cast<int>(AIndices->IndexSize()) : 2, AIndices ? AIndices->Length() : 0,
+                   AMaterial, AOpacity);
 }
 
 void TContext3D::DoDrawPrimitives(TPrimitivesKind AKind, const void* Vertices, const void* Indices,

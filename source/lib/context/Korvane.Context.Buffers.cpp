@@ -3,7 +3,7 @@
 #include <memory>
 
 #include "Korvane.DefTypes.Cache.h"
-#include "Platform.EGL.h"
+#include "Platform.Threads.h"
 
 namespace korvane {
 
@@ -59,16 +59,17 @@ void TBufferObject::LinkWithShaderProgram(TShaderProgram*, const std::string&, c
 // TMeshBufferObject
 
 namespace {
-// GL work runs on the thread that owns the GL context.
+// GL work runs on the main thread, which owns the GL context: from another
+// thread it is handed over and waited for.
 template <typename F>
 auto OnGLThread(F&& work) -> decltype(work())
 {
     using R = decltype(work());
     if constexpr (std::is_void_v<R>) {
-        platform::EGLDevice::Instance().RunOnGLThread(work);
+        TThread::Synchronize(work);
     } else {
         R result{};
-        platform::EGLDevice::Instance().RunOnGLThread([&] { result = work(); });
+        TThread::Synchronize([&] { result = work(); });
         return result;
     }
 }

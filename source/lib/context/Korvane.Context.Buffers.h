@@ -116,8 +116,8 @@ const TBufferObjectClass& InstalledBufferObjectClass();
 // The GPU cache of one mesh. Every operation on its components runs under its
 // own monitor, so definitions and animation baking may push data from other
 // threads while the main thread draws. Work that needs OpenGL is carried out on
-// the thread that owns the GL context: called from another thread, it is handed
-// to that thread (platform::EGLDevice::RunOnGLThread) and waited for.
+// the main thread, which owns the GL context: called from another thread, it is
+// handed over with TThread::Synchronize and waited for.
 class TMeshBufferObject : public TObject {
     KORVANE_CLASS(TMeshBufferObject, TObject)
 

@@ -151,7 +151,7 @@ TEST_F(DrawPath, AnInvalidIndexSizeFailsTheBatchAndLeavesNothingBehind)
         if (c.Instances) FContext->SetInstances(c.Instances, matrices);
         EXPECT_EQ(MessageOf([&] {
                       FContext->DirectDrawPrimitives(TPrimitivesKind::Triangles, vertices.Buffer(), indices,
-                                                     vertices.GetVertexDeclarations(), vertices.VertexSize(), 3, 1, 3);
+                                                     GetVertexDeclarations(vertices.Format()), vertices.VertexSize(), 3, 1, 3);
                   }),
                   c.Message);
         EXPECT_EQ(TStats::Now().Calls, 0);
@@ -163,7 +163,7 @@ TEST_F(DrawPath, AnInvalidIndexSizeFailsTheBatchAndLeavesNothingBehind)
     DesignTimeMode = true;
     LogCapture log;
     EXPECT_NO_THROW(FContext->DirectDrawPrimitives(TPrimitivesKind::Triangles, vertices.Buffer(), indices,
-                                                   vertices.GetVertexDeclarations(), vertices.VertexSize(), 3, 1,
+                                                   GetVertexDeclarations(vertices.Format()), vertices.VertexSize(), 3, 1,
                                                    3));
     EXPECT_TRUE(log.Contains("DrawElements(2): invalid index size"));
 }
@@ -212,7 +212,7 @@ TEST_F(DrawPath, MeshBufferObjectsFeedTheDrawWithoutClientVertices)
         }
         TColorMaterial material({0, 1, 0, 1});
         FContext->SetCurrentCache(cache.get());
-        FContext->DrawPrimitives(TPrimitivesKind::Triangles, nullptr, nullptr, vertices.GetVertexDeclarations(),
+        FContext->DrawPrimitives(TPrimitivesKind::Triangles, nullptr, nullptr, GetVertexDeclarations(vertices.Format()),
                                  vertices.VertexSize(), 3, 2, 0, &material, 1.0f);
         const int at = static_cast<int>(source);
         EXPECT_TRUE(NearColor(Pixel(Size / 2, Size / 2), Green)) << at;
@@ -236,7 +236,7 @@ TEST_F(DrawPath, ACacheWithoutStaticIndicesDrawsNothingAndIsCleared)
     Owned<TMeshBufferObject> cache(new TMeshBufferObject(geometry.get()));
     cache->PushData(TMeshBufferComponent::All, &vertices);
     FContext->SetCurrentCache(cache.get());
-    FContext->DirectDrawPrimitives(TPrimitivesKind::Triangles, nullptr, nullptr, vertices.GetVertexDeclarations(),
+    FContext->DirectDrawPrimitives(TPrimitivesKind::Triangles, nullptr, nullptr, GetVertexDeclarations(vertices.Format()),
                                    vertices.VertexSize(), 3, 2, 0);
     EXPECT_EQ(TStats::Now().Calls, 0);
     EXPECT_EQ(FContext->CurrentCache(), nullptr);
@@ -246,7 +246,7 @@ TEST_F(DrawPath, ACacheWithoutStaticIndicesDrawsNothingAndIsCleared)
     FContext->SetCurrentCache(empty.get());
     EXPECT_EQ(MessageOf([&] {
                   FContext->DirectDrawPrimitives(TPrimitivesKind::Triangles, nullptr, nullptr,
-                                                 vertices.GetVertexDeclarations(), vertices.VertexSize(), 3, 2, 0);
+                                                 GetVertexDeclarations(vertices.Format()), vertices.VertexSize(), 3, 2, 0);
               }),
               "Exception in TKorvaneContextOpenGLES.DoDrawPrimitivesBatch(): cache used, but no meshbuffer object "
               "found ...");
