@@ -101,6 +101,12 @@ int TKorvaneContextOpenGLESClass::PlatformMaxUniformBlockSize() const { return G
 
 int TKorvaneContextOpenGLESClass::PlatformMaxDrawBuffers() const { return GLInteger(GL_MAX_DRAW_BUFFERS); }
 
+uint32_t TKorvaneContextOpenGLES::GetTextureByTextureIndex(int ATextureIndex)
+{
+    if (ATextureIndex >= 1 && ATextureIndex <= 31) return GL_TEXTURE0 + static_cast<uint32_t>(ATextureIndex);
+    return GL_TEXTURE0;
+}
+
 TClass TKorvaneContextOpenGLES::StaticClass()
 {
     // Class references live for the whole run: unit shut-downs still use them.

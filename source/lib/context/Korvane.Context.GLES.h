@@ -44,6 +44,10 @@ class TKorvaneContextOpenGLES : public TKorvaneContext {
     {
         return static_cast<const TKorvaneContextOpenGLESClass&>(*StaticClass());
     }
+
+    // The OpenGL name of texture unit ATextureIndex: GL_TEXTURE0 + the index for
+    // 1 to 31, GL_TEXTURE0 for any other value.
+    static uint32_t GetTextureByTextureIndex(int ATextureIndex);
 };
 
 } // namespace korvane

@@ -1,5 +1,6 @@
 #include "Korvane.Context.h"
 
+#include <cmath>
 #include <mutex>
 
 #include "Korvane.Context.Extension.h"
@@ -34,6 +35,10 @@ bool TKorvaneContextClass::Valid() const { AbstractCall("Valid"); }
 void TKorvaneContextClass::CreateSharedContext() const { AbstractCall("CreateSharedContext"); }
 void TKorvaneContextClass::DestroySharedContext() const { AbstractCall("DestroySharedContext"); }
 int TKorvaneContextClass::PlatformDirectStateAccess() const { AbstractCall("PlatformDirectStateAccess"); }
+void TKorvaneContextClass::PlatformSetTextureFiltering(TTexture*, TTextureStyles, uint32_t, uint32_t) const
+{
+    AbstractCall("PlatformSetTextureFiltering");
+}
 void TKorvaneContextClass::PlatformSetPixelState(int, int, int, int, int) const { AbstractCall("PlatformSetPixelState"); }
 void TKorvaneContextClass::PlatformUnsetPixelState() const { AbstractCall("PlatformUnsetPixelState"); }
 bool TKorvaneContextClass::PlatformIsContextAvailable() const { AbstractCall("PlatformIsContextAvailable"); }
@@ -94,6 +99,84 @@ void TKorvaneContext::CreateFromTexture(TTexture* ATexture, TMultisample AMultis
     CreateBuffer();
 }
 
+// ---------------------------------------------------------------------------
+// Frame buffers
+
+void TKorvaneContext::DoFreeBuffer()
+{
+    // The stack must not keep frame buffers that are about to go.
+    std::erase_if(FFBOStack, [this](TFrameBufferObject* f) {
+        return f == FDefaultMSFrameBuf || f == FDefaultFrameBuf || f == FTranslucentBuf;
+    });
+    FreeAndNil(FDefaultMSFrameBuf);
+    FreeAndNil(FDefaultFrameBuf);
+    FreeAndNil(FTranslucentBuf);
+}
+
+void TKorvaneContext::PushFBO(TFrameBufferObject* AFBO) { FFBOStack.push_back(AFBO); }
+
+TFrameBufferObject* TKorvaneContext::PopFBO()
+{
+    if (FFBOStack.empty()) return nullptr;
+    TFrameBufferObject* top = FFBOStack.back();
+    FFBOStack.pop_back();
+    return top;
+}
+
+TFrameBufferObject* TKorvaneContext::GetCurrentlyBoundBuffer() const
+{
+    return FFBOStack.empty() ? nullptr : FFBOStack.back();
+}
+
+void TKorvaneContext::BindDefaultBuffer()
+{
+    if (FDefaultMSFrameBuf) FDefaultMSFrameBuf->Bind(this);
+    else if (FDefaultFrameBuf) FDefaultFrameBuf->Bind(this);
+}
+
+void TKorvaneContext::UnbindDefaultBuffer()
+{
+    if (FDefaultMSFrameBuf) FDefaultMSFrameBuf->Unbind(this);
+    else if (FDefaultFrameBuf) FDefaultFrameBuf->Unbind(this);
+}
+
+void TKorvaneContext::AttachTextureToDefaultBuffer(TTexture* ATexture, TRenderTarget ATarget)
+{
+    if (!ATexture || !FDefaultFrameBuf) return;
+    if (ATexture->Handle() == 0) ATexture->Initialize();
+    FDefaultFrameBuf->AttachTexture(this, ATexture, ATarget);
+}
+
+void TKorvaneContext::AttachTextureToTranslucentBuffer(TTexture* ATexture, TRenderTarget ATarget)
+{
+    if (!ATexture || !FTranslucentBuf) return;
+    if (ATexture->Handle() == 0) ATexture->Initialize();
+    FTranslucentBuf->AttachTexture(this, ATexture, ATarget);
+}
+
+void TKorvaneContext::LinkDepthBufferToTranslucentBuffer()
+{
+    TFrameBufferObject* source = FDefaultMSFrameBuf ? FDefaultMSFrameBuf : FDefaultFrameBuf;
+    if (!FTranslucentBuf || !source) return;
+    TPoint size;
+    if (const TTexture* texture = GetCurrentTexture()) size = TPoint(texture->Width(), texture->Height());
+    else
+        size = TPoint(static_cast<int32_t>(std::lround(double(Width()) * Scale())),
+                      static_cast<int32_t>(std::lround(double(Height()) * Scale())));
+    FTranslucentBuf->AttachDepthBuffer(source->DepthBuffer(), size);
+}
+
+TTexture* TKorvaneContext::GetCurrentTexture() const
+{
+    if (const TFrameBufferObject* top = GetCurrentlyBoundBuffer()) return top->GetTextureByRenderTarget(TRenderTarget::Color_0);
+    return Texture();
+}
+
+TTexture* TKorvaneContext::GetDefaultTexture() const
+{
+    return FDefaultFrameBuf ? FDefaultFrameBuf->GetTextureByRenderTarget(TRenderTarget::Color_0) : nullptr;
+}
+
 void TKorvaneContext::InitContext()
 {
     TContext3D::InitContext();
@@ -111,6 +194,12 @@ const TKorvaneContextClass& TKorvaneContext::PlatformClass()
 }
 
 int TKorvaneContext::DirectStateAccess() { return PlatformClass().PlatformDirectStateAccess(); }
+
+void TKorvaneContext::DoSetTextureFiltering(TTexture* ATexture, TTextureStyles AStyles, uint32_t ATextureKind,
+                                            uint32_t AInternalFormat)
+{
+    PlatformClass().PlatformSetTextureFiltering(ATexture, AStyles, ATextureKind, AInternalFormat);
+}
 
 void TKorvaneContext::SetPixelState(int AWidth, int AHeight, int ADepth, int ABytesPerPixel, int APitch)
 {

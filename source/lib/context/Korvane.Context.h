@@ -7,6 +7,9 @@
 #include <cstdint>
 #include <string>
 
+#include <vector>
+
+#include "Korvane.Context.FrameBuffers.h"
 #include "Korvane.Context.Types.h"
 #include "Platform.Types3D.h"
 
@@ -46,6 +49,9 @@ public:
 
     // Platform queries, answered by the OpenGL and the platform context classes.
     virtual int PlatformDirectStateAccess() const;
+    // Filters (and mip-map levels) of the texture bound to ATarget.
+    virtual void PlatformSetTextureFiltering(TTexture* ATexture, TTextureStyles AStyles, uint32_t ATarget,
+                                             uint32_t AInternalFormat) const;
     virtual void PlatformSetPixelState(int AWidth, int AHeight, int ADepth, int ABytesPerPixel, int APitch) const;
     virtual void PlatformUnsetPixelState() const;
     virtual bool PlatformIsContextAvailable() const;
@@ -96,6 +102,35 @@ class TKorvaneContext : public TContext3D {
                           bool ADepthStencil) override;
     void CreateFromTexture(TTexture* ATexture, TMultisample AMultisample, bool ADepthStencil) override;
 
+    // --- frame buffers -------------------------------------------------------
+
+    // The frame buffer on the context's texture (texture contexts only).
+    TFrameBufferObject* DefaultFrameBuf() const { return FDefaultFrameBuf; }
+    // The multisample frame buffer; never made in this system, but preferred
+    // over the default one wherever it is present.
+    TFrameBufferObject* DefaultMSFrameBuf() const { return FDefaultMSFrameBuf; }
+    // The frame buffer for translucent rendering.
+    TFrameBufferObject* TranslucentBuf() const { return FTranslucentBuf; }
+    // The stack of frame buffers bound on top of each other (TFrameBufferObject.Bind / Unbind).
+    void PushFBO(TFrameBufferObject* AFBO);
+    // The top of the stack, removed; nullptr when the stack is empty.
+    TFrameBufferObject* PopFBO();
+    virtual TFrameBufferObject* GetCurrentlyBoundBuffer() const;
+    // Binds / unbinds the multisample frame buffer if there is one, else the default one.
+    virtual void BindDefaultBuffer();
+    virtual void UnbindDefaultBuffer();
+    // With a texture and that frame buffer: makes the GPU texture when needed and attaches it.
+    virtual void AttachTextureToDefaultBuffer(TTexture* ATexture, TRenderTarget ATarget);
+    virtual void AttachTextureToTranslucentBuffer(TTexture* ATexture, TRenderTarget ATarget);
+    // Shares the depth buffer of the multisample (else the default) frame buffer
+    // with the translucent one, at the size of the current texture (or of the context).
+    virtual void LinkDepthBufferToTranslucentBuffer();
+    // The colour-0 texture of the frame buffer on top of the stack; with an empty
+    // stack the context's own target texture.
+    virtual TTexture* GetCurrentTexture() const;
+    // The colour-0 texture of the default frame buffer, or nullptr.
+    TTexture* GetDefaultTexture() const;
+
     float NearPlane() const { return FNearPlane; }
     void SetNearPlane(float value) { FNearPlane = value; }
     float FarPlane() const { return FFarPlane; }
@@ -107,6 +142,8 @@ class TKorvaneContext : public TContext3D {
     // does not descend from TKorvaneContext.
     static const TKorvaneContextClass& PlatformClass();
     static int DirectStateAccess();
+    static void DoSetTextureFiltering(TTexture* ATexture, TTextureStyles AStyles, uint32_t ATextureKind,
+                                      uint32_t AInternalFormat);
     static void SetPixelState(int AWidth, int AHeight, int ADepth, int ABytesPerPixel, int APitch);
     static void UnsetPixelState();
     static bool IsContextAvailable();
@@ -141,8 +178,14 @@ class TKorvaneContext : public TContext3D {
 
 protected:
     void InitContext() override;
+    // Frees the multisample, the default and the translucent frame buffer.
+    void DoFreeBuffer() override;
     // Cleared by the platform contexts: no multisample frame buffer is ever made.
     bool FSupportMS = true;
+    TFrameBufferObject* FDefaultFrameBuf = nullptr;
+    TFrameBufferObject* FDefaultMSFrameBuf = nullptr;
+    TFrameBufferObject* FTranslucentBuf = nullptr;
+    std::vector<TFrameBufferObject*> FFBOStack;
 
 private:
     float FNearPlane = 0.0f, FFarPlane = 0.0f;
