@@ -39,6 +39,8 @@ public:
 // Failure texts of the context layer that the framework takes from the platform
 // (one %s placeholder each).
 inline constexpr const char* SErrorInContextMethod = "Error in context method: %s";
+inline constexpr const char* SCannotCreateTexture = "Cannot create texture: %s";
+inline constexpr const char* SCannotUploadTexture = "Cannot upload pixel data to texture: %s";
 
 enum class TMultisample : uint8_t { None, TwoSamples, FourSamples };
 

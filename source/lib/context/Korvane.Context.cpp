@@ -4,6 +4,7 @@
 #include <mutex>
 
 #include "Korvane.Context.Extension.h"
+#include "Korvane.Context.Texturing.h"
 
 namespace korvane {
 
@@ -68,6 +69,19 @@ TContextStyles TKorvaneContextClass::PlatformStyle() const { AbstractCall("Platf
 bool TKorvaneContextClass::PlatformTextureCompressionAllowed() const
 {
     AbstractCall("PlatformTextureCompressionAllowed");
+}
+
+TTexture* TKorvaneContextClass::DoBitmapToTexture(TBitmap* ABitmap) const
+{
+    if (!ABitmap) return nullptr;
+    TKorvaneTexture* texture = TKorvaneTexture::Create();
+    try {
+        texture->Assign(ABitmap);
+    } catch (...) {
+        texture->Free();
+        throw;
+    }
+    return texture;
 }
 
 TContextStyles TKorvaneContextClass::Style() const { return TKorvaneContext::Style(); }

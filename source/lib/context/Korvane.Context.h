@@ -74,6 +74,9 @@ public:
     virtual TContextStyles PlatformStyle() const;
     virtual bool PlatformTextureCompressionAllowed() const;
 
+    // A new TKorvaneTexture assigned from the bitmap, whatever the bitmap's class; nullptr for nullptr.
+    TTexture* DoBitmapToTexture(TBitmap* ABitmap) const override;
+
     // The class functions of the context base answer through the default class.
     TContextStyles Style() const override;
     int MaxLightCount() const override;
