@@ -397,6 +397,16 @@ TClass TOpenGLKorvaneTexture::StaticClass()
     return &info;
 }
 
+void TOpenGLKorvaneTexture::GetFormatAndType(uint32_t& AComps, uint32_t& AFormat, uint32_t& ADataType) const
+{
+    TKorvaneTexture::GetFormatAndType(AComps, AFormat, ADataType);
+    if (AFormat != GL_DEPTH_STENCIL || ADataType == GL_UNSIGNED_INT_24_8 ||
+        ADataType == GL_FLOAT_32_UNSIGNED_INT_24_8_REV)
+        return;
+    ADataType = (AComps == GL_DEPTH32F_STENCIL8 || ADataType == GL_FLOAT) ? GL_FLOAT_32_UNSIGNED_INT_24_8_REV
+                                                                          : GL_UNSIGNED_INT_24_8;
+}
+
 void TOpenGLKorvaneTexture::GetBindingAndKind(uint32_t& ABinding, uint32_t& AKind) const
 {
     switch (Kind) {

@@ -56,6 +56,11 @@ class TOpenGLKorvaneTexture : public TKorvaneTexture {
 
     static const TOpenGLKorvaneTextureClass& ClassInfo();
 
+    // As the base, except that depth and stencil handed over together always
+    // travel as one packed value: 32-bit float depth with 8-bit stencil for
+    // Depth32Stencil8 or a float data type, 24-bit depth with 8-bit stencil
+    // otherwise (the data types have no packed value, and OpenGL takes no other).
+    void GetFormatAndType(uint32_t& AComps, uint32_t& AFormat, uint32_t& ADataType) const override;
     // The binding query first, the target second.
     void GetBindingAndKind(uint32_t& ABinding, uint32_t& AKind) const override;
     // Sets every texel of every level to zero.

@@ -182,7 +182,7 @@ class TKorvaneTexture : public TTexture {
     void SetBufferRef(TKorvanePixelBufferRef ABuffer) { FBuffer = std::move(ABuffer); }
 
     // Back-end values of Components, CompatibleFormat(Components, Format) and DataType.
-    void GetFormatAndType(uint32_t& AComps, uint32_t& AFormat, uint32_t& ADataType) const;
+    virtual void GetFormatAndType(uint32_t& AComps, uint32_t& AFormat, uint32_t& ADataType) const;
 
     void Assign(const TPersistent* Source) override;
 
