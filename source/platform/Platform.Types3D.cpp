@@ -54,7 +54,6 @@ TContextShaderSource TContextShader::GetSourceByArch(TContextShaderArch AArch) c
     return {};
 }
 
-KORVANE_IMPLEMENT_CLASS(TTexture, "Platform.Types3D")
 KORVANE_IMPLEMENT_CLASS(TContextShader, "Platform.Types3D")
 
 TClass TContext3D::StaticClass()
@@ -72,6 +71,61 @@ TContext3D* TContextClass::CreateFromWindow(TWindowHandle*, int, int, TMultisamp
 TContext3D* TContextClass::CreateFromTexture(TTexture*, TMultisample, bool) const
 {
     throw EAbstractError("Cannot create an instance of the abstract class " + ClassName());
+}
+
+void TContextClass::DoInitializeTexture(TTexture*) const
+{
+    throw EAbstractError("Abstract Error: " + ClassName() + ".DoInitializeTexture");
+}
+
+void TContextClass::DoUpdateTexture(TTexture*, const void*, int) const
+{
+    throw EAbstractError("Abstract Error: " + ClassName() + ".DoUpdateTexture");
+}
+
+void TContextClass::DoFinalizeTexture(TTexture*) const
+{
+    throw EAbstractError("Abstract Error: " + ClassName() + ".DoFinalizeTexture");
+}
+
+TTexture* TContextClass::DoBitmapToTexture(TBitmap* ABitmap) const
+{
+    if (!ABitmap) return nullptr;
+    auto* texture = new TTexture();
+    try {
+        texture->Assign(ABitmap);
+    } catch (...) {
+        texture->Free();
+        throw;
+    }
+    return texture;
+}
+
+bool TContext3D::DoCopyToBits(void*, int, const TRect&)
+{
+    throw EAbstractError("Abstract Error: " + ClassName() + ".DoCopyToBits");
+}
+
+bool TContext3D::DoCopyToBitmap(TBitmap* ADest, const TRect& ARect)
+{
+    if (!ADest || ARect.IsEmpty()) return false;
+    if (ADest->Width() < ARect.Width() || ADest->Height() < ARect.Height())
+        throw EInvalidOperation(Format("cannot copy %d x %d pixels into a bitmap of %d x %d", ARect.Width(),
+                                       ARect.Height(), ADest->Width(), ADest->Height()));
+    TBitmapData data;
+    if (!ADest->Map(TMapAccess::Write, data)) return false;
+    bool copied = false;
+    try {
+        copied = DoCopyToBits(data.Data, data.Pitch, ARect);
+    } catch (...) {
+        data.Access = TMapAccess::Read;
+        ADest->Unmap(data);
+        throw;
+    }
+    // Nothing copied: the bitmap has not changed.
+    if (!copied) data.Access = TMapAccess::Read;
+    ADest->Unmap(data);
+    return copied;
 }
 
 void TContext3D::CreateFromWindow(TWindowHandle* AParent, int AWidth, int AHeight, TMultisample AMultisample,

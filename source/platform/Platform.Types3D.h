@@ -1,6 +1,6 @@
 #pragma once
 // The 3D context layer of the platform: the context base class that every render
-// context derives from, the class references ("metaclasses") through which
+// context derives from (textures and bitmaps are in Platform.Textures.h), the class references ("metaclasses") through which
 // contexts are constructed and asked about their capabilities, and the context
 // manager that knows which class is the default one.
 //
@@ -21,6 +21,7 @@
 #include "Platform.Math3D.h"
 #include "Platform.MeshBuffers.h"
 #include "Platform.SysUtils.h"
+#include "Platform.Textures.h"
 
 namespace korvane {
 
@@ -39,6 +40,8 @@ public:
 // Failure texts of the context layer that the framework takes from the platform
 // (one %s placeholder each).
 inline constexpr const char* SErrorInContextMethod = "Error in context method: %s";
+inline constexpr const char* SCannotCreateTexture = "Cannot create texture: %s";
+inline constexpr const char* SCannotUploadTexture = "Cannot upload pixel data to texture: %s";
 
 enum class TMultisample : uint8_t { None, TwoSamples, FourSamples };
 
@@ -47,12 +50,6 @@ using TContextStyles = TSet<TContextStyle>;
 
 // The shading language a context compiles.
 enum class TContextShaderArch : uint8_t { Undefined, DX9, DX10, DX11_level_9, DX11, GLSL, Metal };
-
-// Pixel layouts of textures and bitmaps.
-enum class TPixelFormat : uint8_t {
-    None, RGB, RGBA, BGR, BGRA, RGBA16, BGR_565, BGRA4, BGR4, BGR5_A1, BGR5, BGR10_A2, RGB10_A2,
-    L, LA, LA4, L16, A, R16F, RG16F, RGBA16F, R32F, RG32F, RGBA32F
-};
 
 // What one draw call draws. The framework's contexts pass further kinds (line
 // loops, strips, fans) through by ordinal.
@@ -113,29 +110,6 @@ public:
 
 private:
     void* FNative;
-};
-
-// A GPU texture as the context layer sees it: a size, a pixel format and the
-// GPU name once it has been made. Texture contexts render into one.
-class TTexture : public TObject {
-    KORVANE_CLASS(TTexture, TObject)
-
-    int Width() const { return FWidth; }
-    int Height() const { return FHeight; }
-    void SetSize(int width, int height)
-    {
-        FWidth = width;
-        FHeight = height;
-    }
-    TPixelFormat PixelFormat() const { return FPixelFormat; }
-    void SetPixelFormat(TPixelFormat format) { FPixelFormat = format; }
-    uintptr_t Handle() const { return FHandle; }
-    void SetHandle(uintptr_t handle) { FHandle = handle; }
-
-private:
-    int FWidth = 0, FHeight = 0;
-    TPixelFormat FPixelFormat = TPixelFormat::BGRA;
-    uintptr_t FHandle = 0;
 };
 
 // ---------------------------------------------------------------------------
@@ -222,6 +196,14 @@ public:
                                          TMultisample AMultisample, bool ADepthStencil) const;
     virtual TContext3D* CreateFromTexture(TTexture* ATexture, TMultisample AMultisample,
                                           bool ADepthStencil) const;
+
+    // Texture life cycle (class procedures): make the GPU texture and its
+    // storage, fill it with rows of pixels APitch bytes apart, delete it; and
+    // the texture that carries a bitmap's pixels (a new object owned by the caller).
+    virtual void DoInitializeTexture(TTexture* ATexture) const;
+    virtual void DoUpdateTexture(TTexture* ATexture, const void* ABits, int APitch) const;
+    virtual void DoFinalizeTexture(TTexture* ATexture) const;
+    virtual TTexture* DoBitmapToTexture(TBitmap* ABitmap) const;
 
     // Class functions.
     virtual TContextStyles Style() const { return {}; }
@@ -363,7 +345,16 @@ class TContext3D : public TObject {
     // Sets a matrix variable of the current shaders.
     void SetShaderVariable(const std::string& AName, const TMatrix3D& AMatrix) { DoSetShaderVariable(AName, AMatrix); }
 
+    // Copies the pixels of ARect of the rendered frame: as BGRA rows APitch
+    // bytes apart, top row first, or into ADest (which must be at least as large
+    // as ARect). False when nothing was copied, so the pixels are not fresh.
+    bool CopyToBits(void* ABits, int APitch, const TRect& ARect) { return DoCopyToBits(ABits, APitch, ARect); }
+    bool CopyToBitmap(TBitmap* ADest, const TRect& ARect) { return DoCopyToBitmap(ADest, ARect); }
+
 protected:
+    virtual bool DoCopyToBits(void* ABits, int APitch, const TRect& ARect);
+    // Maps ADest for writing and copies through DoCopyToBits.
+    virtual bool DoCopyToBitmap(TBitmap* ADest, const TRect& ARect);
     virtual void InitContext() {}
     virtual void DoCreateBuffer() {}
     virtual void DoFreeBuffer() {}

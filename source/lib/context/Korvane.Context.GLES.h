@@ -35,6 +35,24 @@ public:
     int PlatformMaxFragmentShaderUniformBlocks() const override;
     int PlatformMaxUniformBlockSize() const override;
     int PlatformMaxDrawBuffers() const override;
+
+    // Texture life cycle.
+    //
+    // DoInitializeTexture makes the GL texture and its storage (unit, wraps,
+    // border colour, filters, levels) and stores its name in the texture. An
+    // OpenGL error that an earlier call left pending is drained and logged, not
+    // taken for a failure. A failure writes "korvane3d.context.log" into the
+    // public folder (TPath::GetPublicPath) before it passes on.
+    void DoInitializeTexture(TTexture* ATexture) const override;
+    // Uploads the texture's own pixel buffer when it has one, otherwise ABits
+    // (rows APitch bytes apart; 0 means tightly packed). A render target gets
+    // no pixels. Raises when the pixels cannot hold the texture's rows.
+    void DoUpdateTexture(TTexture* ATexture, const void* ABits, int APitch) const override;
+    void DoFinalizeTexture(TTexture* ATexture) const override;
+    // Nearest filters for integer formats; otherwise the texture's filters, with
+    // mip-maps when the styles ask for them.
+    void PlatformSetTextureFiltering(TTexture* ATexture, TTextureStyles AStyles, uint32_t ATarget,
+                                     uint32_t AInternalFormat) const override;
 };
 
 class TKorvaneContextOpenGLES : public TKorvaneContext {
@@ -44,6 +62,10 @@ class TKorvaneContextOpenGLES : public TKorvaneContext {
     {
         return static_cast<const TKorvaneContextOpenGLESClass&>(*StaticClass());
     }
+
+    // The OpenGL name of texture unit ATextureIndex: GL_TEXTURE0 + the index for
+    // 1 to 31, GL_TEXTURE0 for any other value.
+    static uint32_t GetTextureByTextureIndex(int ATextureIndex);
 
     void CreateFromWindow(TWindowHandle* AParent, int AWidth, int AHeight, TMultisample AMultisample,
                           bool ADepthStencil) override;
@@ -80,6 +102,13 @@ class TKorvaneContextOpenGLES : public TKorvaneContext {
     void GetContextSize(TKorvaneContextSize& ASize) override;
 
 protected:
+    // Reads the default frame buffer (which must have the context's size and the
+    // rectangle's size) and writes its rows top row first. Failures are logged
+    // and answer False.
+    bool DoCopyToBits(void* ABits, int APitch, const TRect& ARect) override;
+    bool DoCopyToBitmap(TBitmap* ADest, const TRect& ARect) override;
+    // Frees the read-back memory that the copies share.
+    void BeforeDestruction() override;
     void DoSetContextState(TContextState AState) override;
     void DoSetContextStates(TContextStates AStates) override;
     void DoSetStencilOp(TStencilOp AFail, TStencilOp AZFail, TStencilOp AZPass) override;
@@ -107,5 +136,8 @@ private:
     // One GL draw with statistics and instancing.
     void DrawSingle(uint32_t AMode, int AIndexSize, int AIndexCount, const void* AIndices, int AVertexCount);
 };
+
+// Bytes of the read-back memory that DoCopyToBits keeps between calls.
+int64_t ReadBackBufferSize();
 
 } // namespace korvane

@@ -7,8 +7,9 @@
 #include "Korvane.Context.Buffers.h"
 #include "Korvane.Context.Extension.h"
 #include "Korvane.Context.Shader.h"
+#include "Korvane.Context.Texturing.h"
 #include "Korvane.Controller.h"
-#include "Platform.Canvas.h"
+#include "Platform.Bitmaps.h"
 #include "Platform.Log.h"
 
 namespace korvane {
@@ -52,6 +53,10 @@ bool TKorvaneContextClass::Valid() const { AbstractCall("Valid"); }
 void TKorvaneContextClass::CreateSharedContext() const { AbstractCall("CreateSharedContext"); }
 void TKorvaneContextClass::DestroySharedContext() const { AbstractCall("DestroySharedContext"); }
 int TKorvaneContextClass::PlatformDirectStateAccess() const { AbstractCall("PlatformDirectStateAccess"); }
+void TKorvaneContextClass::PlatformSetTextureFiltering(TTexture*, TTextureStyles, uint32_t, uint32_t) const
+{
+    AbstractCall("PlatformSetTextureFiltering");
+}
 void TKorvaneContextClass::PlatformSetPixelState(int, int, int, int, int) const { AbstractCall("PlatformSetPixelState"); }
 void TKorvaneContextClass::PlatformUnsetPixelState() const { AbstractCall("PlatformUnsetPixelState"); }
 bool TKorvaneContextClass::PlatformIsContextAvailable() const { AbstractCall("PlatformIsContextAvailable"); }
@@ -81,6 +86,19 @@ TContextStyles TKorvaneContextClass::PlatformStyle() const { AbstractCall("Platf
 bool TKorvaneContextClass::PlatformTextureCompressionAllowed() const
 {
     AbstractCall("PlatformTextureCompressionAllowed");
+}
+
+TTexture* TKorvaneContextClass::DoBitmapToTexture(TBitmap* ABitmap) const
+{
+    if (!ABitmap) return nullptr;
+    TKorvaneTexture* texture = TKorvaneTexture::Create();
+    try {
+        texture->Assign(ABitmap);
+    } catch (...) {
+        texture->Free();
+        throw;
+    }
+    return texture;
 }
 
 TContextStyles TKorvaneContextClass::Style() const { return TKorvaneContext::Style(); }
@@ -124,6 +142,84 @@ void TKorvaneContext::CreateFromTexture(TTexture* ATexture, TMultisample AMultis
     CreateBuffer();
 }
 
+// ---------------------------------------------------------------------------
+// Frame buffers
+
+void TKorvaneContext::DoFreeBuffer()
+{
+    // The stack must not keep frame buffers that are about to go.
+    std::erase_if(FFBOStack, [this](TFrameBufferObject* f) {
+        return f == FDefaultMSFrameBuf || f == FDefaultFrameBuf || f == FTranslucentBuf;
+    });
+    FreeAndNil(FDefaultMSFrameBuf);
+    FreeAndNil(FDefaultFrameBuf);
+    FreeAndNil(FTranslucentBuf);
+}
+
+void TKorvaneContext::PushFBO(TFrameBufferObject* AFBO) { FFBOStack.push_back(AFBO); }
+
+TFrameBufferObject* TKorvaneContext::PopFBO()
+{
+    if (FFBOStack.empty()) return nullptr;
+    TFrameBufferObject* top = FFBOStack.back();
+    FFBOStack.pop_back();
+    return top;
+}
+
+TFrameBufferObject* TKorvaneContext::GetCurrentlyBoundBuffer() const
+{
+    return FFBOStack.empty() ? nullptr : FFBOStack.back();
+}
+
+void TKorvaneContext::BindDefaultBuffer()
+{
+    if (FDefaultMSFrameBuf) FDefaultMSFrameBuf->Bind(this);
+    else if (FDefaultFrameBuf) FDefaultFrameBuf->Bind(this);
+}
+
+void TKorvaneContext::UnbindDefaultBuffer()
+{
+    if (FDefaultMSFrameBuf) FDefaultMSFrameBuf->Unbind(this);
+    else if (FDefaultFrameBuf) FDefaultFrameBuf->Unbind(this);
+}
+
+void TKorvaneContext::AttachTextureToDefaultBuffer(TTexture* ATexture, TRenderTarget ATarget)
+{
+    if (!ATexture || !FDefaultFrameBuf) return;
+    if (ATexture->Handle() == 0) ATexture->Initialize();
+    FDefaultFrameBuf->AttachTexture(this, ATexture, ATarget);
+}
+
+void TKorvaneContext::AttachTextureToTranslucentBuffer(TTexture* ATexture, TRenderTarget ATarget)
+{
+    if (!ATexture || !FTranslucentBuf) return;
+    if (ATexture->Handle() == 0) ATexture->Initialize();
+    FTranslucentBuf->AttachTexture(this, ATexture, ATarget);
+}
+
+void TKorvaneContext::LinkDepthBufferToTranslucentBuffer()
+{
+    TFrameBufferObject* source = FDefaultMSFrameBuf ? FDefaultMSFrameBuf : FDefaultFrameBuf;
+    if (!FTranslucentBuf || !source) return;
+    TPoint size;
+    if (const TTexture* texture = GetCurrentTexture()) size = TPoint(texture->Width(), texture->Height());
+    else
+        size = TPoint(static_cast<int32_t>(std::lround(double(Width()) * Scale())),
+                      static_cast<int32_t>(std::lround(double(Height()) * Scale())));
+    FTranslucentBuf->AttachDepthBuffer(source->DepthBuffer(), size);
+}
+
+TTexture* TKorvaneContext::GetCurrentTexture() const
+{
+    if (const TFrameBufferObject* top = GetCurrentlyBoundBuffer()) return top->GetTextureByRenderTarget(TRenderTarget::Color_0);
+    return Texture();
+}
+
+TTexture* TKorvaneContext::GetDefaultTexture() const
+{
+    return FDefaultFrameBuf ? FDefaultFrameBuf->GetTextureByRenderTarget(TRenderTarget::Color_0) : nullptr;
+}
+
 void TKorvaneContext::InitContext()
 {
     TContext3D::InitContext();
@@ -146,16 +242,13 @@ void TKorvaneContext::BeforeDestruction()
     TContext3D::BeforeDestruction();
 }
 
-void TKorvaneContext::DoFreeBuffer()
+void TKorvaneContext::DoResize()
 {
-    // Frame buffer objects come with their own unit; until it is there no
-    // context holds one.
-    FDefaultMSFrameBuf = nullptr;
-    FDefaultFrameBuf = nullptr;
-    FTranslucentBuf = nullptr;
+    if (!KorvaneClassType().Valid()) return;
+    if (FDefaultMSFrameBuf) FDefaultMSFrameBuf->Resize(Width(), Height());
+    else if (FDefaultFrameBuf) FDefaultFrameBuf->Resize(Width(), Height());
+    if (FTranslucentBuf) FTranslucentBuf->Resize(Width(), Height());
 }
-
-void TKorvaneContext::DoResize() {}
 
 TKorvaneContext* TKorvaneContext::CurrentContext() { return GCurrentContext; }
 
@@ -265,41 +358,6 @@ void TKorvaneContext::EndSceneRendering()
     }
     if (BeginSceneCount() > 0) DecBeginSceneCount();
 }
-
-// ---------------------------------------------------------------------------
-// Frame buffers
-
-void TKorvaneContext::PushFBO(TFrameBufferObject* AFBO) { FFBOStack.push_back(AFBO); }
-
-TFrameBufferObject* TKorvaneContext::PopFBO()
-{
-    if (FFBOStack.empty()) return nullptr;
-    TFrameBufferObject* top = FFBOStack.back();
-    FFBOStack.pop_back();
-    return top;
-}
-
-TFrameBufferObject* TKorvaneContext::GetCurrentlyBoundBuffer()
-{
-    return FFBOStack.empty() ? nullptr : FFBOStack.back();
-}
-
-void TKorvaneContext::BindDefaultBuffer()
-{
-    // Frame buffer objects come with their own unit; until it is there no
-    // context holds a default frame buffer to bind.
-}
-
-void TKorvaneContext::UnbindDefaultBuffer() {}
-
-TTexture* TKorvaneContext::GetCurrentTexture()
-{
-    // Frame buffer objects come with their own unit; until it is there the
-    // stack stays empty and the context's own target is current.
-    return Texture();
-}
-
-TTexture* TKorvaneContext::GetDefaultTexture() { return nullptr; }
 
 // ---------------------------------------------------------------------------
 // Render passes
@@ -672,6 +730,12 @@ const TKorvaneContextClass& TKorvaneContext::PlatformClass()
 }
 
 int TKorvaneContext::DirectStateAccess() { return PlatformClass().PlatformDirectStateAccess(); }
+
+void TKorvaneContext::DoSetTextureFiltering(TTexture* ATexture, TTextureStyles AStyles, uint32_t ATextureKind,
+                                            uint32_t AInternalFormat)
+{
+    PlatformClass().PlatformSetTextureFiltering(ATexture, AStyles, ATextureKind, AInternalFormat);
+}
 
 void TKorvaneContext::SetPixelState(int AWidth, int AHeight, int ADepth, int ABytesPerPixel, int APitch)
 {

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "Korvane.Context.FrameBuffers.h"
 #include "Korvane.Context.Rendering.h"
 #include "Korvane.Context.Types.h"
 #include "Platform.Materials3D.h"
@@ -19,7 +20,6 @@ namespace korvane {
 
 class TExtensions;
 class TKorvaneContext;
-class TFrameBufferObject;
 class TBufferObject;
 class TMeshBufferObject;
 
@@ -79,6 +79,9 @@ public:
 
     // Platform queries, answered by the OpenGL and the platform context classes.
     virtual int PlatformDirectStateAccess() const;
+    // Filters (and mip-map levels) of the texture bound to ATarget.
+    virtual void PlatformSetTextureFiltering(TTexture* ATexture, TTextureStyles AStyles, uint32_t ATarget,
+                                             uint32_t AInternalFormat) const;
     virtual void PlatformSetPixelState(int AWidth, int AHeight, int ADepth, int ABytesPerPixel, int APitch) const;
     virtual void PlatformUnsetPixelState() const;
     virtual bool PlatformIsContextAvailable() const;
@@ -100,6 +103,9 @@ public:
     virtual int PlatformMaxLightCount() const;
     virtual TContextStyles PlatformStyle() const;
     virtual bool PlatformTextureCompressionAllowed() const;
+
+    // A new TKorvaneTexture assigned from the bitmap, whatever the bitmap's class; nullptr for nullptr.
+    TTexture* DoBitmapToTexture(TBitmap* ABitmap) const override;
 
     // The class functions of the context base answer through the default class.
     TContextStyles Style() const override;
@@ -131,8 +137,12 @@ class TKorvaneContext : public TContext3D {
 
     // --- properties ----------------------------------------------------------
 
+    // The frame buffer on the context's texture (texture contexts only).
     TFrameBufferObject* DefaultFrameBuf() const { return FDefaultFrameBuf; }
+    // The multisample frame buffer; never made in this system, but preferred
+    // over the default one wherever it is present.
     TFrameBufferObject* DefaultMSFrameBuf() const { return FDefaultMSFrameBuf; }
+    // The frame buffer for translucent rendering.
     TFrameBufferObject* TranslucentBuf() const { return FTranslucentBuf; }
     bool TranslucentRendering() const { return FTranslucentRendering; }
     void SetTranslucentRendering(bool AValue) { FTranslucentRendering = AValue; }
@@ -181,19 +191,25 @@ class TKorvaneContext : public TContext3D {
 
     // --- frame buffers -------------------------------------------------------
 
-    // The stack of bound frame buffers (Bind / Unbind of a frame buffer push and pop).
+    // The stack of frame buffers bound on top of each other (TFrameBufferObject.Bind / Unbind).
     void PushFBO(TFrameBufferObject* AFBO);
-    // The top of the stack, taken off; nullptr when the stack is empty.
+    // The top of the stack, removed; nullptr when the stack is empty.
     TFrameBufferObject* PopFBO();
-    virtual TFrameBufferObject* GetCurrentlyBoundBuffer();
-    // Binds (unbinds) the multisample frame buffer if there is one, else the default one.
+    virtual TFrameBufferObject* GetCurrentlyBoundBuffer() const;
+    // Binds / unbinds the multisample frame buffer if there is one, else the default one.
     virtual void BindDefaultBuffer();
     virtual void UnbindDefaultBuffer();
-    // The colour-0 texture of the bound frame buffer; with an empty stack the
-    // context's own target texture.
-    virtual TTexture* GetCurrentTexture();
+    // With a texture and that frame buffer: makes the GPU texture when needed and attaches it.
+    virtual void AttachTextureToDefaultBuffer(TTexture* ATexture, TRenderTarget ATarget);
+    virtual void AttachTextureToTranslucentBuffer(TTexture* ATexture, TRenderTarget ATarget);
+    // Shares the depth buffer of the multisample (else the default) frame buffer
+    // with the translucent one, at the size of the current texture (or of the context).
+    virtual void LinkDepthBufferToTranslucentBuffer();
+    // The colour-0 texture of the frame buffer on top of the stack; with an empty
+    // stack the context's own target texture.
+    virtual TTexture* GetCurrentTexture() const;
     // The colour-0 texture of the default frame buffer, or nullptr.
-    TTexture* GetDefaultTexture();
+    TTexture* GetDefaultTexture() const;
 
     // --- render passes -------------------------------------------------------
 
@@ -336,6 +352,8 @@ class TKorvaneContext : public TContext3D {
     // does not descend from TKorvaneContext.
     static const TKorvaneContextClass& PlatformClass();
     static int DirectStateAccess();
+    static void DoSetTextureFiltering(TTexture* ATexture, TTextureStyles AStyles, uint32_t ATextureKind,
+                                      uint32_t AInternalFormat);
     static void SetPixelState(int AWidth, int AHeight, int ADepth, int ABytesPerPixel, int APitch);
     static void UnsetPixelState();
     static bool IsContextAvailable();
@@ -373,6 +391,7 @@ class TKorvaneContext : public TContext3D {
 protected:
     void InitContext() override;
     void BeforeDestruction() override;
+    // Frees the multisample, the default and the translucent frame buffer.
     void DoFreeBuffer() override;
     void DoResize() override;
     bool DoBeginScene() override;
@@ -402,6 +421,7 @@ protected:
     TFrameBufferObject* FDefaultFrameBuf = nullptr;
     TFrameBufferObject* FDefaultMSFrameBuf = nullptr;
     TFrameBufferObject* FTranslucentBuf = nullptr;
+    std::vector<TFrameBufferObject*> FFBOStack;
     TBlendSettings FBlendingBuffers{};
     TSmoothTargets FSmoothTargets;
     TKorvaneContextSize FOldViewport{};
@@ -430,7 +450,6 @@ private:
     TRenderPass* FCurrentPass = nullptr;
     std::vector<TRenderPass*> FIntermediatePasses;
     std::vector<TRenderPass*> FRenderPassStack;
-    std::vector<TFrameBufferObject*> FFBOStack;
     bool FDefaultBufferFallbackBind = false;
     std::array<TClipPlaneF, 8> FClippingPlanes{};
     // The nested-scene states were pushed by BeginSceneRendering.
