@@ -797,39 +797,52 @@ void TKorvaneContextOpenGLES::DrawScreenRectangle(const TAlphaColorF& AColor)
 // ---------------------------------------------------------------------------
 // Clearing
 
-void TKorvaneContextOpenGLES::DoClear(TClearTargets ATarget, TAlphaColor AColor, float ADepth, uint32_t AStencil)
+void TKorvaneContextOpenGLES::ClearTargets(bool AColor, bool ADepth, bool AStencil, TAlphaColor AColorValue,
+                                           float ADepthValue, uint32_t AStencilValue, bool ACheckClear,
+                                           const std::function<std::string(intptr_t)>& AErrorText)
 {
     if (!KorvaneClassType().Valid()) return;
     GLbitfield mask = 0;
     GLboolean depthWrite = GL_TRUE;
-    const bool depth = DepthStencil() && ATarget.Contains(TClearTarget::Depth);
+    // Without a depth-stencil buffer only the colour is cleared.
+    const bool depth = DepthStencil() && ADepth;
     if (depth) {
         glGetBooleanv(GL_DEPTH_WRITEMASK, &depthWrite);
         glDepthMask(GL_TRUE);
-        glClearDepthf(ADepth);
+        glClearDepthf(ADepthValue);
         mask |= GL_DEPTH_BUFFER_BIT;
     }
-    if (DepthStencil() && ATarget.Contains(TClearTarget::Stencil)) {
-        glClearStencil(static_cast<GLint>(AStencil));
+    if (DepthStencil() && AStencil) {
+        glClearStencil(static_cast<GLint>(AStencilValue));
         mask |= GL_STENCIL_BUFFER_BIT;
     }
-    if (ATarget.Contains(TClearTarget::Color)) {
-        glClearColor(RedOf(AColor) / 255.0f, GreenOf(AColor) / 255.0f, BlueOf(AColor) / 255.0f,
-                     AlphaOf(AColor) / 255.0f);
+    if (AColor) {
+        glClearColor(RedOf(AColorValue) / 255.0f, GreenOf(AColorValue) / 255.0f, BlueOf(AColorValue) / 255.0f,
+                     AlphaOf(AColorValue) / 255.0f);
         mask |= GL_COLOR_BUFFER_BIT;
     }
     glClear(mask);
     intptr_t code = 0;
+    const bool failed = ACheckClear && HasAnyErrors(code);
     // The depth write mask comes back also when the clear failed.
-    if (HasAnyErrors(code)) {
-        if (depth) glDepthMask(depthWrite);
-        RaiseContextExceptionFmt(this, SErrorInContextMethod, Format("DoClear (Error = %d)", code));
-    }
-    if (depth) {
-        glDepthMask(depthWrite);
-        if (HasAnyErrors(code))
-            RaiseContextExceptionFmt(this, SErrorInContextMethod, Format("DoClear (Error = %d)", code));
-    }
+    if (depth) glDepthMask(depthWrite);
+    if (failed || HasAnyErrors(code)) RaiseContextException(this, AErrorText(code));
+}
+
+void TKorvaneContextOpenGLES::DoClear(TClearTargets ATarget, TAlphaColor AColor, float ADepth, uint32_t AStencil)
+{
+    ClearTargets(ATarget.Contains(TClearTarget::Color), ATarget.Contains(TClearTarget::Depth),
+                 ATarget.Contains(TClearTarget::Stencil), AColor, ADepth, AStencil, true, [](intptr_t ACode) {
+                     return Format(SErrorInContextMethod, Format("DoClear (Error = %d)", ACode));
+                 });
+}
+
+void TKorvaneContextOpenGLES::DoClearEx(TRenderTargets ATarget, TAlphaColor AColor, float ADepth, uint32_t AStencil)
+{
+    ClearTargets(ATarget.Contains(TRenderTarget::Color_0), ATarget.Contains(TRenderTarget::Depth),
+                 ATarget.Contains(TRenderTarget::Stencil), AColor, ADepth, AStencil, false, [](intptr_t ACode) {
+                     return Format("error in context method \"%s\" (error = %d)", "DoClearEx", ACode);
+                 });
 }
 
 void TKorvaneContextOpenGLES::DoClearBufferFloat(int ABuf, const float* APtr)

@@ -3,6 +3,9 @@
 // compatibility-profile context; making that context belongs to the platform
 // classes below it (Korvane.Context.GLES.Windows).
 
+#include <functional>
+#include <string>
+
 #include "Korvane.Context.h"
 
 namespace korvane {
@@ -122,6 +125,7 @@ protected:
     void DoSetPointSprites(bool AEnabled) override;
     void DoSetPointSpriteTextureMode() override;
     void DoClear(TClearTargets ATarget, TAlphaColor AColor, float ADepth, uint32_t AStencil) override;
+    void DoClearEx(TRenderTargets ATarget, TAlphaColor AColor, float ADepth, uint32_t AStencil) override;
     void DoClearBufferFloat(int ABuf, const float* APtr) override;
     // One batch: vertex sources (client memory, the mesh buffer object of
     // CurrentCache, compressed components), layered materials and instancing.
@@ -130,6 +134,9 @@ protected:
                                int IndexSize, int IndexCount) override;
 
 private:
+    // The clear of DoClear and DoClearEx; AErrorText formats the GL error code.
+    void ClearTargets(bool AColor, bool ADepth, bool AStencil, TAlphaColor AColorValue, float ADepthValue,
+                      uint32_t AStencilValue, bool ACheckClear, const std::function<std::string(intptr_t)>& AErrorText);
     struct TBatch;
     void DrawBatch(TBatch& ABatch);
     void FinishBatch(TBatch& ABatch, bool AFailing);

@@ -659,6 +659,12 @@ TPoint3D TKorvaneContext::ScreenToWorld(const TPointF& AScreenPos, TProjection A
     return p + TPoint3D(dir.X, dir.Y, dir.Z) * p.Length();
 }
 
+void TKorvaneContext::SetFrustum(const TKorvaneFrustum& AFrustum)
+{
+    FFrustum = AFrustum;
+    FFrustumBox = AFrustum.ToBoundingBox();
+}
+
 namespace {
 size_t ClipIndex(int AIndex) { return static_cast<size_t>(std::clamp(AIndex, 0, 7)); }
 } // namespace

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "Korvane.Context.FrameBuffers.h"
+#include "Korvane.Context.Frustum.h"
 #include "Korvane.Context.Rendering.h"
 #include "Korvane.Context.Types.h"
 #include "Platform.Materials3D.h"
@@ -300,6 +301,9 @@ class TKorvaneContext : public TContext3D {
     TPoint3D ScreenToWorld(const TPointF& AScreenPos, TProjection AProjection);
     const TBoundingBox& GetSceneBoundary() const { return FBoundary; }
     void SetSceneBoundary(const TBoundingBox& ABounds) { FBoundary = ABounds; }
+    const TKorvaneFrustum& GetFrustum() const { return FFrustum; }
+    // Also stores the frustum's bounding box as the frustum boundary.
+    void SetFrustum(const TKorvaneFrustum& AFrustum);
     const TBoundingBox& GetFrustumBoundary() const { return FFrustumBox; }
     // Clip planes 0 to 7; every index is clamped into that range.
     void ActivateClipPlane(int AIndex, const TPlaneF& APlane);
@@ -326,6 +330,10 @@ class TKorvaneContext : public TContext3D {
     void SetSmoothMode(const TSmoothSetting& ASetting) { DoSetSmoothMode(ASetting.Targets); }
     void SetPointSprites(bool AEnabled) { DoSetPointSprites(AEnabled); }
     void SetPointSpriteTextureMode() { DoSetPointSpriteTextureMode(); }
+    void ClearEx(TRenderTargets ATarget, TAlphaColor AColor, float ADepth, uint32_t AStencil)
+    {
+        DoClearEx(ATarget, AColor, ADepth, AStencil);
+    }
     void ClearBufferFloat(int ABuf, const float* APtr) { DoClearBufferFloat(ABuf, APtr); }
     virtual uint32_t MemoryBarrierFlagToBit(TMemoryBarrierFlag AFlag) = 0;
     virtual uint32_t MemoryBarrierFlagsToBits(TMemoryBarrierFlags AFlags);
@@ -406,6 +414,8 @@ protected:
 
     // Applies a whole set of states in one go.
     virtual void DoSetContextStates(TContextStates AStates) = 0;
+    // Clears the colour-0, depth and stencil targets of the set.
+    virtual void DoClearEx(TRenderTargets ATarget, TAlphaColor AColor, float ADepth, uint32_t AStencil) = 0;
     virtual void DoClearBufferFloat(int ABuf, const float* APtr) = 0;
     virtual void DoSetTwoSidedRendering(TStencilOpEx AFrontFaceFail, TStencilOpEx AFrontFaceZFail,
                                         TStencilOpEx AFrontFaceZPass, TStencilOpEx ABackFaceFail,
@@ -444,6 +454,7 @@ private:
     TMatrix3D FOriginalCameraMatrix = TMatrix3D::Identity();
     TBoundingBox FBoundary;
     TBoundingBox FFrustumBox;
+    TKorvaneFrustum FFrustum;
     std::vector<TKorvaneShaderLight> FShaderLights;
     TKorvaneFogSettings FFog{};
     TRenderPasses* FPasses = nullptr;
