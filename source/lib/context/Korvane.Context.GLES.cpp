@@ -980,20 +980,21 @@ struct TVertexSource {
     }
 };
 
-void PointAttribute(const TAttributeLayout& ALayout, GLsizei AStride, const void* APointer)
+void PointAttribute(const TAttributeLayout& ALayout, GLsizei AStride, const void* APointer, uint32_t& AEnabled)
 {
     glVertexAttribPointer(ALayout.Location, ALayout.Size, ALayout.Type, ALayout.Normalized, AStride, APointer);
     glEnableVertexAttribArray(ALayout.Location);
+    AEnabled |= 1u << ALayout.Location;
 }
 
 // Points every attribute of the declaration (the position too when AWithPosition) at ASource.
 void SetupAttributes(const TVertexDeclaration& ADeclaration, int AStride, const TVertexSource& ASource,
-                     bool AWithPosition)
+                     bool AWithPosition, uint32_t& AEnabled)
 {
     if (!ASource.Available()) return;
     for (const TVertexElement& e : ADeclaration) {
         if (e.Format == TVertexFormat::Vertex && !AWithPosition) continue;
-        PointAttribute(AttributeLayout(e.Format), AStride, ASource.At(e.Offset));
+        PointAttribute(AttributeLayout(e.Format), AStride, ASource.At(e.Offset), AEnabled);
     }
 }
 
@@ -1086,31 +1087,32 @@ void TKorvaneContextOpenGLES::DrawBatch(TBatch& B)
         lineWidth = cache->LineWidth;
         if (cache->GetIsCompressed(TMeshBufferComponent::Vertex)) {
             B.Decompressed = cache->Decompress(TMeshBufferComponent::Vertex);
-            PointAttribute(position, 12, B.Decompressed->Memory());
-            SetupAttributes(decl, stride, staticVertices(), false);
+            PointAttribute(position, 12, B.Decompressed->Memory(), FEnabledAttributeArrays);
+            SetupAttributes(decl, stride, staticVertices(), false, FEnabledAttributeArrays);
         } else if (cache->GetIsCompressed(TMeshBufferComponent::All)) {
             B.Decompressed = cache->Decompress(TMeshBufferComponent::All);
-            SetupAttributes(decl, stride, {static_cast<const uint8_t*>(B.Decompressed->Memory()), false}, true);
+            SetupAttributes(decl, stride, {static_cast<const uint8_t*>(B.Decompressed->Memory()), false}, true,
+                            FEnabledAttributeArrays);
         } else if (cache->ComponentAvailable(TMeshBufferComponent::Vertex)) {
             B.PositionBuffer = cache->GetComponent(TMeshBufferComponent::Vertex);
             if (!B.PositionBuffer) throw Exception("uncompressed vertex position framebuffer not available");
             const intptr_t size = B.PositionBuffer->Bind();
             B.PositionBufferBound = true;
             if (size < 1) throw Exception("failed to draw buffer - buffer object empty");
-            PointAttribute(position, 12, nullptr);
-            SetupAttributes(decl, stride, staticVertices(), false);
+            PointAttribute(position, 12, nullptr, FEnabledAttributeArrays);
+            SetupAttributes(decl, stride, staticVertices(), false, FEnabledAttributeArrays);
         } else {
             if (!cache->ComponentAvailable(TMeshBufferComponent::All))
                 throw Exception("cache used, but no meshbuffer object found ...");
             const TVertexSource source = staticVertices();
             if (positionOffset >= 0) {
                 requirePosition(source);
-                PointAttribute(position, stride, source.At(positionOffset));
+                PointAttribute(position, stride, source.At(positionOffset), FEnabledAttributeArrays);
             }
-            SetupAttributes(decl, stride, source, false);
+            SetupAttributes(decl, stride, source, false, FEnabledAttributeArrays);
         }
     } else {
-        SetupAttributes(decl, stride, client, true);
+        SetupAttributes(decl, stride, client, true, FEnabledAttributeArrays);
     }
 
     B.Mode = PrimitiveModeToGL(kind);
@@ -1196,7 +1198,11 @@ void TKorvaneContextOpenGLES::FinishBatch(TBatch& B, bool AFailing)
         FCurrentLayeredMaterial = nullptr;
     }
     if (B.Mode == GL_LINES) glLineWidth(1.0f);
-    for (GLuint i = 0; i < 16; ++i) glDisableVertexAttribArray(i);
+    // Only the draw enables vertex attribute arrays, so turning off the ones it
+    // enabled leaves arrays 0 to 15 all off.
+    for (GLuint i = 0; i < 16; ++i)
+        if (FEnabledAttributeArrays & (1u << i)) glDisableVertexAttribArray(i);
+    FEnabledAttributeArrays = 0;
     if (B.Cache) {
         FreeAndNil(B.Decompressed);
         if (B.StaticVerticesBound) {
@@ -1248,6 +1254,7 @@ void TKorvaneContextOpenGLES::DrawSingle(uint32_t AMode, int AIndexSize, int AIn
         for (GLuint row = 0; row < 4; ++row) {
             const GLuint location = 12 + row;
             glEnableVertexAttribArray(location);
+            FEnabledAttributeArrays |= 1u << location;
             glVertexAttribPointer(location, 4, GL_FLOAT, GL_FALSE, 64,
                                   reinterpret_cast<const void*>(intptr_t(row) * 16));
             glVertexAttribDivisor(location, 1);

@@ -142,6 +142,9 @@ private:
     void FinishBatch(TBatch& ABatch, bool AFailing);
     // One GL draw with statistics and instancing.
     void DrawSingle(uint32_t AMode, int AIndexSize, int AIndexCount, const void* AIndices, int AVertexCount);
+    // The vertex attribute arrays (bit i: location i) that the batch being drawn
+    // enabled; the batch ends with all of them off again.
+    uint32_t FEnabledAttributeArrays = 0;
 };
 
 // Bytes of the read-back memory that DoCopyToBits keeps between calls.
