@@ -260,3 +260,61 @@ TEST_F(ContextState, ContextAnswersAndEmptyStacks)
     ASSERT_NE(FContext->RenderPasses(), nullptr);
     EXPECT_EQ(WindowContext(8, 8)->RenderPasses(), nullptr);
 }
+
+TEST_F(ContextState, AFailedSceneBeginLeavesNothingOpen)
+{
+    // A pending GL error fails the begin.
+    glEnable(0xFFFF);
+    try {
+        FContext->BeginSceneRendering();
+        ADD_FAILURE() << "no exception";
+    } catch (const EContext3DException& e) {
+        EXPECT_EQ(e.Message(), "cannot begin rendering scene for TContextOpenGLWindows: 1280");
+    }
+    EXPECT_EQ(FContext->BeginSceneCount(), 0);
+    EXPECT_EQ(TKorvaneContext::CurrentContext(), nullptr);
+    EXPECT_TRUE(CanvasLockIsFree());
+    // The next frame begins normally.
+    ASSERT_TRUE(FContext->BeginSceneRendering());
+    FContext->EndSceneRendering();
+    EXPECT_TRUE(CanvasLockIsFree());
+}
+
+TEST_F(ContextState, StatesPushedForANestedSceneComeBackAtItsEnd)
+{
+    // Two other contexts have scenes open.
+    Owned<TKorvaneContext> a = WindowContext(8, 8), b = WindowContext(8, 8);
+    ASSERT_TRUE(a->BeginScene());
+    ASSERT_TRUE(b->BeginScene());
+    ASSERT_EQ(TContext3D::SceneCount(), 2);
+    FContext->SetContextState(TContextState::csZTestOn);
+
+    ASSERT_TRUE(FContext->BeginSceneRendering());
+    FContext->SetContextState(TContextState::csZTestOff);
+    FContext->EndSceneRendering();
+
+    EXPECT_TRUE(FContext->CurrentStates().Contains(TContextState::csZTestOn));
+    EXPECT_TRUE(glIsEnabled(GL_DEPTH_TEST));
+    b->EndScene();
+    a->EndScene();
+    EXPECT_EQ(TContext3D::SceneCount(), 0);
+}
+
+TEST_F(ContextState, ScreenRectangleFillsTheViewport)
+{
+    GLint projectionDepth = 0, modelViewDepth = 0;
+    glGetIntegerv(GL_PROJECTION_STACK_DEPTH, &projectionDepth);
+    glGetIntegerv(GL_MODELVIEW_STACK_DEPTH, &modelViewDepth);
+    glUseProgram(0);
+    glDisable(GL_DEPTH_TEST);
+    glDisable(GL_BLEND);
+    FContext->DrawScreenRectangle(TAlphaColors::Lime);
+    for (auto [x, y] : {std::pair{0, 0}, {Size - 1, Size - 1}, {Size / 2, Size / 3}})
+        EXPECT_TRUE(NearColor(Pixel(x, y), {0, 255, 0, 255})) << x << "," << y;
+    GLint depth = 0;
+    glGetIntegerv(GL_PROJECTION_STACK_DEPTH, &depth);
+    EXPECT_EQ(depth, projectionDepth);
+    glGetIntegerv(GL_MODELVIEW_STACK_DEPTH, &depth);
+    EXPECT_EQ(depth, modelViewDepth);
+    EXPECT_EQ(glGetError(), GLenum(GL_NO_ERROR));
+}
