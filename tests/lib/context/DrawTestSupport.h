@@ -1,5 +1,5 @@
 #pragma once
-// Shared pieces of the draw tests: a texture context over an offscreen frame
+// Helpers shared by the draw tests: a texture context over an offscreen frame
 // buffer, a flat-colour material on a raw GL program, material sources and a
 // render-pass controller double.
 
