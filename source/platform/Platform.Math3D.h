@@ -46,11 +46,31 @@ struct TPointF {
     float Length() const;
 };
 
+// A point of two 32-bit integers (pixel positions, sizes handed to the GPU).
+struct TPoint {
+    int32_t X = 0, Y = 0;
+    constexpr TPoint() = default;
+    constexpr TPoint(int32_t AX, int32_t AY) : X(AX), Y(AY) {}
+    friend constexpr bool operator==(const TPoint& A, const TPoint& B) = default;
+};
+
 struct TSize {
     int32_t Width = 0, Height = 0;
     constexpr TSize() = default;
     constexpr TSize(int32_t AWidth, int32_t AHeight) : Width(AWidth), Height(AHeight) {}
     friend constexpr bool operator==(const TSize& A, const TSize& B) = default;
+};
+
+// An integer rectangle; Right and Bottom lie outside it.
+struct TRect {
+    int32_t Left = 0, Top = 0, Right = 0, Bottom = 0;
+    constexpr TRect() = default;
+    constexpr TRect(int32_t ALeft, int32_t ATop, int32_t ARight, int32_t ABottom)
+        : Left(ALeft), Top(ATop), Right(ARight), Bottom(ABottom) {}
+    constexpr int32_t Width() const { return Right - Left; }
+    constexpr int32_t Height() const { return Bottom - Top; }
+    constexpr bool IsEmpty() const { return Right <= Left || Bottom <= Top; }
+    friend constexpr bool operator==(const TRect& A, const TRect& B) = default;
 };
 
 struct TSizeF {
@@ -79,26 +99,6 @@ struct TRectF {
     bool Contains(const TPointF& P) const { return P.X >= Left && P.X < Right && P.Y >= Top && P.Y < Bottom; }
     void Offset(float DX, float DY) { Left += DX; Right += DX; Top += DY; Bottom += DY; }
     friend constexpr bool operator==(const TRectF& A, const TRectF& B) = default;
-};
-
-// A point of whole pixels.
-struct TPoint {
-    int32_t X = 0, Y = 0;
-    constexpr TPoint() = default;
-    constexpr TPoint(int32_t AX, int32_t AY) : X(AX), Y(AY) {}
-    friend constexpr bool operator==(const TPoint& A, const TPoint& B) = default;
-};
-
-// A rectangle of whole pixels; Right and Bottom lie just outside it.
-struct TRect {
-    int32_t Left = 0, Top = 0, Right = 0, Bottom = 0;
-    constexpr TRect() = default;
-    constexpr TRect(int32_t ALeft, int32_t ATop, int32_t ARight, int32_t ABottom)
-        : Left(ALeft), Top(ATop), Right(ARight), Bottom(ABottom) {}
-    constexpr int32_t Width() const { return Right - Left; }
-    constexpr int32_t Height() const { return Bottom - Top; }
-    constexpr bool IsEmpty() const { return Right <= Left || Bottom <= Top; }
-    friend constexpr bool operator==(const TRect& A, const TRect& B) = default;
 };
 
 // ---------------------------------------------------------------- 3D points and vectors
@@ -324,8 +324,16 @@ struct TBoundingBox {
 // ---------------------------------------------------------------- colours
 
 // A packed colour: alpha in bits 24..31, red 16..23, green 8..15, blue 0..7
-// (B, G, R, A in memory on little-endian machines).
-using TAlphaColor = uint32_t;
+// (B, G, R, A in memory on little-endian machines). A type of its own, not a
+// plain 32-bit integer, so tagged values and their JSON form can tell a colour
+// from a number; it converts to and from uint32_t freely.
+struct TAlphaColor {
+    uint32_t Value = 0;
+    constexpr TAlphaColor() = default;
+    constexpr TAlphaColor(uint32_t AValue) : Value(AValue) {}
+    constexpr operator uint32_t() const { return Value; }
+};
+static_assert(sizeof(TAlphaColor) == 4);
 
 namespace TAlphaColors {
 inline constexpr TAlphaColor Null = 0x00000000;
@@ -339,12 +347,12 @@ inline constexpr TAlphaColor Blue = 0xFF0000FF;
 
 constexpr TAlphaColor MakeAlphaColor(uint8_t R, uint8_t G, uint8_t B, uint8_t A = 255)
 {
-    return (TAlphaColor(A) << 24) | (TAlphaColor(R) << 16) | (TAlphaColor(G) << 8) | TAlphaColor(B);
+    return TAlphaColor((uint32_t(A) << 24) | (uint32_t(R) << 16) | (uint32_t(G) << 8) | uint32_t(B));
 }
-constexpr uint8_t AlphaOf(TAlphaColor C) { return uint8_t(C >> 24); }
-constexpr uint8_t RedOf(TAlphaColor C) { return uint8_t(C >> 16); }
-constexpr uint8_t GreenOf(TAlphaColor C) { return uint8_t(C >> 8); }
-constexpr uint8_t BlueOf(TAlphaColor C) { return uint8_t(C); }
+constexpr uint8_t AlphaOf(TAlphaColor C) { return uint8_t(C.Value >> 24); }
+constexpr uint8_t RedOf(TAlphaColor C) { return uint8_t(C.Value >> 16); }
+constexpr uint8_t GreenOf(TAlphaColor C) { return uint8_t(C.Value >> 8); }
+constexpr uint8_t BlueOf(TAlphaColor C) { return uint8_t(C.Value); }
 
 // A colour of four floats, nominally 0 .. 1.
 struct TAlphaColorF {

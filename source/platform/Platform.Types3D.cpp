@@ -1,75 +1,25 @@
 #include "Platform.Types3D.h"
 
 #include <algorithm>
+#include <atomic>
+#include <cmath>
 #include <mutex>
+
+#include "Platform.Materials3D.h"
 
 namespace korvane {
 
 // ---------------------------------------------------------------------------
-// Vertex buffers
+// Vertex declarations
 
-int VertexFormatSize(TVertexFormat AFormat)
+TVertexDeclaration GetVertexDeclarations(TVertexFormats AFormats)
 {
-    switch (AFormat) {
-    case TVertexFormat::Vertex:
-    case TVertexFormat::Normal:
-    case TVertexFormat::BiNormal:
-    case TVertexFormat::Tangent: return 12;
-    case TVertexFormat::Color0:
-    case TVertexFormat::Color1:
-    case TVertexFormat::Color2:
-    case TVertexFormat::Color3: return 4;
-    case TVertexFormat::ColorF0:
-    case TVertexFormat::ColorF1:
-    case TVertexFormat::ColorF2:
-    case TVertexFormat::ColorF3: return 16;
-    case TVertexFormat::TexCoord0:
-    case TVertexFormat::TexCoord1:
-    case TVertexFormat::TexCoord2:
-    case TVertexFormat::TexCoord3: return 8;
+    TVertexDeclaration result;
+    for (int i = 0; i <= static_cast<int>(TVertexFormat::Tangent); ++i) {
+        const auto f = static_cast<TVertexFormat>(i);
+        if (AFormats.Contains(f)) result.push_back({f, GetVertexOffset(f, AFormats)});
     }
-    return 0;
-}
-
-int GetVertexSize(TVertexFormats AFormats)
-{
-    int size = 0;
-    for (int i = 0; i <= static_cast<int>(TVertexFormat::Tangent); ++i)
-        if (AFormats.Contains(static_cast<TVertexFormat>(i))) size += VertexFormatSize(static_cast<TVertexFormat>(i));
-    return size;
-}
-
-int GetVertexOffset(TVertexFormat AFormat, TVertexFormats AFormats)
-{
-    if (!AFormats.Contains(AFormat)) return -1;
-    int offset = 0;
-    for (int i = 0; i < static_cast<int>(AFormat); ++i)
-        if (AFormats.Contains(static_cast<TVertexFormat>(i))) offset += VertexFormatSize(static_cast<TVertexFormat>(i));
-    return offset;
-}
-
-TVertexBuffer::TVertexBuffer(TVertexFormats AFormat, int ALength) : FFormat(AFormat), FVertexSize(GetVertexSize(AFormat))
-{
-    SetLength(ALength);
-}
-
-void TVertexBuffer::SetLength(int ALength)
-{
-    if (ALength < 0) throw EArgumentException(korvane::Format("invalid vertex count %d", ALength));
-    FLength = ALength;
-    FData.assign(static_cast<size_t>(Size()), 0);
-}
-
-void* TVertexBuffer::Attribute(TVertexFormat AFormat, int AIndex)
-{
-    return const_cast<void*>(static_cast<const TVertexBuffer*>(this)->Attribute(AFormat, AIndex));
-}
-
-const void* TVertexBuffer::Attribute(TVertexFormat AFormat, int AIndex) const
-{
-    const int offset = GetVertexOffset(AFormat, FFormat);
-    if (offset < 0 || AIndex < 0 || AIndex >= FLength) return nullptr;
-    return FData.data() + static_cast<size_t>(AIndex) * static_cast<size_t>(FVertexSize) + static_cast<size_t>(offset);
+    return result;
 }
 
 // ---------------------------------------------------------------------------
@@ -104,7 +54,6 @@ TContextShaderSource TContextShader::GetSourceByArch(TContextShaderArch AArch) c
     return {};
 }
 
-KORVANE_IMPLEMENT_CLASS(TVertexBuffer, "Platform.Types3D")
 KORVANE_IMPLEMENT_CLASS(TContextShader, "Platform.Types3D")
 
 TClass TContext3D::StaticClass()
@@ -209,6 +158,236 @@ void TContext3D::SetSize(int AWidth, int AHeight)
     FWidth = AWidth;
     FHeight = AHeight;
     DoResize();
+}
+
+// ---------------------------------------------------------------------------
+// TContext3D: scenes
+
+namespace {
+std::atomic<int> GSceneCount{0};
+
+// The members of the group that AState belongs to.
+TContextStates StateGroup(TContextState AState)
+{
+    using S = TContextState;
+    switch (AState) {
+    case S::cs2DScene:
+    case S::cs3DScene: return {S::cs2DScene, S::cs3DScene};
+    case S::csZTestOn:
+    case S::csZTestOff: return {S::csZTestOn, S::csZTestOff};
+    case S::csZWriteOn:
+    case S::csZWriteOff: return {S::csZWriteOn, S::csZWriteOff};
+    case S::csAlphaBlendOn:
+    case S::csAlphaBlendOff: return {S::csAlphaBlendOn, S::csAlphaBlendOff};
+    case S::csStencilOn:
+    case S::csStencilOff: return {S::csStencilOn, S::csStencilOff};
+    case S::csColorWriteOn:
+    case S::csColorWriteOff: return {S::csColorWriteOn, S::csColorWriteOff};
+    case S::csScissorOn:
+    case S::csScissorOff: return {S::csScissorOn, S::csScissorOff};
+    case S::csFrontFace:
+    case S::csBackFace:
+    case S::csAllFace: return {S::csFrontFace, S::csBackFace, S::csAllFace};
+    }
+    return {AState};
+}
+} // namespace
+
+int TContext3D::SceneCount() { return GSceneCount.load(); }
+
+void TContext3D::IncBeginSceneCount()
+{
+    if (FBeginSceneCount++ == 0) ++GSceneCount;
+}
+
+void TContext3D::DecBeginSceneCount()
+{
+    if (FBeginSceneCount <= 0) return;
+    if (--FBeginSceneCount == 0) --GSceneCount;
+}
+
+bool TContext3D::BeginScene()
+{
+    if (FBeginSceneCount == 0) {
+        FCurrentMatrix = TMatrix3D::Identity();
+        FRecalcProjectionMatrix = true;
+        FRecalcScreenMatrix = true;
+        FRecalcMVP = true;
+        if (!DoBeginScene()) return false;
+    }
+    IncBeginSceneCount();
+    return true;
+}
+
+void TContext3D::EndScene()
+{
+    if (FBeginSceneCount <= 0) return;
+    if (FBeginSceneCount == 1) {
+        // The count drops also when the end fails, so the scene is closed either way.
+        try {
+            DoEndScene();
+        } catch (...) {
+            DecBeginSceneCount();
+            throw;
+        }
+    }
+    DecBeginSceneCount();
+}
+
+// ---------------------------------------------------------------------------
+// TContext3D: states
+
+void TContext3D::SetContextState(TContextState AState)
+{
+    // Always applied: the GL state may have been changed behind the context's back.
+    FCurrentStates = (FCurrentStates - StateGroup(AState)).Include(AState);
+    DoSetContextState(AState);
+}
+
+void TContext3D::PushContextStates() { FStateStack.push_back(FCurrentStates); }
+
+void TContext3D::PopContextStates()
+{
+    if (FStateStack.empty()) return;
+    const TContextStates saved = FStateStack.back();
+    FStateStack.pop_back();
+    for (int i = 0; i < ContextStateCount; ++i) {
+        const auto state = static_cast<TContextState>(i);
+        if (saved.Contains(state) && !FCurrentStates.Contains(state)) SetContextState(state);
+    }
+}
+
+// ---------------------------------------------------------------------------
+// TContext3D: matrices
+
+void TContext3D::SetMatrix(const TMatrix3D& M)
+{
+    FCurrentMatrix = M;
+    FRecalcMVP = true;
+}
+
+void TContext3D::SetCameraMatrix(const TMatrix3D& M)
+{
+    FCurrentCameraMatrix = M;
+    FCurrentCameraInvMatrix = M.Inverse();
+    FRecalcMVP = true;
+}
+
+void TContext3D::SetCameraAngleOfView(float AAngle)
+{
+    FCurrentAngleOfView = AAngle;
+    FRecalcProjectionMatrix = true;
+    FRecalcMVP = true;
+}
+
+void TContext3D::SetRenderToMatrix(const TMatrix3D& M)
+{
+    FRenderToMatrix = M;
+    FRecalcProjectionMatrix = true;
+    FRecalcScreenMatrix = true;
+    FRecalcMVP = true;
+}
+
+void TContext3D::SetCenterOffset(const TPointF& AOffset)
+{
+    FCenterOffset = AOffset;
+    FRecalcProjectionMatrix = true;
+    FRecalcMVP = true;
+}
+
+TMatrix3D TContext3D::GetCurrentProjectionMatrix()
+{
+    FRecalcProjectionMatrix = false;
+    return FProjectionMatrix;
+}
+
+TMatrix3D TContext3D::GetCurrentScreenMatrix()
+{
+    FRecalcScreenMatrix = false;
+    return FScreenMatrix;
+}
+
+TMatrix3D TContext3D::CurrentModelViewProjectionMatrix()
+{
+    if (FRecalcMVP || FRecalcProjectionMatrix) {
+        const TMatrix3D projection = GetCurrentProjectionMatrix();
+        FMVPMatrix = FCurrentMatrix * FCurrentCameraMatrix * projection;
+        FRecalcMVP = false;
+    }
+    return FMVPMatrix;
+}
+
+void TContext3D::Pick(float X, float Y, TProjection AProj, TVector3D& RayPos, TVector3D& RayDir)
+{
+    // The pixel in normalised device coordinates (y up), unprojected at the near
+    // and the far plane.
+    const double w = FWidth > 0 ? FWidth : 1, h = FHeight > 0 ? FHeight : 1;
+    const float nx = float(2.0 * X / w - 1.0), ny = float(1.0 - 2.0 * Y / h);
+    const TMatrix3D inverse = AProj == TProjection::Screen
+                                  ? GetCurrentScreenMatrix().Inverse()
+                                  : (FCurrentCameraMatrix * GetCurrentProjectionMatrix()).Inverse();
+    const TPoint3D nearPoint = (TVector3D(nx, ny, -1, 1) * inverse).ToPoint3D();
+    const TPoint3D farPoint = (TVector3D(nx, ny, 1, 1) * inverse).ToPoint3D();
+    const TPoint3D origin = AProj == TProjection::Screen ? nearPoint : FCurrentCameraMatrix.EyePosition();
+    RayPos = TVector3D(origin, 1);
+    RayDir = TVector3D((farPoint - origin).Normalize(), 0);
+}
+
+// ---------------------------------------------------------------------------
+// TContext3D: drawing
+
+void TContext3D::ApplyMaterialWithMatrices(TMaterial* AMaterial)
+{
+    if (!AMaterial) return;
+    AMaterial->Apply(this);
+    const std::string mvp = AMaterial->GetMaterialProperty(TMaterialProperty::ModelViewProjection);
+    if (!mvp.empty()) SetShaderVariable(mvp, CurrentModelViewProjectionMatrix());
+    const std::string mv = AMaterial->GetMaterialProperty(TMaterialProperty::ModelView);
+    if (!mv.empty()) SetShaderVariable(mv, FCurrentMatrix);
+    const std::string mvit = AMaterial->GetMaterialProperty(TMaterialProperty::ModelViewInverseTranspose);
+    if (!mvit.empty()) SetShaderVariable(mvit, FCurrentMatrix.Inverse().Transpose());
+}
+
+void TContext3D::DrawPrimitives(TPrimitivesKind AKind, const void* Vertices, const void* Indices,
+                                const TVertexDeclaration& VertexDeclaration, int VertexSize, int VertexCount,
+                                int IndexSize, int IndexCount, TMaterial* AMaterial, float AOpacity)
+{
+    if (VertexSize < 0 || VertexCount < 0 || IndexSize < 0 || IndexCount < 0)
+        throw EArgumentException(korvane::Format("invalid draw: vertex size %d, %d vertices, index size %d, %d indices",
+                                                 VertexSize, VertexCount, IndexSize, IndexCount));
+    FCurrentOpacity = AOpacity;
+    FCurrentMaterial = AMaterial;
+    try {
+        ApplyMaterialWithMatrices(AMaterial);
+        DoDrawPrimitives(AKind, Vertices, Indices, VertexDeclaration, VertexSize, VertexCount, IndexSize,
+                         IndexCount);
+    } catch (...) {
+        FCurrentMaterial = nullptr;
+        if (AMaterial) AMaterial->Reset(this);
+        throw;
+    }
+    FCurrentMaterial = nullptr;
+    if (AMaterial) AMaterial->Reset(this);
+}
+
+void TContext3D::DrawPrimitives(TPrimitivesKind AKind, const TVertexBuffer* AVertices, const TIndexBuffer* AIndices,
+                                TMaterial* AMaterial, float AOpacity)
+{
+    if (!AVertices) return;
+    DrawPrimitives(AKind, AVertices->Buffer(), AIndices ? AIndices->Buffer() : nullptr,
+                   GetVertexDeclarations(AVertices->Format()), AVertices->VertexSize(), AVertices->Length(),
+                   AIndices ? static_cast<int>(AIndices->IndexSize()) : 2, AIndices ? AIndices->Length() : 0,
+                   AMaterial, AOpacity);
+}
+
+void TContext3D::DoDrawPrimitives(TPrimitivesKind AKind, const void* Vertices, const void* Indices,
+                                  const TVertexDeclaration& VertexDeclaration, int VertexSize, int VertexCount,
+                                  int IndexSize, int IndexCount)
+{
+    if (IndexSize == 4 && IndexCount > 0 && GetIndexBufferSupport() != TIndexBufferSupport::Int32)
+        throw EContext3DException(korvane::Format("%s does not draw 32-bit indices", ClassName()));
+    DoDrawPrimitivesBatch(AKind, Vertices, Indices, VertexDeclaration, VertexSize, VertexCount, IndexSize,
+                          IndexCount);
 }
 
 namespace {

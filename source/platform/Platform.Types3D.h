@@ -19,6 +19,7 @@
 #include "Platform.ClassRegistry.h"
 #include "Platform.Classes.h"
 #include "Platform.Math3D.h"
+#include "Platform.MeshBuffers.h"
 #include "Platform.SysUtils.h"
 #include "Platform.Textures.h"
 
@@ -49,6 +50,33 @@ using TContextStyles = TSet<TContextStyle>;
 
 // The shading language a context compiles.
 enum class TContextShaderArch : uint8_t { Undefined, DX9, DX10, DX11_level_9, DX11, GLSL, Metal };
+
+// What one draw call draws. The framework's contexts pass further kinds (line
+// loops, strips, fans) through by ordinal.
+enum class TPrimitivesKind : uint8_t { Points, Lines, Triangles };
+
+// The fixed-function states a context switches. Members come in groups (on/off
+// pairs and the three face modes); setting one makes it the current member of
+// its group.
+enum class TContextState : uint8_t {
+    cs2DScene, cs3DScene, csZTestOn, csZTestOff, csZWriteOn, csZWriteOff, csAlphaBlendOn, csAlphaBlendOff,
+    csStencilOn, csStencilOff, csColorWriteOn, csColorWriteOff, csScissorOn, csScissorOff,
+    csFrontFace, csBackFace, csAllFace
+};
+using TContextStates = TSet<TContextState>;
+inline constexpr int ContextStateCount = 17;
+
+enum class TClearTarget : uint8_t { Color, Depth, Stencil };
+using TClearTargets = TSet<TClearTarget>;
+
+enum class TStencilOp : uint8_t { Keep, Zero, Replace, Increase, Decrease, Invert };
+enum class TStencilFunc : uint8_t { Never, Less, Lequal, Greater, Gequal, Equal, NotEqual, Always };
+
+// Which index sizes a context draws without converting them.
+enum class TIndexBufferSupport : uint8_t { Unknown, Int16, Int32 };
+
+// The space of a screen point handed to a pick: through the camera or the flat screen.
+enum class TProjection : uint8_t { Camera, Screen };
 
 // ---------------------------------------------------------------------------
 // Lights
@@ -87,46 +115,20 @@ private:
 // ---------------------------------------------------------------------------
 // Vertex buffers
 
-// The attributes a vertex may have, in the order they are laid out in a vertex.
-enum class TVertexFormat : uint8_t {
-    Vertex, Normal, Color0, Color1, Color2, Color3, ColorF0, ColorF1, ColorF2, ColorF3,
-    TexCoord0, TexCoord1, TexCoord2, TexCoord3, BiNormal, Tangent
+// TVertexFormat, TVertexFormats, TVertexBuffer, TIndexBuffer and TMeshData live in
+// Platform.MeshBuffers.h.
+
+struct TVertexElement;
+using TVertexDeclaration = std::vector<TVertexElement>;
+
+// One attribute of a vertex layout and its byte offset inside a vertex.
+struct TVertexElement {
+    TVertexFormat Format = TVertexFormat::Vertex;
+    int Offset = 0;
+    bool operator==(const TVertexElement&) const = default;
 };
-using TVertexFormats = TSet<TVertexFormat>;
-
-// Bytes of one attribute: positions, normals, binormals and tangents 12, packed
-// colours 4, float colours 16, texture coordinates 8.
-int VertexFormatSize(TVertexFormat AFormat);
-// Bytes of one vertex with these attributes.
-int GetVertexSize(TVertexFormats AFormats);
-// Offset of an attribute inside a vertex; -1 when the vertex does not have it.
-int GetVertexOffset(TVertexFormat AFormat, TVertexFormats AFormats);
-
-// A block of interleaved vertices of one format.
-class TVertexBuffer : public TObject {
-    KORVANE_CLASS(TVertexBuffer, TObject)
-
-    TVertexBuffer(TVertexFormats AFormat, int ALength);
-
-    TVertexFormats Format() const { return FFormat; }
-    int Length() const { return FLength; }
-    void SetLength(int ALength);
-    int VertexSize() const { return FVertexSize; }
-    // Bytes of the whole buffer.
-    int64_t Size() const { return int64_t(FLength) * FVertexSize; }
-    void* Buffer() { return FData.data(); }
-    const void* Buffer() const { return FData.data(); }
-    // The attribute of vertex AIndex, or nullptr when the format lacks it or the
-    // index is outside the buffer.
-    void* Attribute(TVertexFormat AFormat, int AIndex);
-    const void* Attribute(TVertexFormat AFormat, int AIndex) const;
-
-private:
-    TVertexFormats FFormat;
-    int FLength = 0;
-    int FVertexSize = 0;
-    std::vector<uint8_t> FData;
-};
+// The declaration of a vertex with these attributes.
+TVertexDeclaration GetVertexDeclarations(TVertexFormats AFormats);
 
 // ---------------------------------------------------------------------------
 // Shaders
@@ -226,7 +228,18 @@ protected:
     }
 };
 
+class TMaterial;
+
 // The base of every render context.
+//
+// Scenes: BeginScene / EndScene nest per context; only the outermost pair runs
+// DoBeginScene / DoEndScene. SceneCount is the number of contexts of the
+// program that have a scene open.
+//
+// Matrices: the model matrix (CurrentMatrix), the camera matrix and the
+// projection and screen matrices, which are recomputed on demand (through the
+// virtual getters) after anything they depend on changed. The model-view-
+// projection matrix is CurrentMatrix x camera x projection (row vectors).
 class TContext3D : public TObject {
     KORVANE_CLASS(TContext3D, TObject)
 
@@ -256,6 +269,88 @@ class TContext3D : public TObject {
     bool CopyToBits(void* ABits, int APitch, const TRect& ARect) { return DoCopyToBits(ABits, APitch, ARect); }
     bool CopyToBitmap(TBitmap* ADest, const TRect& ARect) { return DoCopyToBitmap(ADest, ARect); }
 
+    // --- scenes ------------------------------------------------------------
+
+    // Opens a scene (the outermost call resets the model matrix and marks the
+    // projection and screen matrices for recomputing, then asks DoBeginScene);
+    // answers whether drawing may go on. Every True answer needs one EndScene.
+    bool BeginScene();
+    void EndScene();
+    int BeginSceneCount() const { return FBeginSceneCount; }
+    // How many contexts of the program have a scene open.
+    static int SceneCount();
+
+    // --- states ------------------------------------------------------------
+
+    // Makes AState the current member of its group and applies it (DoSetContextState).
+    void SetContextState(TContextState AState);
+    // The current member of every group that has been set.
+    TContextStates CurrentStates() const { return FCurrentStates; }
+    // Saves the current states; PopContextStates applies the saved ones again.
+    void PushContextStates();
+    // Nothing when nothing was pushed.
+    void PopContextStates();
+    void SetStencilOp(TStencilOp AFail, TStencilOp AZFail, TStencilOp AZPass) { DoSetStencilOp(AFail, AZFail, AZPass); }
+    void SetStencilFunc(TStencilFunc AFunc, uint32_t ARef, uint32_t AMask) { DoSetStencilFunc(AFunc, ARef, AMask); }
+    void Clear(TClearTargets ATarget, TAlphaColor AColor, float ADepth, uint32_t AStencil)
+    {
+        DoClear(ATarget, AColor, ADepth, AStencil);
+    }
+
+    // --- matrices ----------------------------------------------------------
+
+    const TMatrix3D& CurrentMatrix() const { return FCurrentMatrix; }
+    void SetMatrix(const TMatrix3D& M);
+    const TMatrix3D& CurrentCameraMatrix() const { return FCurrentCameraMatrix; }
+    const TMatrix3D& CurrentCameraInvMatrix() const { return FCurrentCameraInvMatrix; }
+    void SetCameraMatrix(const TMatrix3D& M);
+    // The camera's vertical field of view in degrees (45 until set).
+    float CurrentAngleOfView() const { return FCurrentAngleOfView; }
+    void SetCameraAngleOfView(float AAngle);
+    // A matrix that replaces the computed projection when the context renders
+    // into part of a larger target; the identity while it is not used.
+    const TMatrix3D& RenderToMatrix() const { return FRenderToMatrix; }
+    void SetRenderToMatrix(const TMatrix3D& M);
+    // Whether the render-to matrix is in use (its m41 is not 0 or its m11 not 1).
+    bool RenderToMatrixUsed() const { return FRenderToMatrix.m41 != 0 || FRenderToMatrix.m11 != 1; }
+    // Offset of the view's centre in pixels.
+    const TPointF& CenterOffset() const { return FCenterOffset; }
+    void SetCenterOffset(const TPointF& AOffset);
+
+    TMatrix3D CurrentProjectionMatrix() { return GetCurrentProjectionMatrix(); }
+    const TMatrix3D& CurrentInvProjectionMatrix() { GetCurrentProjectionMatrix(); return FInvProjectionMatrix; }
+    TMatrix3D CurrentScreenMatrix() { return GetCurrentScreenMatrix(); }
+    const TMatrix3D& CurrentInvScreenMatrix() { GetCurrentScreenMatrix(); return FInvScreenMatrix; }
+    // CurrentMatrix x camera x projection, recomputed when any of them changed.
+    TMatrix3D CurrentModelViewProjectionMatrix();
+
+    // The ray through the screen point (X, Y) in pixels: from the camera's eye
+    // (Camera) or from the near plane (Screen), with a unit direction.
+    void Pick(float X, float Y, TProjection AProj, TVector3D& RayPos, TVector3D& RayDir);
+
+    // --- lights --------------------------------------------------------------
+
+    std::vector<TLightDescription>& Lights() { return FLights; }
+    const std::vector<TLightDescription>& Lights() const { return FLights; }
+
+    // --- drawing -------------------------------------------------------------
+
+    // Draws with AMaterial applied (when given) around DoDrawPrimitives.
+    // Raises EArgumentException for negative sizes or counts.
+    void DrawPrimitives(TPrimitivesKind AKind, const void* Vertices, const void* Indices,
+                        const TVertexDeclaration& VertexDeclaration, int VertexSize, int VertexCount, int IndexSize,
+                        int IndexCount, TMaterial* AMaterial, float AOpacity);
+    // The same for whole buffers; nothing for a null vertex buffer.
+    void DrawPrimitives(TPrimitivesKind AKind, const TVertexBuffer* AVertices, const TIndexBuffer* AIndices,
+                        TMaterial* AMaterial, float AOpacity);
+    TMaterial* CurrentMaterial() const { return FCurrentMaterial; }
+    float CurrentOpacity() const { return FCurrentOpacity; }
+    // Which index sizes the context draws as they are.
+    virtual TIndexBufferSupport GetIndexBufferSupport() { return TIndexBufferSupport::Int16; }
+
+    // Sets a matrix variable of the current shaders.
+    void SetShaderVariable(const std::string& AName, const TMatrix3D& AMatrix) { DoSetShaderVariable(AName, AMatrix); }
+
 protected:
     virtual bool DoCopyToBits(void* ABits, int APitch, const TRect& ARect);
     // Maps ADest for writing and copies through DoCopyToBits.
@@ -267,6 +362,44 @@ protected:
     // The context's buffers are freed while the object is still its most-derived class.
     void BeforeDestruction() override { FreeBuffer(); }
 
+    virtual bool DoBeginScene() { return true; }
+    virtual void DoEndScene() {}
+    // Count this context's open scenes up and down (with SceneCount).
+    void IncBeginSceneCount();
+    void DecBeginSceneCount();
+
+    virtual void DoSetContextState(TContextState) {}
+    virtual void DoSetStencilOp(TStencilOp, TStencilOp, TStencilOp) {}
+    virtual void DoSetStencilFunc(TStencilFunc, uint32_t, uint32_t) {}
+    virtual void DoClear(TClearTargets, TAlphaColor, float, uint32_t) {}
+    virtual void DoSetShaderVariable(const std::string&, const TMatrix3D&) {}
+
+    // The projection and screen matrices: the base keeps the stored ones.
+    virtual TMatrix3D GetCurrentProjectionMatrix();
+    virtual TMatrix3D GetCurrentScreenMatrix();
+    // The stored projection and screen matrices, their inverses and the marks
+    // that ask for recomputing them. A change of the projection must also call
+    // InvalidateMVP.
+    void InvalidateMVP() { FRecalcMVP = true; }
+    bool FRecalcProjectionMatrix = true;
+    bool FRecalcScreenMatrix = true;
+    TMatrix3D FProjectionMatrix = TMatrix3D::Identity();
+    TMatrix3D FInvProjectionMatrix = TMatrix3D::Identity();
+    TMatrix3D FScreenMatrix = TMatrix3D::Identity();
+    TMatrix3D FInvScreenMatrix = TMatrix3D::Identity();
+
+    // Applies AMaterial and hands it the model-view-projection, model-view and
+    // inverse-transposed model-view matrices under the names it asks for.
+    void ApplyMaterialWithMatrices(TMaterial* AMaterial);
+
+    // A whole draw; the base checks the index size against GetIndexBufferSupport
+    // and calls DoDrawPrimitivesBatch once.
+    virtual void DoDrawPrimitives(TPrimitivesKind AKind, const void* Vertices, const void* Indices,
+                                  const TVertexDeclaration& VertexDeclaration, int VertexSize, int VertexCount,
+                                  int IndexSize, int IndexCount);
+    virtual void DoDrawPrimitivesBatch(TPrimitivesKind, const void*, const void*, const TVertexDeclaration&, int, int,
+                                       int, int) {}
+
 private:
     TWindowHandle* FParent = nullptr;
     TTexture* FTexture = nullptr;
@@ -274,6 +407,23 @@ private:
     float FScale = 1.0f;
     TMultisample FMultisample = TMultisample::None;
     bool FDepthStencil = false;
+
+    int FBeginSceneCount = 0;
+    TContextStates FCurrentStates;
+    std::vector<TContextStates> FStateStack;
+
+    TMatrix3D FCurrentMatrix = TMatrix3D::Identity();
+    TMatrix3D FCurrentCameraMatrix = TMatrix3D::Identity();
+    TMatrix3D FCurrentCameraInvMatrix = TMatrix3D::Identity();
+    TMatrix3D FMVPMatrix = TMatrix3D::Identity();
+    bool FRecalcMVP = true;
+    float FCurrentAngleOfView = 45.0f;
+    TMatrix3D FRenderToMatrix = TMatrix3D::Identity();
+    TPointF FCenterOffset;
+
+    std::vector<TLightDescription> FLights;
+    TMaterial* FCurrentMaterial = nullptr;
+    float FCurrentOpacity = 1.0f;
 };
 
 // Knows the registered context classes and which of them is the default one.
