@@ -49,18 +49,24 @@ protected:
 constexpr uint8_t RedBGRA[4] = {0, 0, 255, 255};
 constexpr uint8_t GreenBGRA[4] = {0, 255, 0, 255};
 
-// Clears the context's frame red, then its lower half (in OpenGL's rows) green.
+// Renders a frame as the viewport does, inside a scene: the whole frame red,
+// then its lower half (in OpenGL's rows) green.
 void ClearTwoColours(TKorvaneContext& AContext)
 {
-    AContext.BindDefaultBuffer();
-    glClearColor(1, 0, 0, 1);
-    glClear(GL_COLOR_BUFFER_BIT);
+    ASSERT_TRUE(AContext.BeginScene());
+    // The scene renders into the context's own frame buffer, at its size.
+    EXPECT_EQ(AContext.GetCurrentlyBoundBuffer(), AContext.DefaultFrameBuf());
+    GLint viewport[4] = {};
+    glGetIntegerv(GL_VIEWPORT, viewport);
+    EXPECT_EQ(viewport[2], AContext.Width());
+    EXPECT_EQ(viewport[3], AContext.Height());
+    AContext.Clear({TClearTarget::Color, TClearTarget::Depth}, TAlphaColors::Red, 1.0f, 0);
     glEnable(GL_SCISSOR_TEST);
     glScissor(0, 0, AContext.Width(), AContext.Height() / 2);
-    glClearColor(0, 1, 0, 1);
-    glClear(GL_COLOR_BUFFER_BIT);
+    AContext.Clear({TClearTarget::Color}, TAlphaColors::Lime, 1.0f, 0);
     glDisable(GL_SCISSOR_TEST);
-    AContext.UnbindDefaultBuffer();
+    AContext.EndScene();
+    EXPECT_EQ(AContext.GetCurrentlyBoundBuffer(), nullptr);
 }
 } // namespace
 
