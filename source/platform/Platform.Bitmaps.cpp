@@ -9,23 +9,7 @@
 
 namespace korvane {
 
-KORVANE_IMPLEMENT_CLASS(TCanvas, "Platform.Bitmaps")
 KORVANE_IMPLEMENT_CLASS(TBitmap, "Platform.Bitmaps")
-
-// ---------------------------------------------------------------------------
-// The canvas lock
-
-namespace {
-std::recursive_mutex& CanvasLock()
-{
-    static std::recursive_mutex lock;
-    return lock;
-}
-} // namespace
-
-void TCanvas::Lock() { CanvasLock().lock(); }
-void TCanvas::Unlock() { CanvasLock().unlock(); }
-bool TCanvas::TryLock() { return CanvasLock().try_lock(); }
 
 // ---------------------------------------------------------------------------
 // TBitmapData
@@ -44,20 +28,6 @@ void TBitmapData::SetPixel(int X, int Y, TAlphaColor AColor)
     if (!Data || X < 0 || Y < 0 || X >= Width || Y >= Height)
         throw EArgumentException(Format("pixel (%d, %d) is outside the mapped bitmap", X, Y));
     std::memcpy(GetScanline(Y) + int64_t(X) * BytesPerPixel, &AColor, sizeof(AColor));
-}
-
-// ---------------------------------------------------------------------------
-// TCanvas
-
-bool TCanvas::BeginScene()
-{
-    ++FBeginSceneCount;
-    return true;
-}
-
-void TCanvas::EndScene()
-{
-    if (FBeginSceneCount > 0) --FBeginSceneCount;
 }
 
 // ---------------------------------------------------------------------------

@@ -12,6 +12,7 @@
 #include <functional>
 #include <memory>
 
+#include "Platform.Canvas.h"
 #include "Platform.Classes.h"
 #include "Platform.Math3D.h"
 #include "Platform.Threads.h"
@@ -41,32 +42,6 @@ struct TBitmapData {
     // Raise EArgumentException outside the mapped area.
     TAlphaColor GetPixel(int X, int Y) const;
     void SetPixel(int X, int Y, TAlphaColor AColor);
-};
-
-class TBitmap;
-
-// What draws on a bitmap. A scene is open between BeginScene and EndScene;
-// while one is open the bitmap keeps its resources.
-class TCanvas : public TObject {
-    KORVANE_CLASS(TCanvas, TObject)
-
-    explicit TCanvas(TBitmap* ABitmap) : FBitmap(ABitmap) {}
-    TBitmap* Bitmap() const { return FBitmap; }
-    bool BeginScene();
-    void EndScene();
-    int BeginSceneCount() const { return FBeginSceneCount; }
-
-    // The program-wide canvas lock: it serialises scene rendering with canvas
-    // drawing. It is recursive, so the thread that holds it may take it again
-    // (nested scenes).
-    static void Lock();
-    static void Unlock();
-    // Takes the lock when it is free; answers whether it did.
-    static bool TryLock();
-
-private:
-    TBitmap* FBitmap;
-    int FBeginSceneCount = 0;
 };
 
 // The largest side of a bitmap, and the largest image in bytes.

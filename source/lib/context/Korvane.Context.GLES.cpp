@@ -155,6 +155,7 @@ void WriteTextureDiagnostics(const std::string& AMessage)
     }
 }
 
+
 std::string GLText(GLenum name)
 {
     if (!TKorvaneContext::IsContextAvailable()) return {};

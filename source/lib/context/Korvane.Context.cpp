@@ -142,84 +142,6 @@ void TKorvaneContext::CreateFromTexture(TTexture* ATexture, TMultisample AMultis
     CreateBuffer();
 }
 
-// ---------------------------------------------------------------------------
-// Frame buffers
-
-void TKorvaneContext::DoFreeBuffer()
-{
-    // The stack must not keep frame buffers that are about to go.
-    std::erase_if(FFBOStack, [this](TFrameBufferObject* f) {
-        return f == FDefaultMSFrameBuf || f == FDefaultFrameBuf || f == FTranslucentBuf;
-    });
-    FreeAndNil(FDefaultMSFrameBuf);
-    FreeAndNil(FDefaultFrameBuf);
-    FreeAndNil(FTranslucentBuf);
-}
-
-void TKorvaneContext::PushFBO(TFrameBufferObject* AFBO) { FFBOStack.push_back(AFBO); }
-
-TFrameBufferObject* TKorvaneContext::PopFBO()
-{
-    if (FFBOStack.empty()) return nullptr;
-    TFrameBufferObject* top = FFBOStack.back();
-    FFBOStack.pop_back();
-    return top;
-}
-
-TFrameBufferObject* TKorvaneContext::GetCurrentlyBoundBuffer() const
-{
-    return FFBOStack.empty() ? nullptr : FFBOStack.back();
-}
-
-void TKorvaneContext::BindDefaultBuffer()
-{
-    if (FDefaultMSFrameBuf) FDefaultMSFrameBuf->Bind(this);
-    else if (FDefaultFrameBuf) FDefaultFrameBuf->Bind(this);
-}
-
-void TKorvaneContext::UnbindDefaultBuffer()
-{
-    if (FDefaultMSFrameBuf) FDefaultMSFrameBuf->Unbind(this);
-    else if (FDefaultFrameBuf) FDefaultFrameBuf->Unbind(this);
-}
-
-void TKorvaneContext::AttachTextureToDefaultBuffer(TTexture* ATexture, TRenderTarget ATarget)
-{
-    if (!ATexture || !FDefaultFrameBuf) return;
-    if (ATexture->Handle() == 0) ATexture->Initialize();
-    FDefaultFrameBuf->AttachTexture(this, ATexture, ATarget);
-}
-
-void TKorvaneContext::AttachTextureToTranslucentBuffer(TTexture* ATexture, TRenderTarget ATarget)
-{
-    if (!ATexture || !FTranslucentBuf) return;
-    if (ATexture->Handle() == 0) ATexture->Initialize();
-    FTranslucentBuf->AttachTexture(this, ATexture, ATarget);
-}
-
-void TKorvaneContext::LinkDepthBufferToTranslucentBuffer()
-{
-    TFrameBufferObject* source = FDefaultMSFrameBuf ? FDefaultMSFrameBuf : FDefaultFrameBuf;
-    if (!FTranslucentBuf || !source) return;
-    TPoint size;
-    if (const TTexture* texture = GetCurrentTexture()) size = TPoint(texture->Width(), texture->Height());
-    else
-        size = TPoint(static_cast<int32_t>(std::lround(double(Width()) * Scale())),
-                      static_cast<int32_t>(std::lround(double(Height()) * Scale())));
-    FTranslucentBuf->AttachDepthBuffer(source->DepthBuffer(), size);
-}
-
-TTexture* TKorvaneContext::GetCurrentTexture() const
-{
-    if (const TFrameBufferObject* top = GetCurrentlyBoundBuffer()) return top->GetTextureByRenderTarget(TRenderTarget::Color_0);
-    return Texture();
-}
-
-TTexture* TKorvaneContext::GetDefaultTexture() const
-{
-    return FDefaultFrameBuf ? FDefaultFrameBuf->GetTextureByRenderTarget(TRenderTarget::Color_0) : nullptr;
-}
-
 void TKorvaneContext::InitContext()
 {
     TContext3D::InitContext();
@@ -242,12 +164,24 @@ void TKorvaneContext::BeforeDestruction()
     TContext3D::BeforeDestruction();
 }
 
+void TKorvaneContext::DoFreeBuffer()
+{
+    // The stack must not keep frame buffers that are about to go.
+    std::erase_if(FFBOStack, [this](TFrameBufferObject* f) {
+        return f == FDefaultMSFrameBuf || f == FDefaultFrameBuf || f == FTranslucentBuf;
+    });
+    FreeAndNil(FDefaultMSFrameBuf);
+    FreeAndNil(FDefaultFrameBuf);
+    FreeAndNil(FTranslucentBuf);
+}
+
 void TKorvaneContext::DoResize()
 {
-    if (!KorvaneClassType().Valid()) return;
-    if (FDefaultMSFrameBuf) FDefaultMSFrameBuf->Resize(Width(), Height());
-    else if (FDefaultFrameBuf) FDefaultFrameBuf->Resize(Width(), Height());
-    if (FTranslucentBuf) FTranslucentBuf->Resize(Width(), Height());
+    // The frame buffers are left as they are. Resizing one gives it colour and
+    // depth render buffers of the new size in place of what is attached, so a
+    // texture context would stop rendering into its texture (and the
+    // translucent buffer lose its shared depth); a texture context keeps the
+    // size of its texture.
 }
 
 TKorvaneContext* TKorvaneContext::CurrentContext() { return GCurrentContext; }
@@ -357,6 +291,74 @@ void TKorvaneContext::EndSceneRendering()
         }
     }
     if (BeginSceneCount() > 0) DecBeginSceneCount();
+}
+
+// ---------------------------------------------------------------------------
+// Frame buffers
+
+void TKorvaneContext::PushFBO(TFrameBufferObject* AFBO) { FFBOStack.push_back(AFBO); }
+
+TFrameBufferObject* TKorvaneContext::PopFBO()
+{
+    if (FFBOStack.empty()) return nullptr;
+    TFrameBufferObject* top = FFBOStack.back();
+    FFBOStack.pop_back();
+    return top;
+}
+
+TFrameBufferObject* TKorvaneContext::GetCurrentlyBoundBuffer() const
+{
+    return FFBOStack.empty() ? nullptr : FFBOStack.back();
+}
+
+void TKorvaneContext::BindDefaultBuffer()
+{
+    if (FDefaultMSFrameBuf) FDefaultMSFrameBuf->Bind(this);
+    else if (FDefaultFrameBuf) FDefaultFrameBuf->Bind(this);
+}
+
+void TKorvaneContext::UnbindDefaultBuffer()
+{
+    if (FDefaultMSFrameBuf) FDefaultMSFrameBuf->Unbind(this);
+    else if (FDefaultFrameBuf) FDefaultFrameBuf->Unbind(this);
+}
+
+TTexture* TKorvaneContext::GetCurrentTexture() const
+{
+    if (const TFrameBufferObject* top = GetCurrentlyBoundBuffer())
+        return top->GetTextureByRenderTarget(TRenderTarget::Color_0);
+    return Texture();
+}
+
+TTexture* TKorvaneContext::GetDefaultTexture() const
+{
+    return FDefaultFrameBuf ? FDefaultFrameBuf->GetTextureByRenderTarget(TRenderTarget::Color_0) : nullptr;
+}
+
+void TKorvaneContext::AttachTextureToDefaultBuffer(TTexture* ATexture, TRenderTarget ATarget)
+{
+    if (!ATexture || !FDefaultFrameBuf) return;
+    if (ATexture->Handle() == 0) ATexture->Initialize();
+    FDefaultFrameBuf->AttachTexture(this, ATexture, ATarget);
+}
+
+void TKorvaneContext::AttachTextureToTranslucentBuffer(TTexture* ATexture, TRenderTarget ATarget)
+{
+    if (!ATexture || !FTranslucentBuf) return;
+    if (ATexture->Handle() == 0) ATexture->Initialize();
+    FTranslucentBuf->AttachTexture(this, ATexture, ATarget);
+}
+
+void TKorvaneContext::LinkDepthBufferToTranslucentBuffer()
+{
+    TFrameBufferObject* source = FDefaultMSFrameBuf ? FDefaultMSFrameBuf : FDefaultFrameBuf;
+    if (!FTranslucentBuf || !source) return;
+    TPoint size;
+    if (const TTexture* texture = GetCurrentTexture()) size = TPoint(texture->Width(), texture->Height());
+    else
+        size = TPoint(static_cast<int32_t>(std::lround(double(Width()) * Scale())),
+                      static_cast<int32_t>(std::lround(double(Height()) * Scale())));
+    FTranslucentBuf->AttachDepthBuffer(source->DepthBuffer(), size);
 }
 
 // ---------------------------------------------------------------------------

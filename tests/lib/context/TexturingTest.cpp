@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include "Korvane.Context.Texturing.OpenGL.h"
 #include "LogCapture.h"
 #include "TextureTestSupport.h"
@@ -351,4 +353,40 @@ TEST(Texturing, ATextureTakesTheBitmapsSettings)
     EXPECT_EQ(copy->TextureUnit, 5);
     EXPECT_EQ(copy->Buffer(), texture->Buffer());
     EXPECT_EQ(copy->StyleEx, TTextureStyles{TTextureStyle::Dynamic});
+}
+
+// The demo's road: a painted bitmap assigned to a pool's texture bitmap reaches
+// the GPU texture at once, and every later change does too.
+TEST(Texturing, AssignedPixelsReachTheTexture)
+{
+    test::EnsureProgramContext();
+    Owned<TKorvaneTextureBitmap> pool(TKorvaneTextureBitmap::Create(4, 4));
+    TKorvaneTexture* texture = pool->KorvaneTexture();
+    ASSERT_NE(texture->Handle(), 0u);
+    int changes = 0;
+    pool->OnChange = [&](TObject*) { ++changes; };
+
+    auto firstPixel = [&] {
+        std::vector<uint8_t> bytes;
+        int64_t size = 0;
+        EXPECT_TRUE(pool->KorvaneTexture()->RequestTextureData(bytes, size, 0));
+        TAlphaColor c = 0;
+        if (bytes.size() >= 4) std::memcpy(&c, bytes.data(), 4);
+        return c;
+    };
+    TBitmap painted(8, 8);
+    painted.Clear(TAlphaColors::Red);
+    pool->Assign(&painted);
+    EXPECT_EQ(changes, 1);
+    EXPECT_EQ(pool->KorvaneTexture()->Width(), 8);
+    EXPECT_EQ(firstPixel(), TAlphaColors::Red);
+
+    pool->Clear(TAlphaColors::Black);
+    EXPECT_EQ(changes, 2);
+    EXPECT_EQ(firstPixel(), TAlphaColors::Black);
+    // The painted bitmap kept its own pixels.
+    TBitmapData data;
+    ASSERT_TRUE(painted.Map(TMapAccess::Read, data));
+    EXPECT_EQ(data.GetPixel(0, 0), TAlphaColors::Red);
+    painted.Unmap(data);
 }
