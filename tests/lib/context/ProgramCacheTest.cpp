@@ -148,11 +148,65 @@ TEST_F(ProgramCache, VertexAndPixelShaderPickTheProgramWhateverTheGeometryStage)
     EXPECT_TRUE(Deleted(name));
     Context().RemoveProgram(vs.get(), ps.get()); // nothing left: nothing happens
 
-    // A stage missing: no program, nothing made current.
+    // A stage missing, or one without a source for this context: no program,
+    // nothing made current.
     Context().SetShaders(vs.get(), nullptr, nullptr, nullptr, nullptr);
     Context().UseProgram(vs.get(), nullptr, nullptr, nullptr, nullptr);
+    Owned<TContextShader> foreign(new TContextShader(TContextShaderKind::PixelShader, "foreign",
+                                                     {TContextShaderSource(TContextShaderArch::DX11, "float4 main();", {})}));
+    Context().SetShaders(vs.get(), nullptr, nullptr, nullptr, foreign.get());
+    EXPECT_EQ(foreign->Handle(), 0u);
     EXPECT_EQ(TKorvaneContext::GetCurrentProgram(), nullptr);
     EXPECT_EQ(Context().GetProgram(vs.get(), ps.get()), nullptr);
+}
+
+namespace {
+// Draws with the context's program of its two shaders, in the colour it holds.
+class TShaderColorMaterial : public TMaterial {
+public:
+    TShaderColorMaterial()
+        : VS(Shader(TContextShaderKindEx::VertexShader, PlainVS)),
+          PS(Shader(TContextShaderKindEx::PixelShader, R"(#version 430
+uniform vec4 _Color;
+out vec4 o_Color;
+void main() { o_Color = _Color; }
+)",
+                    {Var::Create("Color", Kind::Vector, 0, 1)}))
+    {
+    }
+    Owned<TContextShader> VS, PS;
+    TVector3D Color;
+    TShaderProgram* UsedProgram = nullptr;
+
+protected:
+    void DoApply(TContext3D* AContext) override
+    {
+        AContext->SetShaders(VS.get(), PS.get());
+        AContext->SetShaderVariable("Color", {Color});
+        UsedProgram = TKorvaneContext::GetCurrentProgram();
+    }
+};
+} // namespace
+
+TEST_F(ProgramCache, AMaterialDrawsWithTheCachedProgramAndItsVariables)
+{
+    TShaderColorMaterial material;
+    material.Color = TVector3D(0, 1, 0, 1);
+    DrawTriangle(CentreTriangle, &material);
+    EXPECT_TRUE(NearColor(Pixel(Size / 2, Size / 2), {0, 255, 0, 255}));
+    EXPECT_TRUE(NearColor(Pixel(0, 0), {0, 0, 0, 255}));
+    TShaderProgram* first = material.UsedProgram;
+    ASSERT_NE(first, nullptr);
+
+    material.Color = TVector3D(1, 0, 0, 1);
+    DrawTriangle(CentreTriangle, &material);
+    EXPECT_TRUE(NearColor(Pixel(Size / 2, Size / 2), {255, 0, 0, 255}));
+    EXPECT_EQ(material.UsedProgram, first);
+    // The draw leaves no program bound; the cache still knows the current one.
+    GLint bound = -1;
+    glGetIntegerv(GL_CURRENT_PROGRAM, &bound);
+    EXPECT_EQ(bound, 0);
+    EXPECT_EQ(TKorvaneContext::GetCurrentProgram(), first);
 }
 
 TEST_F(ProgramCache, DeletingAStageDropsEveryProgramLinkedWithIt)
