@@ -5,6 +5,7 @@
 #include <cmath>
 #include <mutex>
 
+#include "Platform.Log.h"
 #include "Platform.Materials3D.h"
 
 namespace korvane {
@@ -47,6 +48,16 @@ TContextShader::TContextShader(TContextShaderKind AKind, std::string AName, std:
 {
 }
 
+TContextShader::~TContextShader()
+{
+    if (FHandle == 0) return;
+    try {
+        TContextManager::FinalizeShader(this);
+    } catch (const Exception& e) {
+        Log::d("<ERROR> %s: the compiled shader could not be deleted: %s", ClassName(), e.Message());
+    }
+}
+
 TContextShaderSource TContextShader::GetSourceByArch(TContextShaderArch AArch) const
 {
     for (const auto& s : FSources)
@@ -86,6 +97,16 @@ void TContextClass::DoUpdateTexture(TTexture*, const void*, int) const
 void TContextClass::DoFinalizeTexture(TTexture*) const
 {
     throw EAbstractError("Abstract Error: " + ClassName() + ".DoFinalizeTexture");
+}
+
+void TContextClass::DoInitializeShader(TContextShader*) const
+{
+    throw EAbstractError("Abstract Error: " + ClassName() + ".DoInitializeShader");
+}
+
+void TContextClass::DoFinalizeShader(TContextShader*) const
+{
+    throw EAbstractError("Abstract Error: " + ClassName() + ".DoFinalizeShader");
 }
 
 TTexture* TContextClass::DoBitmapToTexture(TBitmap* ABitmap) const
@@ -334,6 +355,17 @@ void TContext3D::Pick(float X, float Y, TProjection AProj, TVector3D& RayPos, TV
 }
 
 // ---------------------------------------------------------------------------
+// TContext3D: shaders
+
+void TContext3D::SetShaders(TContextShader* VS, TContextShader* PS)
+{
+    if (!VS || !PS) return;
+    if (VS->Handle() == 0) TContextManager::InitializeShader(VS);
+    if (PS->Handle() == 0) TContextManager::InitializeShader(PS);
+    DoSetShaders(VS, PS);
+}
+
+// ---------------------------------------------------------------------------
 // TContext3D: drawing
 
 void TContext3D::ApplyMaterialWithMatrices(TMaterial* AMaterial)
@@ -437,6 +469,16 @@ TContext3D* TContextManager::CreateFromWindow(TWindowHandle* AParent, int AWidth
 TContext3D* TContextManager::CreateFromTexture(TTexture* ATexture, TMultisample AMultisample, bool ADepthStencil)
 {
     return DefaultContextClass().CreateFromTexture(ATexture, AMultisample, ADepthStencil);
+}
+
+void TContextManager::InitializeShader(TContextShader* AShader)
+{
+    if (AShader) DefaultContextClass().DoInitializeShader(AShader);
+}
+
+void TContextManager::FinalizeShader(TContextShader* AShader)
+{
+    if (AShader) DefaultContextClass().DoFinalizeShader(AShader);
 }
 
 } // namespace korvane

@@ -13,6 +13,7 @@
 
 #include <cstdint>
 #include <initializer_list>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -42,6 +43,9 @@ public:
 inline constexpr const char* SErrorInContextMethod = "Error in context method: %s";
 inline constexpr const char* SCannotCreateTexture = "Cannot create texture: %s";
 inline constexpr const char* SCannotUploadTexture = "Cannot upload pixel data to texture: %s";
+inline constexpr const char* SCannotCreateShader = "Cannot create shader: %s";
+inline constexpr const char* SCannotFindShaderVariable = "Cannot find shader variable: %s";
+inline constexpr const char* SCannotActivateShaderProgram = "Cannot activate shader program: %s";
 
 enum class TMultisample : uint8_t { None, TwoSamples, FourSamples };
 
@@ -133,7 +137,10 @@ TVertexDeclaration GetVertexDeclarations(TVertexFormats AFormats);
 // ---------------------------------------------------------------------------
 // Shaders
 
+// The stage of a shader. The framework's contexts pass further stages
+// (geometry, tessellation) through by ordinal.
 enum class TContextShaderKind : uint8_t { VertexShader, PixelShader };
+// The kind of a shader variable. The framework's contexts add integer kinds by ordinal.
 enum class TContextShaderVariableKind : uint8_t { Float, Float2, Float3, Vector, Matrix, Texture };
 
 // A variable of a shader as the context sees it: its name, its kind, where the
@@ -169,6 +176,8 @@ class TContextShader : public TObject {
     KORVANE_CLASS(TContextShader, TObject)
 
     TContextShader(TContextShaderKind AKind, std::string AName, std::vector<TContextShaderSource> ASources);
+    // Deletes the compiled stage if there is one.
+    ~TContextShader() override;
 
     TContextShaderKind Kind() const { return FKind; }
     const std::string& Name() const { return FName; }
@@ -204,6 +213,11 @@ public:
     virtual void DoUpdateTexture(TTexture* ATexture, const void* ABits, int APitch) const;
     virtual void DoFinalizeTexture(TTexture* ATexture) const;
     virtual TTexture* DoBitmapToTexture(TBitmap* ABitmap) const;
+
+    // Shader life cycle (class procedures): compile the stage and store its GPU
+    // handle in the shader; delete the compiled stage and clear the handle.
+    virtual void DoInitializeShader(TContextShader* AShader) const;
+    virtual void DoFinalizeShader(TContextShader* AShader) const;
 
     // Class functions.
     virtual TContextStyles Style() const { return {}; }
@@ -342,8 +356,22 @@ class TContext3D : public TObject {
     // Which index sizes the context draws as they are.
     virtual TIndexBufferSupport GetIndexBufferSupport() { return TIndexBufferSupport::Int16; }
 
-    // Sets a matrix variable of the current shaders.
+    // --- shaders -------------------------------------------------------------
+
+    // Makes the two shaders the current ones, compiling each that has no GPU
+    // handle yet through the context manager; nothing unless both are given.
+    void SetShaders(TContextShader* VS, TContextShader* PS);
+    // Set a variable of the current shaders: a matrix, vectors, a texture.
     void SetShaderVariable(const std::string& AName, const TMatrix3D& AMatrix) { DoSetShaderVariable(AName, AMatrix); }
+    void SetShaderVariable(const std::string& AName, std::span<const TVector3D> AData)
+    {
+        DoSetShaderVariable(AName, AData);
+    }
+    void SetShaderVariable(const std::string& AName, std::initializer_list<TVector3D> AData)
+    {
+        DoSetShaderVariable(AName, std::span<const TVector3D>(AData.begin(), AData.size()));
+    }
+    void SetShaderVariable(const std::string& AName, TTexture* ATexture) { DoSetShaderVariable(AName, ATexture); }
 
     // Copies the pixels of ARect of the rendered frame: as BGRA rows APitch
     // bytes apart, top row first, or into ADest (which must be at least as large
@@ -372,7 +400,10 @@ protected:
     virtual void DoSetStencilOp(TStencilOp, TStencilOp, TStencilOp) {}
     virtual void DoSetStencilFunc(TStencilFunc, uint32_t, uint32_t) {}
     virtual void DoClear(TClearTargets, TAlphaColor, float, uint32_t) {}
+    virtual void DoSetShaders(TContextShader*, TContextShader*) {}
     virtual void DoSetShaderVariable(const std::string&, const TMatrix3D&) {}
+    virtual void DoSetShaderVariable(const std::string&, std::span<const TVector3D>) {}
+    virtual void DoSetShaderVariable(const std::string&, TTexture*) {}
 
     // The projection and screen matrices: the base keeps the stored ones.
     virtual TMatrix3D GetCurrentProjectionMatrix();
@@ -439,6 +470,9 @@ public:
     static TContext3D* CreateFromWindow(TWindowHandle* AParent, int AWidth, int AHeight,
                                         TMultisample AMultisample, bool ADepthStencil);
     static TContext3D* CreateFromTexture(TTexture* ATexture, TMultisample AMultisample, bool ADepthStencil);
+    // The shader life cycle of the default class.
+    static void InitializeShader(TContextShader* AShader);
+    static void FinalizeShader(TContextShader* AShader);
 };
 
 } // namespace korvane

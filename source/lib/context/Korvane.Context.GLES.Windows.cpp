@@ -198,6 +198,10 @@ TCustomContextWindows::~TCustomContextWindows()
 {
     GShuttingDown = true;
     if (this == GShared) {
+        // The cached programs live in this GL context: they go while it is still
+        // current, so that none outlives it with a name that a later context may
+        // give to another program.
+        if (FContext) TKorvaneContext::FreeProgramCache();
         GShared = nullptr;
         if (FContext) {
             // Releases the context from this thread and destroys it.

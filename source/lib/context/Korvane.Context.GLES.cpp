@@ -9,6 +9,7 @@
 
 #include "Korvane.Context.Buffers.h"
 #include "Korvane.Context.FrameBuffers.h"
+#include "Korvane.Context.Shader.h"
 #include "Korvane.Context.Texturing.OpenGL.h"
 #include "Korvane.Context.Types.OpenGL.h"
 #include "Platform.IOUtils.h"
@@ -491,6 +492,145 @@ uint32_t TKorvaneContextOpenGLES::GetTextureByTextureIndex(int ATextureIndex)
 {
     if (ATextureIndex >= 1 && ATextureIndex <= 31) return GL_TEXTURE0 + static_cast<uint32_t>(ATextureIndex);
     return GL_TEXTURE0;
+}
+
+// ---------------------------------------------------------------------------
+// Shader life cycle
+
+void TKorvaneContextOpenGLESClass::DoInitializeShader(TContextShader* AShader) const
+{
+    if (!Valid()) throw Exception("TKorvaneContextOpenGLES.CreateFromTexture failed - invalid context");
+    if (!AShader || !TKorvaneContext::IsContextAvailable()) return;
+    TContextShaderSource source = AShader->GetSourceByArch(TKorvaneContext::GetShaderArch());
+    if (!source.IsDefined()) source = AShader->GetSourceByArch(TContextShaderArch::GLSL);
+    if (!source.IsDefined()) return;
+    GLenum type;
+    switch (static_cast<TContextShaderKindEx>(AShader->Kind())) {
+    case TContextShaderKindEx::VertexShader: type = GL_VERTEX_SHADER; break;
+    case TContextShaderKindEx::GeometryShader: type = GL_GEOMETRY_SHADER; break;
+    case TContextShaderKindEx::TessEvalShader: type = GL_TESS_EVALUATION_SHADER; break;
+    case TContextShaderKindEx::TessCtrlShader: type = GL_TESS_CONTROL_SHADER; break;
+    default: type = GL_FRAGMENT_SHADER; break;
+    }
+    AShader->SetHandle(BuildShader(static_cast<int>(type), source.Code));
+}
+
+void TKorvaneContextOpenGLESClass::DoFinalizeShader(TContextShader* AShader) const
+{
+    if (!AShader) return;
+    const uintptr_t handle = AShader->Handle();
+    // The handle is given up whatever happens below.
+    AShader->SetHandle(0);
+    if (handle == 0 || !TKorvaneContext::IsContextAvailable()) return;
+    // Programs linked with the stage go first: once the stage is deleted, GL may
+    // give its name to a new one, which must not find them in the cache.
+    TKorvaneContext::RemoveProgramsOfShader(handle);
+    if (const uint32_t stale = ClearGLErrors())
+        Log::d("<WARNING> %s.DoFinalizeShader: OpenGL error %d was pending before the call", ClassName(), stale);
+    glDeleteShader(static_cast<GLuint>(handle));
+    if (TKorvaneContext::HasAnyErrors()) RaiseContextExceptionFmt(nullptr, SErrorInContextMethod, "DoFinalizeShader");
+}
+
+// ---------------------------------------------------------------------------
+// Shader variables
+
+namespace {
+// An error left behind by someone else must not be blamed on the variable about to be set.
+void DrainStaleSetterErrors(const char* AOperation, const std::string& AName)
+{
+    if (const uint32_t stale = ClearGLErrors())
+        Log::d("<WARNING> %s(%s): OpenGL error %d was pending before the call", AOperation, AName, stale);
+}
+} // namespace
+
+void TKorvaneContextOpenGLES::DoSetShaderVariable(const std::string& AName, std::span<const TVector3D> AData)
+{
+    GuardShaderVariable("DoSetShaderVariable", [&] {
+        const TContextShaderVariable* v = FindShaderVariable(AName);
+        if (!v || AData.empty()) return;
+        DrainStaleSetterErrors("DoSetShaderVariable", AName);
+        const TVector3D& first = AData.front();
+        switch (v->Kind) {
+        case TContextShaderVariableKind::Float: glUniform1f(v->Index, first.X); break;
+        case TContextShaderVariableKind::Float2: glUniform2f(v->Index, first.X, first.Y); break;
+        case TContextShaderVariableKind::Float3: glUniform3f(v->Index, first.X, first.Y, first.Z); break;
+        default: {
+            const auto count = static_cast<GLsizei>(std::min<int64_t>(static_cast<int64_t>(AData.size()), v->Size));
+            glUniform4fv(v->Index, std::max<GLsizei>(count, 0), &first.X);
+            break;
+        }
+        }
+        CheckShaderVariableErrors(AName);
+    });
+}
+
+void TKorvaneContextOpenGLES::DoSetShaderVariableMat4(const std::string& AName, const TMatrix3D& AMatrix)
+{
+    GuardShaderVariable("DoSetShaderVariableMat4", [&] {
+        const TContextShaderVariable* v = FindShaderVariable(AName);
+        if (!v) return;
+        DrainStaleSetterErrors("DoSetShaderVariableMat4", AName);
+        // One matrix is given: an array variable gets its first element only.
+        glUniformMatrix4fv(v->Index, std::min(v->Size, 1), GL_FALSE, &AMatrix.m11);
+        CheckShaderVariableErrors(AName);
+    });
+}
+
+void TKorvaneContextOpenGLES::DoSetShaderVariableInt(const std::string& AName, std::span<const int32_t> AValue)
+{
+    GuardShaderVariable("DoSetShaderVariableInt", [&] {
+        const TContextShaderVariable* v = FindShaderVariable(AName);
+        if (!v || AValue.empty()) return;
+        if (v->Kind == ShaderVariableKindInt) {
+            DrainStaleSetterErrors("DoSetShaderVariableInt", AName);
+            glUniform1i(v->Index, AValue.front());
+        } else if (v->Kind == ShaderVariableKindIntArray) {
+            DrainStaleSetterErrors("DoSetShaderVariableInt", AName);
+            const auto count = static_cast<GLsizei>(std::min<size_t>(AValue.size(), INT32_MAX));
+            glUniform1iv(v->Index, count, AValue.data());
+        } else {
+            return;
+        }
+        CheckShaderVariableErrors(AName);
+    });
+}
+
+void TKorvaneContextOpenGLES::DoSetShaderVariable(const std::string& AName, TTexture* ATexture)
+{
+    GuardShaderVariable("DoSetShaderVariable", [&] {
+        const TContextShaderVariable* v = FindShaderVariable(AName);
+        if (!v || !ATexture) return;
+        DrainStaleSetterErrors("DoSetShaderVariable", AName);
+        try {
+            const int unit = v->TextureUnit;
+            TKorvaneTextureKind kind = TKorvaneTextureKind::Texture2D;
+            auto* korvane = dynamic_cast<TKorvaneTexture*>(ATexture);
+            if (korvane) {
+                korvane->TextureUnit = unit;
+                kind = korvane->Kind;
+            }
+            const auto handle = static_cast<GLuint>(ATexture->Handle());
+            glActiveTexture(GetTextureByTextureIndex(unit));
+            GLenum target;
+            switch (kind) {
+            case TKorvaneTextureKind::Texture3D:
+            case TKorvaneTextureKind::ImageTexture3D: target = GL_TEXTURE_3D; break;
+            case TKorvaneTextureKind::Array2D: target = GL_TEXTURE_2D_ARRAY; break;
+            case TKorvaneTextureKind::CubeMap:
+                target = GL_TEXTURE_CUBE_MAP;
+                glBindTexture(target, handle);
+                break;
+            default: target = GL_TEXTURE_2D; break;
+            }
+            glBindTexture(target, handle);
+            glUniform1i(v->Index, unit);
+            if (kind == TKorvaneTextureKind::ImageTexture3D && !korvane->ImageAccessable)
+                glBindImageTexture(0, handle, korvane->CurrentMipMapLevel, GL_TRUE, 0, GL_READ_WRITE, GL_RGBA8);
+        } catch (const Exception& e) {
+            RaiseContextExceptionFmt(this, "Failed to initialize texture: %s", e.Message());
+        }
+        CheckShaderVariableErrors(AName);
+    });
 }
 
 TClass TKorvaneContextOpenGLES::StaticClass()

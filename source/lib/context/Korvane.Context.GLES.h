@@ -56,6 +56,14 @@ public:
     // mip-maps when the styles ask for them.
     void PlatformSetTextureFiltering(TTexture* ATexture, TTextureStyles AStyles, uint32_t ATarget,
                                      uint32_t AInternalFormat) const override;
+
+    // Shader life cycle. DoInitializeShader compiles the shader's source for the
+    // context's shading language (else its GLSL source) as the GL stage of its
+    // kind; nothing without a GL context or a source. DoFinalizeShader frees the
+    // cached programs linked with the stage, then deletes it; the handle is 0
+    // afterwards in every case.
+    void DoInitializeShader(TContextShader* AShader) const override;
+    void DoFinalizeShader(TContextShader* AShader) const override;
 };
 
 class TKorvaneContextOpenGLES : public TKorvaneContext {
@@ -132,6 +140,19 @@ protected:
     void DoDrawPrimitivesBatch(TPrimitivesKind AKind, const void* Vertices, const void* Indices,
                                const TVertexDeclaration& VertexDeclaration, int VertexSize, int VertexCount,
                                int IndexSize, int IndexCount) override;
+
+    // Shader variables of the current program.
+    using TKorvaneContext::DoSetShaderVariable;
+    // By the variable's kind: Float, Float2 and Float3 take the first vector's
+    // first components, every other kind min(count, Size) vec4s. No vectors set nothing.
+    void DoSetShaderVariable(const std::string& AName, std::span<const TVector3D> AData) override;
+    // Binds the texture to the variable's texture unit (a TKorvaneTexture takes
+    // that unit and is bound by its kind) and points the sampler at the unit.
+    // nullptr sets nothing.
+    void DoSetShaderVariable(const std::string& AName, TTexture* ATexture) override;
+    // One mat4, as stored: the upload never reads beyond the one matrix given.
+    void DoSetShaderVariableMat4(const std::string& AName, const TMatrix3D& AMatrix) override;
+    void DoSetShaderVariableInt(const std::string& AName, std::span<const int32_t> AValue) override;
 
 private:
     // The clear of DoClear and DoClearEx; AErrorText formats the GL error code.

@@ -152,8 +152,9 @@ void TOpenGLShaderProgram::LinkProgram(TContextShader* AVS, TContextShader* AGS,
         RaiseContextExceptionFmt(this, "cannot create shader program: %s - %s", ClassName(), log);
     }
 
-    // The variables, stage by stage; texture units count from 1 in each stage
-    // but the fragment stage, which goes on from the stage before it.
+    // The variables, stage by stage. Texture units count from 1 over all stages
+    // together: the stages of one program sample at the same time, so two
+    // samplers of different stages on one unit would read the same texture.
     struct Stage {
         TContextShader* Shader;
         int Kind;
@@ -164,10 +165,7 @@ void TOpenGLShaderProgram::LinkProgram(TContextShader* AVS, TContextShader* AGS,
         TContextShaderSource source = stage.Shader->GetSourceByArch(TKorvaneContext::GetShaderArch());
         if (!source.IsDefined()) source = stage.Shader->GetSourceByArch(TContextShaderArch::GLSL);
         if (!source.IsDefined()) continue;
-        bool first = true;
         for (const auto& variable : source.Variables) {
-            if (first && stage.Kind != 1) unit = 1;
-            first = false;
             TContextShaderVariable v = variable;
             v.ShaderKind = stage.Kind;
             const std::string glslName = GLSLName(v.Name);

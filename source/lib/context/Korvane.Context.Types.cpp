@@ -189,6 +189,36 @@ int SourceLineOf(const std::string& logLine)
 }
 } // namespace
 
+TShaderTypeInfo TShaderTypeInfo::Record(size_t ASize, std::vector<TShaderRecordField> AFields)
+{
+    TShaderTypeInfo i;
+    i.Kind = TShaderTypeKind::Record;
+    i.Size = ASize;
+    i.Fields = std::move(AFields);
+    return i;
+}
+
+TShaderTypeInfo TShaderTypeInfo::Array(const TShaderTypeInfo& AElement, int ACount)
+{
+    TShaderTypeInfo i;
+    i.Kind = TShaderTypeKind::Array;
+    i.ElementType = &AElement;
+    i.ElementCount = ACount;
+    i.Size = ACount > 0 ? AElement.Size * static_cast<size_t>(ACount) : 0;
+    return i;
+}
+
+const TShaderTypeInfo& TShaderTypeInfo::LongBool()
+{
+    static const TShaderTypeInfo info = [] {
+        TShaderTypeInfo i;
+        i.Kind = TShaderTypeKind::Boolean;
+        i.Size = 4;
+        return i;
+    }();
+    return info;
+}
+
 void RaiseContextException(TObject* Sender, std::string_view AMessage, const std::vector<FormatArg>& AArgs)
 {
     const std::string message = FormatV(AMessage, AArgs);

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <vector>
 
 #include "Platform.Classes.h"
@@ -218,6 +219,106 @@ enum class TMemoryBarrierFlag : uint8_t {
     ShaderStorageBarrierBit
 };
 using TMemoryBarrierFlags = TSet<TMemoryBarrierFlag>;
+
+// ---------------------------------------------------------------------------
+// Shader variables
+
+// The kinds the render context adds to the platform's shader variable kinds:
+// one integer, and an array of integers. Only the integer setter serves them.
+inline constexpr auto ShaderVariableKindInt = static_cast<TContextShaderVariableKind>(6);
+inline constexpr auto ShaderVariableKindIntArray = static_cast<TContextShaderVariableKind>(7);
+
+// What a value of a record handed to SetShaderVariableArrayOfStruct is, as far
+// as setting uniforms goes. Unsupported stands for every type that has no
+// uniform form (strings, pointers, records other than the 3D layer's own ones).
+enum class TShaderTypeKind : uint8_t {
+    Unsupported, Integer, Boolean, Enumeration, Float, Array, Record,
+    PointF, Point3D, Vector3D, AlphaColorF, Matrix3D
+};
+
+struct TShaderTypeInfo;
+
+// One field of a described record: its name (the uniform's field name), its
+// type and its byte offset inside the record.
+struct TShaderRecordField {
+    std::string Name;
+    const TShaderTypeInfo* Type = nullptr;
+    size_t Offset = 0;
+};
+
+// A run-time description of a type: its kind and size in bytes, whether an
+// integer or enumeration is signed, the element type and count of a fixed-size
+// array, and the fields of a record in declaration order. Descriptions refer
+// to each other by address, so they must outlive every use (static ones do).
+struct TShaderTypeInfo {
+    TShaderTypeKind Kind = TShaderTypeKind::Unsupported;
+    size_t Size = 0;
+    bool Signed = false;
+    const TShaderTypeInfo* ElementType = nullptr;
+    int ElementCount = 0;
+    std::vector<TShaderRecordField> Fields;
+
+    static TShaderTypeInfo Record(size_t ASize, std::vector<TShaderRecordField> AFields);
+    static TShaderTypeInfo Array(const TShaderTypeInfo& AElement, int ACount);
+    // A 32-bit Boolean: every value but 0 is true.
+    static const TShaderTypeInfo& LongBool();
+    // The description of T: integers, bool, enumerations, float and double, the
+    // points, vectors, colours and matrices of the 3D layer, and fixed-size
+    // arrays (T[N], std::array) of those; every other type is Unsupported.
+    // Arrays of described records are made with Array.
+    template <typename T>
+    static const TShaderTypeInfo& Of();
+};
+
+namespace shader_type_detail {
+template <typename T>
+struct StdArray : std::false_type {};
+template <typename E, size_t N>
+struct StdArray<std::array<E, N>> : std::true_type {
+    using Element = E;
+    static constexpr size_t Count = N;
+};
+} // namespace shader_type_detail
+
+template <typename T>
+const TShaderTypeInfo& TShaderTypeInfo::Of()
+{
+    static const TShaderTypeInfo info = [] {
+        TShaderTypeInfo i;
+        i.Size = sizeof(T);
+        if constexpr (std::is_same_v<T, bool>) i.Kind = TShaderTypeKind::Boolean;
+        else if constexpr (std::is_integral_v<T>) {
+            i.Kind = TShaderTypeKind::Integer;
+            i.Signed = std::is_signed_v<T>;
+        } else if constexpr (std::is_enum_v<T>) {
+            i.Kind = TShaderTypeKind::Enumeration;
+            i.Signed = std::is_signed_v<std::underlying_type_t<T>>;
+        } else if constexpr (std::is_same_v<T, float> || std::is_same_v<T, double>) i.Kind = TShaderTypeKind::Float;
+        else if constexpr (std::is_same_v<T, TPointF>) i.Kind = TShaderTypeKind::PointF;
+        else if constexpr (std::is_same_v<T, TPoint3D>) i.Kind = TShaderTypeKind::Point3D;
+        else if constexpr (std::is_same_v<T, TVector3D>) i.Kind = TShaderTypeKind::Vector3D;
+        else if constexpr (std::is_same_v<T, TAlphaColorF>) i.Kind = TShaderTypeKind::AlphaColorF;
+        else if constexpr (std::is_same_v<T, TMatrix3D>) i.Kind = TShaderTypeKind::Matrix3D;
+        else if constexpr (std::is_array_v<T> && std::extent_v<T> > 0) {
+            i.Kind = TShaderTypeKind::Array;
+            i.ElementType = &Of<std::remove_extent_t<T>>();
+            i.ElementCount = static_cast<int>(std::extent_v<T>);
+        } else if constexpr (shader_type_detail::StdArray<T>::value) {
+            i.Kind = TShaderTypeKind::Array;
+            i.ElementType = &Of<typename shader_type_detail::StdArray<T>::Element>();
+            i.ElementCount = static_cast<int>(shader_type_detail::StdArray<T>::Count);
+        }
+        return i;
+    }();
+    return info;
+}
+
+// A field of type T at AOffset (offsetof) of its record.
+template <typename T>
+TShaderRecordField ShaderField(std::string AName, size_t AOffset)
+{
+    return {std::move(AName), &TShaderTypeInfo::Of<T>(), AOffset};
+}
 
 // ---------------------------------------------------------------------------
 // OpenGL errors (implemented by Korvane.Context.Types.OpenGL)

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <mutex>
 
 #include "Korvane.Context.Buffers.h"
@@ -35,9 +36,17 @@ int GSceneNesting = 0;
 TKorvaneContext* GCurrentContext = nullptr;
 // Cache of the 32-bit index question: 0 not asked, 1 listed, 2 not listed.
 uint8_t GIndexBufferAnswer = 0;
+// The program cache (made with the first program; owns its programs) and the
+// program last made current.
+std::vector<TShaderProgram*>* GProgramCache = nullptr;
+TShaderProgram* GCurrentProgram = nullptr;
 
 struct TContextUnit {
-    ~TContextUnit() { FreeAndNil(GExtensions); }
+    ~TContextUnit()
+    {
+        TKorvaneContext::FreeProgramCache();
+        FreeAndNil(GExtensions);
+    }
 } ContextUnit;
 } // namespace
 
@@ -99,6 +108,18 @@ TTexture* TKorvaneContextClass::DoBitmapToTexture(TBitmap* ABitmap) const
         throw;
     }
     return texture;
+}
+
+uintptr_t TKorvaneContextClass::BuildShader(int AType, const std::vector<uint8_t>& ACode) const
+{
+    if (!Valid()) throw Exception("TKorvaneContext.CreateFromTexture failed - invalid context");
+    if (!TKorvaneContext::IsContextAvailable()) return 0;
+    const bool designing = TKorvaneContext::IsInDesignTime();
+    const uintptr_t handle = InstalledShaderProgramClass().BuildShader(AType, ACode, designing);
+    if (TKorvaneContext::HasAnyErrors())
+        RaiseShaderCompileException(nullptr, designing, SCannotCreateShader, ClassName(), "",
+                                    std::string(ACode.begin(), ACode.end()));
+    return handle;
 }
 
 TContextStyles TKorvaneContextClass::Style() const { return TKorvaneContext::Style(); }
@@ -515,6 +536,307 @@ TIndexBufferSupport TKorvaneContext::GetIndexBufferSupport()
     if (GIndexBufferAnswer == 0 && IsContextAvailable())
         GIndexBufferAnswer = HasExtension("GL_OES_element_index_uint") ? 1 : 2;
     return TIndexBufferSupport::Int32;
+}
+
+// ---------------------------------------------------------------------------
+// The program cache
+
+namespace {
+bool HasHandle(const TContextShader* AShader) { return AShader && AShader->Handle() != 0; }
+} // namespace
+
+TShaderProgram* TKorvaneContext::GetCurrentProgram() { return GCurrentProgram; }
+
+void TKorvaneContext::DisposeOnNotify(TShaderProgram* AProgram)
+{
+    if (!AProgram) return;
+    // A current program that is freed must not be handed out afterwards.
+    if (GCurrentProgram == AProgram) GCurrentProgram = nullptr;
+    AProgram->Free();
+}
+
+TShaderProgram* TKorvaneContext::GetProgram(TContextShader* VS, TContextShader* PS)
+{
+    if (!IsContextAvailable() || !GProgramCache || !HasHandle(VS) || !HasHandle(PS)) return nullptr;
+    for (TShaderProgram* p : *GProgramCache)
+        if (p->VS() == VS->Handle() && p->PS() == PS->Handle()) return p;
+    return nullptr;
+}
+
+void TKorvaneContext::RemoveProgram(TShaderProgram* AShaderProgram)
+{
+    if (!GProgramCache || !AShaderProgram) return;
+    const auto it = std::find(GProgramCache->begin(), GProgramCache->end(), AShaderProgram);
+    if (it == GProgramCache->end()) return;
+    GProgramCache->erase(it);
+    DisposeOnNotify(AShaderProgram);
+}
+
+void TKorvaneContext::RemoveProgram(TContextShader* VS, TContextShader* PS)
+{
+    if (TShaderProgram* p = GetProgram(VS, PS)) RemoveProgram(p);
+}
+
+void TKorvaneContext::RemoveProgramsOfShader(uintptr_t AHandle)
+{
+    // 0 stands for an absent stage, not for a compiled one.
+    if (!GProgramCache || AHandle == 0) return;
+    std::vector<TShaderProgram*> removed;
+    std::erase_if(*GProgramCache, [&](TShaderProgram* p) {
+        const bool uses = p->VS() == AHandle || p->GS() == AHandle || p->TSE() == AHandle || p->TSC() == AHandle ||
+                          p->PS() == AHandle;
+        if (uses) removed.push_back(p);
+        return uses;
+    });
+    for (TShaderProgram* p : removed) DisposeOnNotify(p);
+}
+
+void TKorvaneContext::FreeProgramCache()
+{
+    if (!GProgramCache) return;
+    std::vector<TShaderProgram*>* cache = GProgramCache;
+    GProgramCache = nullptr;
+    GCurrentProgram = nullptr;
+    // Runs at shut-down too: one program that cannot be freed must not keep
+    // the others alive.
+    for (TShaderProgram* p : *cache) {
+        try {
+            DisposeOnNotify(p);
+        } catch (const Exception& e) {
+            Log::d("<ERROR> TKorvaneContext.FreeProgramCache: %s", e.Message());
+        }
+    }
+    delete cache;
+}
+
+void TKorvaneContext::SetShaders(TContextShader* VS, TContextShader* GS, TContextShader* TES, TContextShader* TCS,
+                                 TContextShader* PS)
+{
+    if (!VS || !PS) return;
+    for (TContextShader* s : {VS, GS, TES, TCS, PS})
+        if (s && s->Handle() == 0) TContextManager::InitializeShader(s);
+    if (IsContextAvailable()) UseProgram(VS, GS, TES, TCS, PS);
+}
+
+void TKorvaneContext::DoSetShaders(TContextShader* VS, TContextShader* PS)
+{
+    if (IsContextAvailable()) UseProgram(VS, nullptr, nullptr, nullptr, PS);
+}
+
+TShaderProgram* TKorvaneContext::AcquireProgram(TContextShader* VS, TContextShader* GS, TContextShader* TES,
+                                                TContextShader* TCS, TContextShader* PS)
+{
+    if (!IsContextAvailable() || !HasHandle(VS) || !HasHandle(PS)) return nullptr;
+    if (TShaderProgram* cached = GetProgram(VS, PS)) return cached;
+    TShaderProgram* program = InstalledShaderProgramClass().Create(ClassType(), VS, GS, TES, TCS, PS);
+    if (!GProgramCache) GProgramCache = new std::vector<TShaderProgram*>();
+    try {
+        GProgramCache->push_back(program);
+    } catch (...) {
+        program->Free();
+        throw;
+    }
+    if (HasAnyErrors()) RaiseContextExceptionFmt(this, SCannotActivateShaderProgram, ClassName());
+    return program;
+}
+
+void TKorvaneContext::UseProgram(TContextShader* VS, TContextShader* GS, TContextShader* TES, TContextShader* TCS,
+                                 TContextShader* PS)
+{
+    if (!IsContextAvailable() || !HasHandle(VS) || !HasHandle(PS)) return;
+    if (TShaderProgram* program = AcquireProgram(VS, GS, TES, TCS, PS)) {
+        GCurrentProgram = program;
+        program->Use();
+    } else {
+        GCurrentProgram = nullptr;
+        InstalledShaderProgramClass().ActivateDefault();
+    }
+}
+
+int TKorvaneContext::GetTextureUnitIndex(const std::string& AName)
+{
+    constexpr std::string_view prefix = "texture";
+    if (AName.size() <= prefix.size() || !SameText(std::string_view(AName).substr(0, prefix.size()), prefix)) return 0;
+    const std::string_view number = std::string_view(AName).substr(prefix.size());
+    // Digits only: no sign, blanks or hexadecimal forms.
+    if (!std::all_of(number.begin(), number.end(), [](char c) { return c >= '0' && c <= '9'; })) return 0;
+    int result = 0;
+    return TryStrToInt(number, result) ? result : 0;
+}
+
+void TKorvaneContext::LogProgramState(const std::string& AName, TObject* AProgram, TObject* ATexture, int AIndex)
+{
+    // An object's hash code is its address folded to 32 bits.
+    auto hash = [](const TObject* o) {
+        const auto a = static_cast<uint64_t>(reinterpret_cast<uintptr_t>(o));
+        return static_cast<int32_t>(static_cast<uint32_t>(a ^ (a >> 32)));
+    };
+    if (AProgram && ATexture)
+        Log::d("%s - Program = %d, Texture = %d, Index = %d", AName, hash(AProgram), hash(ATexture), AIndex);
+    else if (AProgram)
+        Log::d("%s - Program = %d, Texture = ?, Index = %d", AName, hash(AProgram), AIndex);
+    else if (ATexture)
+        Log::d("%s - Program = ?, Texture = %d, Index = %d", AName, hash(ATexture), AIndex);
+    else
+        Log::d("%s - Program = ?, Texture = ?, Index = %d", AName, AIndex);
+}
+
+// ---------------------------------------------------------------------------
+// Shader variables
+
+const TContextShaderVariable* TKorvaneContext::FindShaderVariable(const std::string& AName)
+{
+    if (!IsContextAvailable() || !GCurrentProgram) return nullptr;
+    const auto& variables = GCurrentProgram->Variables();
+    const auto it = variables.find(AName);
+    return it == variables.end() ? nullptr : &it->second;
+}
+
+void TKorvaneContext::CheckShaderVariableErrors(const std::string& AName)
+{
+    if (HasAnyErrors()) RaiseContextExceptionFmt(this, SCannotFindShaderVariable, AName);
+}
+
+void TKorvaneContext::LogSwallowedFailure(const char* AOperation, const Exception& AError)
+{
+    Log::d("<ERROR> %s.%s: %s", ClassName(), AOperation, AError.Message());
+}
+
+void TKorvaneContext::SetShaderVariable(const std::string& AName, const TMatrix3D& AMatrix, bool AAsMat4)
+{
+    if (AAsMat4) DoSetShaderVariableMat4(AName, AMatrix);
+    else DoSetShaderVariable(AName, AMatrix);
+}
+
+void TKorvaneContext::DoSetShaderVariable(const std::string& AName, const TMatrix3D& AMatrix)
+{
+    const TMatrix3D t = AMatrix.Transpose();
+    const TVector3D rows[4] = {{t.m11, t.m12, t.m13, t.m14},
+                               {t.m21, t.m22, t.m23, t.m24},
+                               {t.m31, t.m32, t.m33, t.m34},
+                               {t.m41, t.m42, t.m43, t.m44}};
+    DoSetShaderVariable(AName, std::span<const TVector3D>(rows));
+}
+
+void TKorvaneContext::DoSetShaderVariableArrayOfStruct(const std::string& AName, const TShaderTypeInfo& AType,
+                                                       int ACount, const void* AData)
+{
+    GuardShaderVariable("DoSetShaderVariableArrayOfStruct", [&] {
+        if (!IsContextAvailable() || !GCurrentProgram || ACount <= 0) return;
+        if (!AData) throw Exception("TKorvaneContext.DoSetShaderVariableArrayOfStruct - no structure data");
+        SetStructFields(AName, AType, ACount, static_cast<const uint8_t*>(AData));
+        CheckShaderVariableErrors(AName);
+    });
+}
+
+namespace {
+// The value of an integer, Boolean or enumeration of ASize bytes at AData.
+int64_t ReadOrdinal(const uint8_t* AData, size_t ASize, bool ASigned)
+{
+    switch (ASize) {
+    case 1: {
+        uint8_t v;
+        std::memcpy(&v, AData, 1);
+        return ASigned ? int64_t(int8_t(v)) : int64_t(v);
+    }
+    case 2: {
+        uint16_t v;
+        std::memcpy(&v, AData, 2);
+        return ASigned ? int64_t(int16_t(v)) : int64_t(v);
+    }
+    case 4: {
+        uint32_t v;
+        std::memcpy(&v, AData, 4);
+        return ASigned ? int64_t(int32_t(v)) : int64_t(v);
+    }
+    case 8: {
+        int64_t v;
+        std::memcpy(&v, AData, 8);
+        return v;
+    }
+    default: throw Exception(Format("an ordinal value of %d bytes cannot be read", static_cast<int64_t>(ASize)));
+    }
+}
+
+template <typename T>
+T ReadAs(const uint8_t* AData)
+{
+    T v;
+    std::memcpy(&v, AData, sizeof(T));
+    return v;
+}
+} // namespace
+
+void TKorvaneContext::SetStructFields(const std::string& AName, const TShaderTypeInfo& AType, int ACount,
+                                      const uint8_t* AData)
+{
+    if (ACount <= 0) return;
+    if (AType.Kind != TShaderTypeKind::Record)
+        throw Exception("TKorvaneContext.DoSetShaderVariableArrayOfStruct - structure type not found by RTTI!");
+    if (AType.Fields.empty())
+        throw Exception("TKorvaneContext.DoSetShaderVariableArrayOfStruct - structure fields missing");
+    for (int i = 0; i < ACount; ++i) {
+        for (const TShaderRecordField& field : AType.Fields) {
+            const std::string name = Format("%s[%d].%s", AName, i, field.Name);
+            const TShaderTypeInfo* type = field.Type;
+            const uint8_t* value = AData + field.Offset;
+            const TShaderTypeKind kind = type ? type->Kind : TShaderTypeKind::Unsupported;
+            // A description whose field lies outside its record would read beyond the data.
+            if (type && (field.Offset > AType.Size || type->Size > AType.Size - field.Offset))
+                throw Exception(Format("structure field \"%s\" lies outside its structure of %d bytes", name,
+                                       static_cast<int64_t>(AType.Size)));
+            switch (kind) {
+            case TShaderTypeKind::Integer:
+            case TShaderTypeKind::Enumeration: {
+                const int32_t v[1] = {static_cast<int32_t>(ReadOrdinal(value, type->Size, type->Signed))};
+                DoSetShaderVariableInt(name, v);
+                break;
+            }
+            case TShaderTypeKind::Boolean: {
+                const int32_t v[1] = {ReadOrdinal(value, type->Size, false) != 0 ? 1 : 0};
+                DoSetShaderVariableInt(name, v);
+                break;
+            }
+            case TShaderTypeKind::Float: {
+                const double f = type->Size == sizeof(double) ? ReadAs<double>(value) : ReadAs<float>(value);
+                const TVector3D v[1] = {{static_cast<float>(f), 0, 0, 0}};
+                DoSetShaderVariable(name, std::span<const TVector3D>(v));
+                break;
+            }
+            case TShaderTypeKind::Array:
+                if (type->ElementType) SetStructFields(name, *type->ElementType, type->ElementCount, value);
+                else throw Exception("TKorvaneContext.DoSetShaderVariableArrayOfStruct - structure type not found by RTTI!");
+                break;
+            case TShaderTypeKind::PointF: {
+                const auto p = ReadAs<TPointF>(value);
+                const TVector3D v[1] = {{p.X, p.Y, 0, 0}};
+                DoSetShaderVariable(name, std::span<const TVector3D>(v));
+                break;
+            }
+            case TShaderTypeKind::Point3D: {
+                const auto p = ReadAs<TPoint3D>(value);
+                const TVector3D v[1] = {{p.X, p.Y, p.Z, 0}};
+                DoSetShaderVariable(name, std::span<const TVector3D>(v));
+                break;
+            }
+            case TShaderTypeKind::Vector3D: {
+                const TVector3D v[1] = {ReadAs<TVector3D>(value)};
+                DoSetShaderVariable(name, std::span<const TVector3D>(v));
+                break;
+            }
+            case TShaderTypeKind::AlphaColorF: {
+                const auto c = ReadAs<TAlphaColorF>(value);
+                const TVector3D v[1] = {{c.R, c.G, c.B, c.A}};
+                DoSetShaderVariable(name, std::span<const TVector3D>(v));
+                break;
+            }
+            case TShaderTypeKind::Matrix3D: DoSetShaderVariableMat4(name, ReadAs<TMatrix3D>(value)); break;
+            default:
+                throw Exception(Format("structure field \"%s\" - type not supported in shader language!", name));
+            }
+        }
+        AData += AType.Size;
+    }
 }
 
 // ---------------------------------------------------------------------------

@@ -7,6 +7,8 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <initializer_list>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -23,6 +25,7 @@ class TExtensions;
 class TKorvaneContext;
 class TBufferObject;
 class TMeshBufferObject;
+class TShaderProgram;
 
 // ---------------------------------------------------------------------------
 // Unit variables (one set for the whole program)
@@ -107,6 +110,12 @@ public:
 
     // A new TKorvaneTexture assigned from the bitmap, whatever the bitmap's class; nullptr for nullptr.
     TTexture* DoBitmapToTexture(TBitmap* ABitmap) const override;
+
+    // Compiles one stage of the GL kind AType (GL_VERTEX_SHADER ...) through the
+    // shader-program class and answers its handle; 0 without a GL context.
+    // Raises when the class is not valid; a GL error afterwards is reported as a
+    // shader compile error (raised only while designing).
+    virtual uintptr_t BuildShader(int AType, const std::vector<uint8_t>& ACode) const;
 
     // The class functions of the context base answer through the default class.
     TContextStyles Style() const override;
@@ -250,6 +259,80 @@ class TKorvaneContext : public TContext3D {
     virtual void ResetMaterial(TMaterial* AMaterial);
     // Always 32-bit indices.
     TIndexBufferSupport GetIndexBufferSupport() override;
+
+    // --- the program cache ----------------------------------------------------
+    //
+    // One cache of linked programs serves every context of the program (there is
+    // one GL context). A program is found by the handles of its vertex and pixel
+    // shader; the middle stages are not part of the key. The cache owns its
+    // programs: taking one out frees it.
+
+    // The program last made current by UseProgram, or nullptr.
+    static TShaderProgram* GetCurrentProgram();
+    // The cached program of the two shaders' handles (the first in cache order),
+    // or nullptr (also without a GL context, a cache, a shader or a handle).
+    // Never makes one.
+    virtual TShaderProgram* GetProgram(TContextShader* VS, TContextShader* PS);
+    // Takes the program out of the cache, which frees it; nothing for a program
+    // the cache does not hold.
+    virtual void RemoveProgram(TShaderProgram* AShaderProgram);
+    virtual void RemoveProgram(TContextShader* VS, TContextShader* PS);
+    // Frees every cached program linked with the compiled stage AHandle in any of
+    // its stages. Called before that stage is deleted: OpenGL may give its name
+    // to a new stage, which must not find a program of the old one.
+    static void RemoveProgramsOfShader(uintptr_t AHandle);
+    // Empties and frees the cache; the current program becomes nullptr.
+    static void FreeProgramCache();
+
+    // Nothing unless VS and PS are given: compiles every given stage that has no
+    // handle yet (through the context manager), then makes the program of the
+    // five current. GS, TES and TCS may be nullptr.
+    using TContext3D::SetShaders;
+    virtual void SetShaders(TContextShader* VS, TContextShader* GS, TContextShader* TES, TContextShader* TCS,
+                            TContextShader* PS);
+    // The cached program of VS and PS, else a new one linked from the five stages
+    // and cached. nullptr without a GL context or when VS or PS is missing or
+    // has no handle.
+    virtual TShaderProgram* AcquireProgram(TContextShader* VS, TContextShader* GS, TContextShader* TES,
+                                           TContextShader* TCS, TContextShader* PS);
+    // Makes the acquired program current and uses it; without one no program is
+    // current and none is bound. Nothing without a GL context or when VS or PS
+    // is missing or has no handle.
+    virtual void UseProgram(TContextShader* VS, TContextShader* GS, TContextShader* TES, TContextShader* TCS,
+                            TContextShader* PS);
+    // The number after "texture" at the start of the name (letter case ignored):
+    // "Texture3" gives 3; 0 when the name does not start so or no whole number follows.
+    virtual int GetTextureUnitIndex(const std::string& AName);
+    // One debug-log line "<name> - Program = <hash>, Texture = <hash>, Index = <index>",
+    // with "?" for a missing program or texture.
+    virtual void LogProgramState(const std::string& AName, TObject* AProgram, TObject* ATexture, int AIndex);
+
+    // --- shader variables ----------------------------------------------------
+    //
+    // Every setter works on the current program: nothing without one, without a
+    // GL context or when the program declares no variable of that name. A GL
+    // error afterwards raises "Cannot find shader variable"; while designing,
+    // failures are logged and swallowed.
+
+    using TContext3D::SetShaderVariable;
+    // As a mat4 (AAsMat4) or as four vec4 rows of the transposed matrix.
+    void SetShaderVariable(const std::string& AName, const TMatrix3D& AMatrix, bool AAsMat4);
+    // A kind-6 variable takes the first value, a kind-7 one all of them; other kinds nothing.
+    void SetShaderVariableInt(const std::string& AName, std::span<const int32_t> AValue)
+    {
+        DoSetShaderVariableInt(AName, AValue);
+    }
+    void SetShaderVariableInt(const std::string& AName, std::initializer_list<int32_t> AValue)
+    {
+        DoSetShaderVariableInt(AName, std::span<const int32_t>(AValue.begin(), AValue.size()));
+    }
+    // Sets ACount records of the described type at AData field by field, as the
+    // uniforms "<name>[<i>].<field>".
+    void SetShaderVariableArrayOfStruct(const std::string& AName, const TShaderTypeInfo& AType, int ACount,
+                                        const void* AData)
+    {
+        DoSetShaderVariableArrayOfStruct(AName, AType, ACount, AData);
+    }
 
     // --- lights --------------------------------------------------------------
 
@@ -412,6 +495,37 @@ protected:
     TMatrix3D GetCurrentProjectionMatrix() override;
     TMatrix3D GetCurrentScreenMatrix() override;
 
+    // Frees a program taken out of the cache; the current program is cleared
+    // when it is that one.
+    static void DisposeOnNotify(TShaderProgram* AProgram);
+    // UseProgram with the vertex and pixel shader only.
+    void DoSetShaders(TContextShader* VS, TContextShader* PS) override;
+    using TContext3D::DoSetShaderVariable;
+    // The four rows of the transposed matrix through the vector form.
+    void DoSetShaderVariable(const std::string& AName, const TMatrix3D& AMatrix) override;
+    virtual void DoSetShaderVariableMat4(const std::string& AName, const TMatrix3D& AMatrix) = 0;
+    virtual void DoSetShaderVariableInt(const std::string& AName, std::span<const int32_t> AValue) = 0;
+    virtual void DoSetShaderVariableArrayOfStruct(const std::string& AName, const TShaderTypeInfo& AType, int ACount,
+                                                  const void* AData);
+
+    // The current program's variable of that name; nullptr without a GL
+    // context, a current program or such a variable.
+    static const TContextShaderVariable* FindShaderVariable(const std::string& AName);
+    // Raises "Cannot find shader variable" for AName when GL reports an error.
+    void CheckShaderVariableErrors(const std::string& AName);
+    // Runs a setter; while designing, its failures are logged and swallowed.
+    template <typename Body>
+    void GuardShaderVariable(const char* AOperation, Body&& ABody)
+    {
+        try {
+            ABody();
+        } catch (const Exception& e) {
+            if (!DesignTimeMode) throw;
+            LogSwallowedFailure(AOperation, e);
+        }
+    }
+    void LogSwallowedFailure(const char* AOperation, const Exception& AError);
+
     // Applies a whole set of states in one go.
     virtual void DoSetContextStates(TContextStates AStates) = 0;
     // Clears the colour-0, depth and stencil targets of the set.
@@ -447,6 +561,8 @@ protected:
 
 private:
     void SetPointSpriteDefaults();
+    // The fields of ACount records, without the design-time guard.
+    void SetStructFields(const std::string& AName, const TShaderTypeInfo& AType, int ACount, const uint8_t* AData);
 
     float FNearPlane = 0.0f, FFarPlane = 0.0f;
     bool FTranslucentRendering = false;
