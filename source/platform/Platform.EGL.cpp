@@ -2,6 +2,8 @@
 
 #include <epoxy/egl.h>
 
+#include <vector>
+
 #include "Platform.SysUtils.h"
 
 namespace korvane::platform {
@@ -43,6 +45,29 @@ void EGLDevice::EnsureDisplay()
     if (!eglInitialize(display, &major, &minor))
         throw Exception("cannot initialize EGL: " + EGLErrorText(eglGetError()));
     FDisplay = display;
+    FEGLVersion = major * 10 + minor;
+}
+
+void* EGLDevice::OpenDisplay()
+{
+    EnsureDisplay();
+    return FDisplay;
+}
+
+bool EGLDevice::SupportsContextAttributes()
+{
+    EnsureDisplay();
+    return FEGLVersion >= 15 || epoxy_has_egl_extension(static_cast<EGLDisplay>(FDisplay), "EGL_KHR_create_context");
+}
+
+int EGLDevice::LoadGLEntryPoints()
+{
+    ++FEntryPointLoads;
+    if (!eglGetCurrentContext()) throw Exception("no OpenGL context is current");
+    // libepoxy resolves each entry point on its first call for the current
+    // context; asking it for the version makes it look at this context now.
+    if (!epoxy_is_desktop_gl()) throw Exception("the current context is not a desktop OpenGL context");
+    return epoxy_gl_version();
 }
 
 void EGLDevice::CreateContext(const GLContextRequest& request)
@@ -52,15 +77,21 @@ void EGLDevice::CreateContext(const GLContextRequest& request)
         return;
     }
     EnsureDisplay();
-    if (!eglBindAPI(EGL_OPENGL_API)) throw Exception("cannot bind the OpenGL API: " + EGLErrorText(eglGetError()));
-    const EGLint attributes[] = {
-        EGL_CONTEXT_MAJOR_VERSION, request.Major,
-        EGL_CONTEXT_MINOR_VERSION, request.Minor,
-        EGL_CONTEXT_OPENGL_PROFILE_MASK,
-        request.Compatibility ? EGL_CONTEXT_OPENGL_COMPATIBILITY_PROFILE_BIT : EGL_CONTEXT_OPENGL_CORE_PROFILE_BIT,
-        EGL_CONTEXT_OPENGL_DEBUG, request.Debug ? EGL_TRUE : EGL_FALSE,
-        EGL_NONE};
-    EGLContext context = eglCreateContext(static_cast<EGLDisplay>(FDisplay), EGL_NO_CONFIG_KHR, EGL_NO_CONTEXT, attributes);
+    if (!eglBindAPI(request.ES ? EGL_OPENGL_ES_API : EGL_OPENGL_API))
+        throw Exception("cannot bind the OpenGL API: " + EGLErrorText(eglGetError()));
+    std::vector<EGLint> attributes{EGL_CONTEXT_MAJOR_VERSION, request.Major, EGL_CONTEXT_MINOR_VERSION, request.Minor};
+    if (!request.ES) {
+        if (request.ForwardCompatible) {
+            attributes.insert(attributes.end(), {EGL_CONTEXT_OPENGL_FORWARD_COMPATIBLE, EGL_TRUE});
+        } else {
+            attributes.insert(attributes.end(),
+                              {EGL_CONTEXT_OPENGL_PROFILE_MASK, request.Compatibility
+                                                                    ? EGL_CONTEXT_OPENGL_COMPATIBILITY_PROFILE_BIT
+                                                                    : EGL_CONTEXT_OPENGL_CORE_PROFILE_BIT});
+        }
+    }
+    attributes.insert(attributes.end(), {EGL_CONTEXT_OPENGL_DEBUG, request.Debug ? EGL_TRUE : EGL_FALSE, EGL_NONE});
+    EGLContext context = eglCreateContext(static_cast<EGLDisplay>(FDisplay), EGL_NO_CONFIG_KHR, EGL_NO_CONTEXT, attributes.data());
     if (context == EGL_NO_CONTEXT)
         throw Exception(Format("cannot create an OpenGL %d.%d context: %s", request.Major, request.Minor,
                                EGLErrorText(eglGetError())));

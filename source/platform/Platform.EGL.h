@@ -12,6 +12,10 @@ struct GLContextRequest {
     int Minor = 3;
     bool Compatibility = true;
     bool Debug = false;
+    // A forward-compatible context (no legacy calls) instead of a profile.
+    bool ForwardCompatible = false;
+    // An OpenGL ES context instead of desktop OpenGL.
+    bool ES = false;
 };
 
 class EGLDevice {
@@ -28,6 +32,20 @@ public:
     // Destroys the context (tests of creation failures start again from nothing).
     void DestroyContext();
 
+    // Opens the display if needed and answers it.
+    void* OpenDisplay();
+
+    // Whether the display can make contexts of a chosen version and profile
+    // (EGL 1.5 or EGL_KHR_create_context). Opens the display.
+    bool SupportsContextAttributes();
+
+    // Resolves the GL entry points of the current context through libepoxy and
+    // answers its GL version times ten (43 for 4.3). Raises when no desktop GL
+    // context is current.
+    int LoadGLEntryPoints();
+    // How often LoadGLEntryPoints ran in this process.
+    int EntryPointLoadCount() const { return FEntryPointLoads; }
+
     void* Display() const { return FDisplay; }
     void* Context() const { return FContext; }
 
@@ -37,6 +55,8 @@ private:
 
     void* FDisplay = nullptr;
     void* FContext = nullptr;
+    int FEGLVersion = 0;
+    int FEntryPointLoads = 0;
 };
 
 // Text of the last EGL error, e.g. "EGL_BAD_MATCH".

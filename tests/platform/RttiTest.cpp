@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "Platform.Classes.h"
+#include "Platform.Math3D.h"
 #include "Platform.Rtti.h"
 
 namespace korvane {
@@ -241,4 +242,32 @@ TEST(TValue, NumbersIgnoreTheProcessLocale)
     std::setlocale(LC_ALL, old.c_str());
     EXPECT_EQ(single, "1.25");
     EXPECT_EQ(dbl, "-1234.5");
+}
+
+TEST(TValue, HoldsThePlatformMathRecords)
+{
+    const TMatrix3D m = TMatrix3D::Identity();
+    struct Case {
+        TValue value;
+        const char* typeName;
+    };
+    const Case cases[] = {
+        {TValue::From(TPointF(1, 2)), "TPointF"},
+        {TValue::From(TPoint3D(1, 2, 3)), "TPoint3D"},
+        {TValue::From(TVector3D(1, 2, 3, 1)), "TVector3D"},
+        {TValue::From(m), "TMatrix3D"},
+        {TValue::From(TQuaternion3D::Identity()), "TQuaternion3D"},
+        {TValue::From(TAlphaColorF(1, 0.5f, 0, 1)), "TAlphaColorF"},
+        {TValue::From(TRectF(0, 0, 4, 3)), "TRectF"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.typeName);
+        EXPECT_EQ(c.value.Kind(), tkRecord);
+        EXPECT_EQ(c.value.TypeName(), c.typeName);
+        EXPECT_EQ(c.value, TValue(c.value));
+    }
+    EXPECT_EQ(TValue::From(TPoint3D(1, 2, 3)).AsType<TPoint3D>(), TPoint3D(1, 2, 3));
+    EXPECT_EQ(TValue::From(m).AsType<TMatrix3D>(), m);
+    EXPECT_NE(TValue::From(TPoint3D(1, 2, 3)), TValue::From(TPoint3D(1, 2, 4)));
+    EXPECT_THROW((void)TValue::From(TPoint3D(1, 2, 3)).AsType<TVector3D>(), EInvalidCast);
 }

@@ -1,0 +1,268 @@
+#include "Korvane.Context.GLES.Windows.h"
+
+#include <epoxy/gl.h>
+
+#include <mutex>
+#include <vector>
+
+#include "Platform.EGL.h"
+#include "Platform.Log.h"
+
+namespace korvane {
+
+namespace {
+TCustomContextWindows* GShared = nullptr;
+bool GShuttingDown = false;
+TWindowHandle* GWindowHandle = nullptr;
+int GTestMajor = 0, GTestMinor = 0;
+
+// Every shared context made (at most one over a run), guarded by its own lock.
+struct TContextList {
+    std::mutex Lock;
+    std::vector<TCustomContextWindows*> Items;
+};
+TContextList* GContextList = nullptr;
+
+struct TWindowsContextUnit {
+    TWindowsContextUnit()
+    {
+        // The device outlives this unit's shut-down, which releases its context.
+        platform::EGLDevice::Instance();
+        RegisterOpenGLWindowsContext();
+    }
+    ~TWindowsContextUnit()
+    {
+        Log::d("Unregistering Korvane3D TContextOpenGLWindows context...");
+        TCustomContextWindows::ClassInfo().DestroySharedContext();
+        Log::d("Korvane3D TContextOpenGLWindows context unregistered");
+        if (GContextList) {
+            {
+                std::lock_guard<std::mutex> lock(GContextList->Lock);
+                for (auto*& c : GContextList->Items) FreeAndNil(c);
+                GContextList->Items.clear();
+            }
+            delete GContextList;
+            GContextList = nullptr;
+        }
+    }
+} WindowsContextUnit;
+} // namespace
+
+// ---------------------------------------------------------------------------
+
+void* CreateRenderingContext(void* ADC, TContextOptions, const TContextPixelSettings& ASettings)
+{
+    // The context has no surface of its own (it renders into frame buffer
+    // objects), so no pixel format is chosen: the colour and depth bits and the
+    // buffering options only matter for a window surface.
+    auto& device = platform::EGLDevice::Instance();
+    if (ADC != device.OpenDisplay()) throw Exception("CreateRenderingContext: unknown display");
+    if (!device.SupportsContextAttributes())
+        throw Exception(
+            "Could not get function pointer adress for wglCreateContextAttribsARB - OpenGL 3.x and above not supported!");
+    platform::GLContextRequest request;
+    request.ES = ASettings.Api == TContextApi::apiOpenGLES;
+    request.Major = GTestMajor > 0 ? GTestMajor : ASettings.MajorVersion;
+    request.Minor = GTestMajor > 0 ? GTestMinor : ASettings.MinorVersion;
+    request.ForwardCompatible = ASettings.ForwardCompatible;
+    request.Compatibility = !ASettings.ForwardCompatible;
+    try {
+        device.CreateContext(request);
+    } catch (const Exception& e) {
+        Log::d("<ERROR> %s", e.Message());
+        throw EAbort("Could not create the desired OpenGL rendering context!");
+    }
+    return device.Context();
+}
+
+// ---------------------------------------------------------------------------
+// TCustomContextWindows
+
+bool TCustomContextWindowsClass::Valid() const { throw Exception("Missing method: TCustomContextWindows.Valid()"); }
+
+void TCustomContextWindowsClass::CreateSharedContext() const
+{
+    if (GShuttingDown || GShared) return;
+    if (!GContextList) GContextList = new TContextList();
+    auto* shared = new TCustomContextWindows();
+    GShared = shared;
+    {
+        std::lock_guard<std::mutex> lock(GContextList->Lock);
+        GContextList->Items.push_back(shared);
+    }
+    try {
+        auto& device = platform::EGLDevice::Instance();
+        shared->FHWND = GWindowHandle ? GWindowHandle->Native() : nullptr;
+        shared->FHDC = device.OpenDisplay();
+        shared->FContext = CreateRenderingContext(shared->FHDC, {TContextOption::DoubleBuffered}, ContextPixelSettings);
+        device.MakeCurrent();
+        Log::d(TKorvaneContext::GetVendorName());
+        Log::d(TKorvaneContext::GetRendererName());
+        Log::d(TKorvaneContext::GetVersion());
+        Log::d(TKorvaneContext::GetExtensionString());
+        device.LoadGLEntryPoints();
+        GLint drawBuffers = 0;
+        glGetIntegerv(GL_MAX_DRAW_BUFFERS, &drawBuffers);
+        ContextMaxDrawBuffers = drawBuffers;
+    } catch (const Exception& e) {
+        // A context that was made but not finished is given up: nothing may
+        // draw with entry points that were never loaded.
+        if (shared->FContext) {
+            platform::EGLDevice::Instance().DestroyContext();
+            shared->FContext = nullptr;
+        }
+        RaiseInitializationException(shared, "Failed to initialize context: %s", {e.Message()});
+    }
+}
+
+void TCustomContextWindowsClass::DestroySharedContext() const
+{
+    if (!GShared) return;
+    TCustomContextWindows* shared = GShared;
+    if (GContextList) {
+        std::lock_guard<std::mutex> lock(GContextList->Lock);
+        for (auto*& c : GContextList->Items)
+            if (c == shared) c = nullptr;
+    }
+    shared->Free();
+    GShared = nullptr;
+}
+
+bool TCustomContextWindowsClass::PlatformIsContextAvailable() const
+{
+    CreateSharedContext();
+    return GShared && GShared->FContext;
+}
+
+void TCustomContextWindowsClass::PlatformSetPixelState(int AWidth, int, int ADepth, int ABytesPerPixel,
+                                                       int APitch) const
+{
+    if (!TKorvaneContext::IsContextAvailable()) return;
+    // The EXT entry point resets the pixel store to its defaults while pushing;
+    // with only the ARB extension (or none) the plain push serves.
+    if (TKorvaneContext::DirectStateAccess() == 2000) glPushClientAttribDefaultEXT(GL_CLIENT_PIXEL_STORE_BIT);
+    else glPushClientAttrib(GL_CLIENT_PIXEL_STORE_BIT);
+    GLint depth = 0;
+    glGetIntegerv(GL_CLIENT_ATTRIB_STACK_DEPTH, &depth);
+    ClientAttribStackDepth = depth;
+
+    GLint alignment = 1, rowLength = 0;
+    if (ADepth > 0) {
+        // volume data: tightly packed
+    } else if (static_cast<int64_t>(AWidth) * ABytesPerPixel == APitch) {
+        // tightly packed rows
+    } else if (ABytesPerPixel == 4) {
+        alignment = 4;
+        rowLength = APitch / 4;
+    }
+    glPixelStorei(GL_UNPACK_ALIGNMENT, alignment);
+    glPixelStorei(GL_UNPACK_ROW_LENGTH, rowLength);
+}
+
+bool TCustomContextWindowsClass::PlatformTextureCompressionAllowed() const
+{
+    return TKorvaneContext::HasExtension("GL_ARB_texture_compression");
+}
+
+TClass TCustomContextWindows::StaticClass()
+{
+    // Class references live for the whole run: unit shut-downs still use them.
+    static const auto& info =
+        *new TClassInfo<TCustomContextWindows, TCustomContextWindowsClass>("Korvane.Context.GLES.Windows");
+    return &info;
+}
+
+TCustomContextWindows::~TCustomContextWindows()
+{
+    GShuttingDown = true;
+    if (this == GShared) {
+        GShared = nullptr;
+        if (FContext) {
+            // Releases the context from this thread and destroys it.
+            platform::EGLDevice::Instance().DestroyContext();
+            FContext = nullptr;
+        }
+    }
+}
+
+void TCustomContextWindows::SetWindowHandle(TWindowHandle* pHandle) { GWindowHandle = pHandle; }
+TCustomContextWindows* TCustomContextWindows::SharedContext() { return GShared; }
+bool TCustomContextWindows::ShuttingDown() { return GShuttingDown; }
+
+void TCustomContextWindows::SetRequestedVersionForTesting(int AMajor, int AMinor)
+{
+    GTestMajor = AMajor;
+    GTestMinor = AMinor;
+}
+
+void TCustomContextWindows::ResetSharedContextForTesting()
+{
+    ClassInfo().DestroySharedContext();
+    platform::EGLDevice::Instance().DestroyContext();
+    GShuttingDown = false;
+    GWindowHandle = nullptr;
+    ContextMaxDrawBuffers = 0;
+}
+
+// ---------------------------------------------------------------------------
+// TContextOpenGLWindows
+
+TContext3D* TContextOpenGLWindowsClass::CreateFromWindow(TWindowHandle* AParent, int AWidth, int AHeight,
+                                                         TMultisample AMultisample, bool ADepthStencil) const
+{
+    return Construct<TContextOpenGLWindows>(
+        [&](TContextOpenGLWindows* c) { c->CreateFromWindow(AParent, AWidth, AHeight, AMultisample, ADepthStencil); });
+}
+
+TContext3D* TContextOpenGLWindowsClass::CreateFromTexture(TTexture* ATexture, TMultisample AMultisample,
+                                                          bool ADepthStencil) const
+{
+    return Construct<TContextOpenGLWindows>(
+        [&](TContextOpenGLWindows* c) { c->CreateFromTexture(ATexture, AMultisample, ADepthStencil); });
+}
+
+bool TContextOpenGLWindowsClass::Valid() const
+{
+    CreateSharedContext();
+    // A shared object whose GL context could not be made is not valid.
+    return GShared && GShared->GLContext();
+}
+
+TClass TContextOpenGLWindows::StaticClass()
+{
+    // Class references live for the whole run: unit shut-downs still use them.
+    static const auto& info =
+        *new TClassInfo<TContextOpenGLWindows, TContextOpenGLWindowsClass>("Korvane.Context.GLES.Windows");
+    return &info;
+}
+
+void TContextOpenGLWindows::CreateFromWindow(TWindowHandle* AParent, int AWidth, int AHeight,
+                                             TMultisample AMultisample, bool ADepthStencil)
+{
+    FSupportMS = false;
+    SetWindowHandle(AParent);
+    TCustomContextWindows::CreateFromWindow(AParent, AWidth, AHeight, AMultisample, ADepthStencil);
+    ClassInfo().CreateSharedContext();
+}
+
+void TContextOpenGLWindows::CreateFromTexture(TTexture* ATexture, TMultisample AMultisample, bool ADepthStencil)
+{
+    FSupportMS = false;
+    TCustomContextWindows::CreateFromTexture(ATexture, AMultisample, ADepthStencil);
+}
+
+void TContextOpenGLWindows::DoCreateBuffer()
+{
+    if (!GShared || !Texture()) return;
+    CreateTextureFrameBuffers();
+    if (HasAnyErrors()) throw EContext3DException(Format("error: cannot create render buffers %s", ClassName()));
+}
+
+void RegisterOpenGLWindowsContext()
+{
+    Log::d("Registering Korvane3D TContextOpenGLWindows context ...");
+    TContextManager::RegisterContext(TContextOpenGLWindows::ClassInfo(), true);
+    Log::d("Korvane3D TContextOpenGLWindows context registered");
+}
+
+} // namespace korvane

@@ -1,0 +1,56 @@
+#include "Korvane.Context.Types.OpenGL.h"
+
+#include <epoxy/gl.h>
+
+namespace korvane {
+
+uint32_t DrainGLErrors(TGLErrorReader AReadError)
+{
+    // Bounded: a broken driver that never stops reporting must not hang us.
+    uint32_t result = 0;
+    for (int i = 0; i < 16; ++i) {
+        const uint32_t code = AReadError();
+        if (code == 0) break;
+        result |= code;
+    }
+    return result;
+}
+
+uint32_t ClearGLErrors()
+{
+    return DrainGLErrors([]() -> uint32_t { return glGetError(); });
+}
+
+bool HasGLErrors() { return ClearGLErrors() != 0; }
+
+uint32_t BlendFactorToGL(TBlendFactor AFactor)
+{
+    switch (AFactor) {
+    case TBlendFactor::bfZero: return GL_ZERO;
+    case TBlendFactor::bfOne: return GL_ONE;
+    case TBlendFactor::bfSrcColor: return GL_SRC_COLOR;
+    case TBlendFactor::bfOneMinusSrcColor: return GL_ONE_MINUS_SRC_COLOR;
+    case TBlendFactor::bfSrcAlpha: return GL_SRC_ALPHA;
+    case TBlendFactor::bfOneMinusSrcAlpha: return GL_ONE_MINUS_SRC_ALPHA;
+    case TBlendFactor::bfDstAlpha: return GL_DST_ALPHA;
+    case TBlendFactor::bfOneMinusDstAlpha: return GL_ONE_MINUS_DST_ALPHA;
+    case TBlendFactor::bfDstColor: return GL_DST_COLOR;
+    case TBlendFactor::bfOneMinusDstColor: return GL_ONE_MINUS_DST_COLOR;
+    case TBlendFactor::bfSrcAlphaSaturate: return GL_SRC_ALPHA_SATURATE;
+    }
+    return GL_ONE;
+}
+
+uint32_t BlendOperationToGL(TBlendEquationFunc AFunc)
+{
+    switch (AFunc) {
+    case TBlendEquationFunc::befAdd: return GL_FUNC_ADD;
+    case TBlendEquationFunc::befSubtract: return GL_FUNC_SUBTRACT;
+    case TBlendEquationFunc::befReverseSubtract: return GL_FUNC_REVERSE_SUBTRACT;
+    case TBlendEquationFunc::befMin: return GL_MIN;
+    case TBlendEquationFunc::befMax: return GL_MAX;
+    }
+    return GL_FUNC_ADD;
+}
+
+} // namespace korvane
