@@ -458,4 +458,35 @@ void TCollection::RemoveItem(TCollectionItem* Item)
 
 TOwnedCollection::TOwnedCollection(TPersistent* AOwner, TClass AItemClass) : TCollection(AItemClass), FOwner(AOwner) {}
 
+// ---- global component lookup ----
+
+namespace {
+std::vector<TFindGlobalComponent>& FindGlobalComponentProcs()
+{
+    static std::vector<TFindGlobalComponent> procs;
+    return procs;
+}
+} // namespace
+
+TIsUniqueGlobalComponentName IsUniqueGlobalComponentNameProc = nullptr;
+
+void RegisterFindGlobalComponentProc(TFindGlobalComponent AProc)
+{
+    auto& procs = FindGlobalComponentProcs();
+    if (AProc && std::find(procs.begin(), procs.end(), AProc) == procs.end()) procs.push_back(AProc);
+}
+
+void UnregisterFindGlobalComponentProc(TFindGlobalComponent AProc)
+{
+    auto& procs = FindGlobalComponentProcs();
+    procs.erase(std::remove(procs.begin(), procs.end(), AProc), procs.end());
+}
+
+TComponent* FindGlobalComponent(std::string_view Name)
+{
+    for (TFindGlobalComponent proc : FindGlobalComponentProcs())
+        if (TComponent* found = proc(Name)) return found;
+    return nullptr;
+}
+
 } // namespace korvane

@@ -324,4 +324,16 @@ private:
     TPersistent* FOwner;
 };
 
+// Components the application knows by name (forms, data modules): lookups
+// registered here are asked in order of registration.
+using TFindGlobalComponent = TComponent* (*)(std::string_view Name);
+void RegisterFindGlobalComponentProc(TFindGlobalComponent AProc);
+void UnregisterFindGlobalComponentProc(TFindGlobalComponent AProc);
+// The first component a registered lookup finds; nil when none knows the name.
+TComponent* FindGlobalComponent(std::string_view Name);
+// An installable check whether a name is free among the global components;
+// when set, it alone decides. Nil by default.
+using TIsUniqueGlobalComponentName = bool (*)(std::string_view Name);
+extern TIsUniqueGlobalComponentName IsUniqueGlobalComponentNameProc;
+
 } // namespace korvane

@@ -103,7 +103,7 @@ void EGLDevice::MakeCurrent()
 {
     if (!FContext) throw Exception("no OpenGL context");
     if (!eglMakeCurrent(static_cast<EGLDisplay>(FDisplay), EGL_NO_SURFACE, EGL_NO_SURFACE,
-                        static_cast<EGLContext>(FContext)))
+                        static_cast<EGLContext>(FContext.load())))
         throw Exception("cannot make the OpenGL context current: " + EGLErrorText(eglGetError()));
 }
 
@@ -116,7 +116,7 @@ void EGLDevice::DestroyContext()
 {
     if (!FContext) return;
     ReleaseCurrent();
-    eglDestroyContext(static_cast<EGLDisplay>(FDisplay), static_cast<EGLContext>(FContext));
+    eglDestroyContext(static_cast<EGLDisplay>(FDisplay), static_cast<EGLContext>(FContext.load()));
     FContext = nullptr;
 }
 

@@ -3,6 +3,7 @@
 // compatibility context for the program. Without a window the context is
 // current on the surfaceless platform and renders into frame buffer objects.
 
+#include <atomic>
 #include <string>
 
 namespace korvane::platform {
@@ -26,7 +27,7 @@ public:
     // Creates the shared context (surfaceless) if it does not exist yet and makes it
     // current on the calling thread. Raises korvane::Exception with the EGL error on failure.
     void CreateContext(const GLContextRequest& request = {});
-    bool HasContext() const { return FContext != nullptr; }
+    bool HasContext() const { return FContext.load() != nullptr; }
     void MakeCurrent();
     void ReleaseCurrent();
     // Destroys the context (tests of creation failures start again from nothing).
@@ -47,15 +48,16 @@ public:
     int EntryPointLoadCount() const { return FEntryPointLoads; }
 
     void* Display() const { return FDisplay; }
-    void* Context() const { return FContext; }
+    void* Context() const { return FContext.load(); }
 
 private:
     EGLDevice() = default;
     void EnsureDisplay();
 
     void* FDisplay = nullptr;
-    void* FContext = nullptr;
+    std::atomic<void*> FContext{nullptr};
     int FEGLVersion = 0;
+
     int FEntryPointLoads = 0;
 };
 

@@ -46,6 +46,14 @@ struct TPointF {
     float Length() const;
 };
 
+// A point of two 32-bit integers (pixel positions, sizes handed to the GPU).
+struct TPoint {
+    int32_t X = 0, Y = 0;
+    constexpr TPoint() = default;
+    constexpr TPoint(int32_t AX, int32_t AY) : X(AX), Y(AY) {}
+    friend constexpr bool operator==(const TPoint& A, const TPoint& B) = default;
+};
+
 struct TSize {
     int32_t Width = 0, Height = 0;
     constexpr TSize() = default;

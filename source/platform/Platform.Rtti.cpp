@@ -182,7 +182,7 @@ std::string TValue::ToString() const
                           [](const std::string& v) { return v; },
                           [](TObject* o) {
                               if (!o) return std::string("(empty)");
-                              return "(" + o->ClassName() + " @ " + Format("%p", static_cast<const void*>(o)) + ")";
+                              return Format("(%s @ %p)", o->ClassName(), static_cast<const void*>(o));
                           },
                           [](const TBoxed& b) { return b.Ops->Text(b.Value); },
                       },

@@ -64,24 +64,25 @@ std::string Scientific(double value, int precision)
 
 std::string WithThousands(const std::string& fixed)
 {
-    std::string sign, intPart = fixed, frac;
-    if (!intPart.empty() && intPart[0] == '-') {
-        sign = "-";
-        intPart.erase(0, 1);
-    }
+    std::string intPart = fixed, frac;
+    const bool negative = !intPart.empty() && intPart[0] == '-';
+    if (negative) intPart.erase(0, 1);
     const auto dot = intPart.find('.');
     if (dot != std::string::npos) {
         frac = intPart.substr(dot);
         intPart.erase(dot);
     }
+    // Digits are gathered right to left with a separator every three, then reversed.
     std::string grouped;
+    grouped.reserve(intPart.size() + intPart.size() / 3);
     int count = 0;
     for (auto it = intPart.rbegin(); it != intPart.rend(); ++it) {
-        if (count > 0 && count % 3 == 0) grouped.insert(grouped.begin(), ',');
-        grouped.insert(grouped.begin(), *it);
+        if (count > 0 && count % 3 == 0) grouped.push_back(',');
+        grouped.push_back(*it);
         ++count;
     }
-    return sign + grouped + frac;
+    std::reverse(grouped.begin(), grouped.end());
+    return (negative ? std::string("-") : std::string()) + grouped + frac;
 }
 
 [[noreturn]] void FormatError(std::string_view fmt)
@@ -347,6 +348,52 @@ int StrToInt(std::string_view text)
 }
 
 std::string IntToStr(int64_t value) { return std::to_string(value); }
+
+bool TryStringToGUID(std::string_view text, TGUID& guid)
+{
+    // {XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}: 38 characters, hyphens at fixed places.
+    if (text.size() != 38 || text.front() != '{' || text.back() != '}') return false;
+    uint8_t bytes[16];
+    size_t pos = 1;
+    for (int i = 0; i < 16; ++i) {
+        if (pos == 9 || pos == 14 || pos == 19 || pos == 24) {
+            if (text[pos] != '-') return false;
+            ++pos;
+        }
+        int value = 0;
+        for (int k = 0; k < 2; ++k) {
+            const char c = text[pos++];
+            int digit;
+            if (c >= '0' && c <= '9') digit = c - '0';
+            else if (c >= 'a' && c <= 'f') digit = c - 'a' + 10;
+            else if (c >= 'A' && c <= 'F') digit = c - 'A' + 10;
+            else return false;
+            value = value * 16 + digit;
+        }
+        bytes[i] = static_cast<uint8_t>(value);
+    }
+    if (pos != 37) return false;
+    guid.D1 = (uint32_t(bytes[0]) << 24) | (uint32_t(bytes[1]) << 16) | (uint32_t(bytes[2]) << 8) | bytes[3];
+    guid.D2 = static_cast<uint16_t>((bytes[4] << 8) | bytes[5]);
+    guid.D3 = static_cast<uint16_t>((bytes[6] << 8) | bytes[7]);
+    for (int i = 0; i < 8; ++i) guid.D4[i] = bytes[8 + i];
+    return true;
+}
+
+TGUID StringToGUID(std::string_view text)
+{
+    TGUID guid;
+    if (!TryStringToGUID(text, guid)) throw EConvertError("'" + std::string(text) + "' is not a valid GUID value");
+    return guid;
+}
+
+std::string GUIDToString(const TGUID& guid)
+{
+    char buf[40];
+    std::snprintf(buf, sizeof(buf), "{%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}", guid.D1, guid.D2, guid.D3,
+                  guid.D4[0], guid.D4[1], guid.D4[2], guid.D4[3], guid.D4[4], guid.D4[5], guid.D4[6], guid.D4[7]);
+    return buf;
+}
 
 std::string UpperCase(std::string_view s)
 {

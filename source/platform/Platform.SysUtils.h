@@ -105,6 +105,23 @@ int StrToInt(std::string_view text);
 bool TryStrToInt(std::string_view text, int& value);
 std::string IntToStr(int64_t value);
 
+// A globally unique identifier; the text form is the registry form
+// "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}" of hexadecimal digits.
+struct TGUID {
+    uint32_t D1 = 0;
+    uint16_t D2 = 0;
+    uint16_t D3 = 0;
+    uint8_t D4[8] = {};
+
+    static TGUID Empty() { return TGUID(); }
+    bool IsEmpty() const { return *this == TGUID(); }
+    friend bool operator==(const TGUID& a, const TGUID& b) = default;
+};
+// Raises EConvertError "'%s' is not a valid GUID value" for text not in the registry form.
+TGUID StringToGUID(std::string_view text);
+bool TryStringToGUID(std::string_view text, TGUID& guid);
+std::string GUIDToString(const TGUID& guid);
+
 // Text helpers used across the framework.
 std::string UpperCase(std::string_view s);
 std::string LowerCase(std::string_view s);

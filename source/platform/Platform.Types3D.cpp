@@ -6,73 +6,6 @@
 namespace korvane {
 
 // ---------------------------------------------------------------------------
-// Vertex buffers
-
-int VertexFormatSize(TVertexFormat AFormat)
-{
-    switch (AFormat) {
-    case TVertexFormat::Vertex:
-    case TVertexFormat::Normal:
-    case TVertexFormat::BiNormal:
-    case TVertexFormat::Tangent: return 12;
-    case TVertexFormat::Color0:
-    case TVertexFormat::Color1:
-    case TVertexFormat::Color2:
-    case TVertexFormat::Color3: return 4;
-    case TVertexFormat::ColorF0:
-    case TVertexFormat::ColorF1:
-    case TVertexFormat::ColorF2:
-    case TVertexFormat::ColorF3: return 16;
-    case TVertexFormat::TexCoord0:
-    case TVertexFormat::TexCoord1:
-    case TVertexFormat::TexCoord2:
-    case TVertexFormat::TexCoord3: return 8;
-    }
-    return 0;
-}
-
-int GetVertexSize(TVertexFormats AFormats)
-{
-    int size = 0;
-    for (int i = 0; i <= static_cast<int>(TVertexFormat::Tangent); ++i)
-        if (AFormats.Contains(static_cast<TVertexFormat>(i))) size += VertexFormatSize(static_cast<TVertexFormat>(i));
-    return size;
-}
-
-int GetVertexOffset(TVertexFormat AFormat, TVertexFormats AFormats)
-{
-    if (!AFormats.Contains(AFormat)) return -1;
-    int offset = 0;
-    for (int i = 0; i < static_cast<int>(AFormat); ++i)
-        if (AFormats.Contains(static_cast<TVertexFormat>(i))) offset += VertexFormatSize(static_cast<TVertexFormat>(i));
-    return offset;
-}
-
-TVertexBuffer::TVertexBuffer(TVertexFormats AFormat, int ALength) : FFormat(AFormat), FVertexSize(GetVertexSize(AFormat))
-{
-    SetLength(ALength);
-}
-
-void TVertexBuffer::SetLength(int ALength)
-{
-    if (ALength < 0) throw EArgumentException(korvane::Format("invalid vertex count %d", ALength));
-    FLength = ALength;
-    FData.assign(static_cast<size_t>(Size()), 0);
-}
-
-void* TVertexBuffer::Attribute(TVertexFormat AFormat, int AIndex)
-{
-    return const_cast<void*>(static_cast<const TVertexBuffer*>(this)->Attribute(AFormat, AIndex));
-}
-
-const void* TVertexBuffer::Attribute(TVertexFormat AFormat, int AIndex) const
-{
-    const int offset = GetVertexOffset(AFormat, FFormat);
-    if (offset < 0 || AIndex < 0 || AIndex >= FLength) return nullptr;
-    return FData.data() + static_cast<size_t>(AIndex) * static_cast<size_t>(FVertexSize) + static_cast<size_t>(offset);
-}
-
-// ---------------------------------------------------------------------------
 // Shaders
 
 TContextShaderVariable TContextShaderVariable::Create(const std::string& AName, TContextShaderVariableKind AKind,
@@ -105,7 +38,6 @@ TContextShaderSource TContextShader::GetSourceByArch(TContextShaderArch AArch) c
 }
 
 KORVANE_IMPLEMENT_CLASS(TTexture, "Platform.Types3D")
-KORVANE_IMPLEMENT_CLASS(TVertexBuffer, "Platform.Types3D")
 KORVANE_IMPLEMENT_CLASS(TContextShader, "Platform.Types3D")
 
 TClass TContext3D::StaticClass()

@@ -19,6 +19,7 @@
 #include "Platform.ClassRegistry.h"
 #include "Platform.Classes.h"
 #include "Platform.Math3D.h"
+#include "Platform.MeshBuffers.h"
 #include "Platform.SysUtils.h"
 
 namespace korvane {
@@ -113,46 +114,8 @@ private:
 // ---------------------------------------------------------------------------
 // Vertex buffers
 
-// The attributes a vertex may have, in the order they are laid out in a vertex.
-enum class TVertexFormat : uint8_t {
-    Vertex, Normal, Color0, Color1, Color2, Color3, ColorF0, ColorF1, ColorF2, ColorF3,
-    TexCoord0, TexCoord1, TexCoord2, TexCoord3, BiNormal, Tangent
-};
-using TVertexFormats = TSet<TVertexFormat>;
-
-// Bytes of one attribute: positions, normals, binormals and tangents 12, packed
-// colours 4, float colours 16, texture coordinates 8.
-int VertexFormatSize(TVertexFormat AFormat);
-// Bytes of one vertex with these attributes.
-int GetVertexSize(TVertexFormats AFormats);
-// Offset of an attribute inside a vertex; -1 when the vertex does not have it.
-int GetVertexOffset(TVertexFormat AFormat, TVertexFormats AFormats);
-
-// A block of interleaved vertices of one format.
-class TVertexBuffer : public TObject {
-    KORVANE_CLASS(TVertexBuffer, TObject)
-
-    TVertexBuffer(TVertexFormats AFormat, int ALength);
-
-    TVertexFormats Format() const { return FFormat; }
-    int Length() const { return FLength; }
-    void SetLength(int ALength);
-    int VertexSize() const { return FVertexSize; }
-    // Bytes of the whole buffer.
-    int64_t Size() const { return int64_t(FLength) * FVertexSize; }
-    void* Buffer() { return FData.data(); }
-    const void* Buffer() const { return FData.data(); }
-    // The attribute of vertex AIndex, or nullptr when the format lacks it or the
-    // index is outside the buffer.
-    void* Attribute(TVertexFormat AFormat, int AIndex);
-    const void* Attribute(TVertexFormat AFormat, int AIndex) const;
-
-private:
-    TVertexFormats FFormat;
-    int FLength = 0;
-    int FVertexSize = 0;
-    std::vector<uint8_t> FData;
-};
+// TVertexFormat, TVertexFormats, TVertexBuffer, TIndexBuffer and TMeshData live in
+// Platform.MeshBuffers.h.
 
 // ---------------------------------------------------------------------------
 // Shaders

@@ -1,38 +1,18 @@
 #include <gtest/gtest.h>
 
+#include "TestHelpers.h"
+
 #include <clocale>
 #include <locale>
 
 #include "Platform.SysUtils.h"
 
 using namespace korvane;
-
-namespace {
-// Switches the process to a comma-decimal locale for the test's duration.
-class GermanLocale {
-public:
-    GermanLocale()
-    {
-        FOld = std::setlocale(LC_ALL, nullptr);
-        FActive = std::setlocale(LC_ALL, "de_DE.UTF-8") != nullptr;
-        if (FActive) std::locale::global(std::locale("de_DE.UTF-8"));
-    }
-    ~GermanLocale()
-    {
-        std::setlocale(LC_ALL, FOld.c_str());
-        std::locale::global(std::locale::classic());
-    }
-    bool Active() const { return FActive; }
-
-private:
-    std::string FOld;
-    bool FActive = false;
-};
-} // namespace
+using namespace korvane::test;
 
 TEST(Format, NumbersIgnoreTheProcessLocale)
 {
-    GermanLocale german;
+    CommaDecimalLocale german;
     ASSERT_TRUE(german.Active()) << "the de_DE.UTF-8 locale is not installed";
     char probe[32];
     std::snprintf(probe, sizeof(probe), "%.1f", 1.5);
@@ -107,4 +87,30 @@ TEST(StrToNumber, RejectsMalformedText)
     EXPECT_EQ(StrToInt64("-9223372036854775808"), INT64_MIN);
     EXPECT_EQ(StrToInt("$1F"), 31);
     EXPECT_THROW(StrToInt("4294967296"), EConvertError);
+}
+
+TEST(GUID, RegistryFormRoundTripsAndBadTextRaises)
+{
+    const std::string text = "{0123ABCD-4567-89EF-a0B1-C2D3E4F5A6B7}";
+    const TGUID g = StringToGUID(text);
+    EXPECT_EQ(g.D1, 0x0123ABCDu);
+    EXPECT_EQ(g.D2, 0x4567u);
+    EXPECT_EQ(g.D3, 0x89EFu);
+    EXPECT_EQ(g.D4[0], 0xA0u);
+    EXPECT_EQ(g.D4[7], 0xB7u);
+    EXPECT_EQ(GUIDToString(g), "{0123ABCD-4567-89EF-A0B1-C2D3E4F5A6B7}");
+    EXPECT_EQ(StringToGUID(GUIDToString(g)), g);
+    EXPECT_TRUE(TGUID::Empty().IsEmpty());
+    for (const char* bad : {"", "0123ABCD-4567-89EF-A0B1-C2D3E4F5A6B7", "{0123ABCD-4567-89EF-A0B1-C2D3E4F5A6B}",
+                            "{0123ABCD-4567-89EF-A0B1-C2D3E4F5A6BG}", "{0123ABCD_4567-89EF-A0B1-C2D3E4F5A6B7}",
+                            "{0123ABCD-4567-89EF-A0B1C-2D3E4F5A6B7}", " {0123ABCD-4567-89EF-A0B1-C2D3E4F5A6B7}"}) {
+        TGUID out;
+        EXPECT_FALSE(TryStringToGUID(bad, out)) << bad;
+    }
+    try {
+        StringToGUID("{x}");
+        FAIL();
+    } catch (const EConvertError& e) {
+        EXPECT_EQ(e.Message(), "'{x}' is not a valid GUID value");
+    }
 }

@@ -12,6 +12,7 @@
 #include <mutex>
 #include <string>
 
+#include "Platform.ClassRegistry.h"
 #include "Platform.Classes.h"
 #include "Platform.Streams.h"
 #include "Platform.Types3D.h"
@@ -37,14 +38,10 @@ enum class TMeshBufferComponent : uint8_t {
 };
 inline constexpr int MeshBufferComponentCount = 18;
 
-// The class reference of TBufferObject and its descendants.
-class TBufferObjectClass {
+// The metaclass of TBufferObject and its descendants.
+class TBufferObjectClass : public TMetaClass {
 public:
-    TBufferObjectClass() = default;
-    TBufferObjectClass(const TBufferObjectClass&) = delete;
-    TBufferObjectClass& operator=(const TBufferObjectClass&) = delete;
-    virtual ~TBufferObjectClass() = default;
-    virtual std::string ClassName() const { return "TBufferObject"; }
+    using TMetaClass::TMetaClass;
     // A new buffer object of this class.
     virtual TBufferObject* Create(TBufferUsage AUsage, TBufferBindingTarget ATarget, void* AContext) const;
 
@@ -64,12 +61,10 @@ protected:
 };
 
 class TBufferObject : public TObject {
+    KORVANE_CLASS(TBufferObject, TObject)
     friend class TBufferObjectClass;
 
-public:
-    static const TBufferObjectClass& ClassInfo();
-    virtual const TBufferObjectClass& ClassType() const { return ClassInfo(); }
-    std::string ClassName() const override { return ClassType().ClassName(); }
+    static const TBufferObjectClass& ClassInfo() { return static_cast<const TBufferObjectClass&>(*StaticClass()); }
 
     uint32_t Handle() const { return FHandle; }
     // Bytes last uploaded.
@@ -121,12 +116,12 @@ const TBufferObjectClass& InstalledBufferObjectClass();
 // The GPU cache of one mesh. Every operation on its components runs under its
 // own monitor, so definitions and animation baking may push data from other
 // threads while the main thread draws. Work that needs OpenGL is carried out on
-// the thread that owns the GL context: called from another thread, it is handed
-// to that thread (platform::EGLDevice::RunOnGLThread) and waited for.
+// the main thread, which owns the GL context: called from another thread, it is
+// handed over with TThread::Synchronize and waited for.
 class TMeshBufferObject : public TObject {
-public:
+    KORVANE_CLASS(TMeshBufferObject, TObject)
+
     explicit TMeshBufferObject(TMeshBufferObject* AStaticBuffer = nullptr);
-    std::string ClassName() const override { return "TMeshBufferObject"; }
 
     TKorvanePrimitivesKind Kind = TKorvanePrimitivesKind::Triangles;
     float LineWidth = 1.0f;

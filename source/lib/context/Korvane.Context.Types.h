@@ -182,11 +182,14 @@ struct TPlaneF {
     static TPlaneF Create(const TPoint3D& ANormal, float ADistance);
     static TPlaneF Create(double ANX, double ANY, double ANZ, double ADistance);
     TPoint3D Normal() const { return {NX, NY, NZ}; }
+    void SetNormal(const TPoint3D& N) { NX = N.X; NY = N.Y; NZ = N.Z; }
     float Distance() const { return D; }
     TVector3D AsVector3D() const { return {NX, NY, NZ, D}; }
+    float Values(int AIndex) const { return AIndex == 0 ? NX : AIndex == 1 ? NY : AIndex == 2 ? NZ : D; }
     // The four values in order, for uploading.
     float* GetPointer() { return &NX; }
     const float* GetPointer() const { return &NX; }
+    friend constexpr bool operator==(const TPlaneF& A, const TPlaneF& B) = default;
 };
 static_assert(sizeof(TPlaneF) == 16);
 

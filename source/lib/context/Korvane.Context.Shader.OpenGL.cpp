@@ -1,0 +1,235 @@
+#include "Korvane.Context.Shader.OpenGL.h"
+
+#include <epoxy/gl.h>
+
+#include "Korvane.Context.Buffers.h"
+#include "Korvane.Context.Types.OpenGL.h"
+#include "Korvane.Context.h"
+#include "Platform.Log.h"
+
+namespace korvane {
+
+const char* const ShaderAttributeNames[13] = {
+    "a_Position",  "a_Normal",    "a_Color",     "a_Color1",   "a_Color2",  "a_Color3",     "a_TexCoord0",
+    "a_TexCoord1", "a_TexCoord2", "a_TexCoord3", "a_Binormal", "a_Tangent", "a_ModelMatrix"};
+
+namespace {
+struct TShaderOpenGLUnit {
+    TShaderOpenGLUnit() { ShaderProgramClass = &TOpenGLShaderProgram::ClassInfo(); }
+    ~TShaderOpenGLUnit() { ShaderProgramClass = &TShaderProgram::ClassInfo(); }
+} ShaderOpenGLUnit;
+
+// An error left behind by someone else must not be reported as a failure of
+// the call that is about to be checked.
+void DrainStaleErrors(const char* AWhere)
+{
+    if (const uint32_t stale = ClearGLErrors())
+        Log::d("<WARNING> %s: OpenGL error %d was pending before the call", AWhere, stale);
+}
+
+// The GLSL name of a variable: "_" in front and after every ".".
+std::string GLSLName(const std::string& AName)
+{
+    std::string result = "_";
+    for (char c : AName) {
+        result += c;
+        if (c == '.') result += '_';
+    }
+    return result;
+}
+
+std::string InfoLog(GLuint AObject, bool AProgram)
+{
+    GLint length = 0;
+    if (AProgram) glGetProgramiv(AObject, GL_INFO_LOG_LENGTH, &length);
+    else glGetShaderiv(AObject, GL_INFO_LOG_LENGTH, &length);
+    if (length <= 0) return {};
+    std::string log(static_cast<size_t>(length), '\0');
+    GLsizei written = 0;
+    if (AProgram) glGetProgramInfoLog(AObject, length, &written, log.data());
+    else glGetShaderInfoLog(AObject, length, &written, log.data());
+    log.resize(static_cast<size_t>(std::max(written, 0)));
+    return log;
+}
+} // namespace
+
+// ---------------------------------------------------------------------------
+// Class operations
+
+TShaderProgram* TOpenGLShaderProgramClass::Create(TClass AContextClass, TContextShader* VS, TContextShader* PS) const
+{
+    return Construct<TOpenGLShaderProgram>([&](TOpenGLShaderProgram* p) { p->Create(AContextClass, VS, PS); });
+}
+
+TShaderProgram* TOpenGLShaderProgramClass::Create(TClass AContextClass, TContextShader* VS, TContextShader* GS,
+                                                  TContextShader* TSE, TContextShader* TSC, TContextShader* PS) const
+{
+    return Construct<TOpenGLShaderProgram>(
+        [&](TOpenGLShaderProgram* p) { p->Create(AContextClass, VS, GS, TSE, TSC, PS); });
+}
+
+uintptr_t TOpenGLShaderProgramClass::BuildShader(int AType, const std::vector<uint8_t>& ACode,
+                                                 bool AIsInDesignTime) const
+{
+    const std::string source(ACode.begin(), ACode.end());
+    const GLuint shader = glCreateShader(static_cast<GLenum>(AType));
+    const auto* text = reinterpret_cast<const GLchar*>(ACode.data());
+    const auto length = static_cast<GLint>(ACode.size());
+    glShaderSource(shader, 1, &text, &length);
+    glCompileShader(shader);
+    GLint status = GL_FALSE;
+    glGetShaderiv(shader, GL_COMPILE_STATUS, &status);
+    if (status == GL_FALSE) {
+        const std::string log = InfoLog(shader, false);
+        if (!log.empty()) {
+            Log::d(log);
+            const char* message;
+            switch (AType) {
+            case GL_VERTEX_SHADER: message = "Cannot create Vertex-Shader for '%s':\r\n%s"; break;
+            case GL_GEOMETRY_SHADER: message = "Cannot create Geometry-Shader for '%s':\r\n%s"; break;
+            case GL_TESS_EVALUATION_SHADER: message = "Cannot create Tessellation-Evaluation-Shader for '%s':\r\n%s"; break;
+            case GL_TESS_CONTROL_SHADER: message = "Cannot create Tessellation-Control-Shader for '%s':\r\n%s"; break;
+            default: message = "Cannot create Fragment-Shader for '%s':\r\n%s"; break;
+            }
+            try {
+                RaiseShaderCompileException(nullptr, AIsInDesignTime, message, ClassName(), log, source);
+            } catch (...) {
+                glDeleteShader(shader);
+                throw;
+            }
+        }
+    }
+    return shader;
+}
+
+void TOpenGLShaderProgramClass::ActivateDefault() const
+{
+    DrainStaleErrors("TOpenGLShaderProgram.ActivateDefault");
+    glUseProgram(0);
+    intptr_t code = 0;
+    if (TKorvaneContext::HasAnyErrors(code))
+        throw Exception(Format("failed to switch to default shader program (%s) - not activated (error #%d)",
+                               ClassName(), static_cast<int64_t>(code)));
+}
+
+// ---------------------------------------------------------------------------
+// TOpenGLShaderProgram
+
+TClass TOpenGLShaderProgram::StaticClass()
+{
+    // Class references live for the whole run: unit shut-downs still use them.
+    static const auto& info =
+        *new TClassInfo<TOpenGLShaderProgram, TOpenGLShaderProgramClass>("Korvane.Context.Shader.OpenGL");
+    return &info;
+}
+
+void TOpenGLShaderProgram::BeforeDestruction()
+{
+    const auto prog = static_cast<GLuint>(FProg);
+    TShaderProgram::BeforeDestruction();
+    if (prog) glDeleteProgram(prog);
+}
+
+void TOpenGLShaderProgram::LinkProgram(TContextShader* AVS, TContextShader* AGS, TContextShader* ATSE,
+                                       TContextShader* ATSC, TContextShader* APS)
+{
+    DrainStaleErrors("TOpenGLShaderProgram.LinkProgram");
+    auto handle = [](TContextShader* s) { return s ? static_cast<GLuint>(s->Handle()) : 0u; };
+    const GLuint prog = glCreateProgram();
+    FProg = prog;
+    FVariables.clear();
+    for (TContextShader* s : {AVS, APS, AGS, ATSE, ATSC})
+        if (handle(s)) glAttachShader(prog, handle(s));
+    for (GLuint i = 0; i < 13; ++i) glBindAttribLocation(prog, i, ShaderAttributeNames[i]);
+    glLinkProgram(prog);
+    GLint status = GL_FALSE;
+    glGetProgramiv(prog, GL_LINK_STATUS, &status);
+    if (status == GL_FALSE) {
+        const std::string log = InfoLog(prog, true);
+        Log::d(log);
+        glDeleteProgram(prog);
+        FProg = 0;
+        RaiseContextExceptionFmt(this, "cannot create shader program: %s - %s", ClassName(), log);
+    }
+
+    // The variables, stage by stage; texture units count from 1 in each stage
+    // but the fragment stage, which goes on from the stage before it.
+    struct Stage {
+        TContextShader* Shader;
+        int Kind;
+    } stages[] = {{AVS, 0}, {AGS, 2}, {ATSE, 3}, {ATSC, 4}, {APS, 1}};
+    int unit = 1;
+    for (const auto& stage : stages) {
+        if (!stage.Shader) continue;
+        TContextShaderSource source = stage.Shader->GetSourceByArch(TKorvaneContext::GetShaderArch());
+        if (!source.IsDefined()) source = stage.Shader->GetSourceByArch(TContextShaderArch::GLSL);
+        if (!source.IsDefined()) continue;
+        bool first = true;
+        for (const auto& variable : source.Variables) {
+            if (first && stage.Kind != 1) unit = 1;
+            first = false;
+            TContextShaderVariable v = variable;
+            v.ShaderKind = stage.Kind;
+            const std::string glslName = GLSLName(v.Name);
+            v.Index = glGetUniformLocation(prog, glslName.c_str());
+            if (v.Kind == TContextShaderVariableKind::Texture && v.Index >= 0) v.TextureUnit = unit++;
+            if (v.Kind == TContextShaderVariableKind::Matrix) {
+                int size = GetUniformArraySize(glslName);
+                if (size == 0) size = GetUniformArraySize(glslName + "[0]");
+                if (size > 0) v.Size = size;
+            }
+            if (!FVariables.emplace(v.Name, v).second) throw EListError("Duplicates not allowed");
+        }
+    }
+
+    FVS = handle(AVS);
+    FGS = handle(AGS);
+    FTSE = handle(ATSE);
+    FTSC = handle(ATSC);
+    FPS = handle(APS);
+    if (TKorvaneContext::HasAnyErrors())
+        RaiseContextExceptionFmt(this, "cannot activated created shader program", ClassName());
+}
+
+int TOpenGLShaderProgram::GetUniformArraySize(const std::string& AName) const
+{
+    const auto prog = static_cast<GLuint>(FProg);
+    GLint count = 0, maxLength = 0;
+    glGetProgramiv(prog, GL_ACTIVE_UNIFORMS, &count);
+    glGetProgramiv(prog, GL_ACTIVE_UNIFORM_MAX_LENGTH, &maxLength);
+    std::string name(static_cast<size_t>(std::max(maxLength, 1)), '\0');
+    for (GLint i = 0; i < count; ++i) {
+        GLsizei length = 0;
+        GLint size = 0;
+        GLenum type = 0;
+        glGetActiveUniform(prog, static_cast<GLuint>(i), static_cast<GLsizei>(name.size()), &length, &size, &type,
+                           name.data());
+        if (SameText(std::string_view(name.data(), static_cast<size_t>(std::max(length, 0))), AName)) return size;
+    }
+    return 0;
+}
+
+void TOpenGLShaderProgram::ReleaseUniformBuffer(TUniformBufferStruct& AEntry)
+{
+    if (AEntry.Binding >= 0) glBindBufferBase(GL_UNIFORM_BUFFER, static_cast<GLuint>(AEntry.Binding), 0);
+    FreeAndNil(AEntry.Buffer);
+    AEntry.Name.clear();
+    AEntry.Binding = 0;
+    AEntry.Data = nullptr;
+    AEntry.Size = 0;
+}
+
+bool TOpenGLShaderProgram::Available() const
+{
+    return FProg && FVS && FPS && glIsProgram(static_cast<GLuint>(FProg));
+}
+
+void TOpenGLShaderProgram::Use()
+{
+    if (!Available()) return;
+    DrainStaleErrors("TOpenGLShaderProgram.Use");
+    glUseProgram(static_cast<GLuint>(FProg));
+    if (TKorvaneContext::HasAnyErrors()) RaiseContextExceptionFmt(this, "cannot use shader program", ClassName());
+}
+
+} // namespace korvane

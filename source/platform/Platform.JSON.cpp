@@ -1,0 +1,347 @@
+#include "Platform.JSON.h"
+
+#include <cmath>
+
+#include <rapidjson/error/en.h>
+#include <rapidjson/memorystream.h>
+#include <rapidjson/prettywriter.h>
+#include <rapidjson/reader.h>
+#include <rapidjson/stringbuffer.h>
+#include <rapidjson/writer.h>
+
+namespace korvane {
+
+namespace {
+
+// The JSON number grammar: -? (0 | [1-9][0-9]*) (. [0-9]+)? ([eE] [+-]? [0-9]+)?
+bool IsJSONNumberText(std::string_view s)
+{
+    size_t i = 0;
+    const size_t n = s.size();
+    auto digits = [&]() {
+        const size_t start = i;
+        while (i < n && s[i] >= '0' && s[i] <= '9') ++i;
+        return i > start;
+    };
+    if (i < n && s[i] == '-') ++i;
+    if (i < n && s[i] == '0') ++i;
+    else if (!digits()) return false;
+    if (i < n && s[i] == '.') {
+        ++i;
+        if (!digits()) return false;
+    }
+    if (i < n && (s[i] == 'e' || s[i] == 'E')) {
+        ++i;
+        if (i < n && (s[i] == '+' || s[i] == '-')) ++i;
+        if (!digits()) return false;
+    }
+    return i == n;
+}
+
+} // namespace
+
+// Builds our object model from the reader's events. Numbers arrive as their
+// text (the reader runs with kParseNumbersAsStringsFlag).
+class TJSONBuilder {
+public:
+    std::unique_ptr<TJSONValue> Root;
+    bool TooDeep = false;
+
+    bool Null() { return Add(std::make_unique<TJSONNull>()); }
+    bool Bool(bool b) { return Add(TJSONBool::Create(b)); }
+    // Not called while numbers are read as text; the handler concept needs them.
+    bool Int(int) { return false; }
+    bool Uint(unsigned) { return false; }
+    bool Int64(int64_t) { return false; }
+    bool Uint64(uint64_t) { return false; }
+    bool Double(double) { return false; }
+    bool RawNumber(const char* str, rapidjson::SizeType length, bool)
+    {
+        return Add(std::unique_ptr<TJSONNumber>(
+            new TJSONNumber(TJSONNumber::FromTextTag{}, std::string(str, length))));
+    }
+    bool String(const char* str, rapidjson::SizeType length, bool)
+    {
+        return Add(std::make_unique<TJSONString>(std::string(str, length)));
+    }
+    bool Key(const char* str, rapidjson::SizeType length, bool)
+    {
+        FKey.assign(str, length);
+        return true;
+    }
+    bool StartObject() { return Open(std::make_unique<TJSONObject>()); }
+    bool EndObject(rapidjson::SizeType)
+    {
+        FStack.pop_back();
+        return true;
+    }
+    bool StartArray() { return Open(std::make_unique<TJSONArray>()); }
+    bool EndArray(rapidjson::SizeType)
+    {
+        FStack.pop_back();
+        return true;
+    }
+
+private:
+    bool Open(std::unique_ptr<TJSONValue> container)
+    {
+        if (FStack.size() >= static_cast<size_t>(JSONMaxDepth)) {
+            TooDeep = true;
+            return false;
+        }
+        TJSONValue* raw = container.get();
+        Add(std::move(container));
+        FStack.push_back(raw);
+        return true;
+    }
+
+    bool Add(std::unique_ptr<TJSONValue> value)
+    {
+        if (FStack.empty()) {
+            Root = std::move(value);
+        } else if (FStack.back()->Kind() == TJSONValue::TKind::Array) {
+            static_cast<TJSONArray*>(FStack.back())->AddElement(std::move(value));
+        } else {
+            static_cast<TJSONObject*>(FStack.back())->AddPair(std::move(FKey), std::move(value));
+            FKey.clear();
+        }
+        return true;
+    }
+
+    std::vector<TJSONValue*> FStack;
+    std::string FKey;
+};
+
+namespace {
+
+// Well-formed UTF-8: no overlong forms, no surrogates, nothing above U+10FFFF.
+// (The writer's own validation cannot be combined with indented output.)
+bool IsValidUTF8(std::string_view s)
+{
+    const auto* p = reinterpret_cast<const unsigned char*>(s.data());
+    const auto* end = p + s.size();
+    while (p < end) {
+        const unsigned c = *p;
+        if (c < 0x80) {
+            ++p;
+            continue;
+        }
+        int extra;
+        unsigned lo = 0x80, hi = 0xBF;
+        if (c >= 0xC2 && c <= 0xDF) extra = 1;
+        else if (c >= 0xE0 && c <= 0xEF) {
+            extra = 2;
+            if (c == 0xE0) lo = 0xA0;
+            if (c == 0xED) hi = 0x9F;
+        } else if (c >= 0xF0 && c <= 0xF4) {
+            extra = 3;
+            if (c == 0xF0) lo = 0x90;
+            if (c == 0xF4) hi = 0x8F;
+        } else return false;
+        if (end - p <= extra) return false;
+        if (p[1] < lo || p[1] > hi) return false;
+        for (int i = 2; i <= extra; ++i)
+            if (p[i] < 0x80 || p[i] > 0xBF) return false;
+        p += extra + 1;
+    }
+    return true;
+}
+
+template <typename W>
+void WriteValue(W& w, const TJSONValue& v, int depth)
+{
+    using K = TJSONValue::TKind;
+    bool ok = true;
+    switch (v.Kind()) {
+    case K::Null: ok = w.Null(); break;
+    case K::True: ok = w.Bool(true); break;
+    case K::False: ok = w.Bool(false); break;
+    case K::Number: {
+        const std::string& t = static_cast<const TJSONNumber&>(v).Text();
+        ok = w.RawValue(t.data(), t.size(), rapidjson::kNumberType);
+        break;
+    }
+    case K::String: {
+        const std::string& t = static_cast<const TJSONString&>(v).Text();
+        if (!IsValidUTF8(t)) throw EJSONException("Invalid UTF-8 in a JSON string");
+        ok = w.String(t.data(), static_cast<rapidjson::SizeType>(t.size()));
+        break;
+    }
+    case K::Array: {
+        if (depth >= JSONMaxDepth) throw EJSONException(korvane::Format("JSON nesting deeper than %d levels", JSONMaxDepth));
+        w.StartArray();
+        for (const auto& item : static_cast<const TJSONArray&>(v)) WriteValue(w, *item, depth + 1);
+        ok = w.EndArray();
+        break;
+    }
+    case K::Object: {
+        if (depth >= JSONMaxDepth) throw EJSONException(korvane::Format("JSON nesting deeper than %d levels", JSONMaxDepth));
+        w.StartObject();
+        for (const auto& pair : static_cast<const TJSONObject&>(v)) {
+            if (!IsValidUTF8(pair.Name())) throw EJSONException("Invalid UTF-8 in a JSON pair name");
+            if (!w.Key(pair.Name().data(), static_cast<rapidjson::SizeType>(pair.Name().size())))
+                throw EJSONException("Writing JSON failed");
+            WriteValue(w, *pair.JsonValue(), depth + 1);
+        }
+        ok = w.EndObject();
+        break;
+    }
+    }
+    if (!ok) throw EJSONException("Writing JSON failed");
+}
+
+void CheckStringSize(size_t size)
+{
+    // The writer counts string lengths in 32 bits.
+    if (size > 0xFFFFFFFFu) throw EJSONException("JSON string too long");
+}
+
+} // namespace
+
+// ---- TJSONValue ----
+
+void TJSONValue::RaiseConversion(const char* target) const
+{
+    throw EJSONException(korvane::Format("Conversion from %s to %s is not supported", ClassName(), target));
+}
+
+std::string TJSONValue::ToJSON() const
+{
+    rapidjson::StringBuffer buffer;
+    rapidjson::Writer<rapidjson::StringBuffer> writer(buffer);
+    WriteValue(writer, *this, 0);
+    return std::string(buffer.GetString(), buffer.GetSize());
+}
+
+std::string TJSONValue::Format(int Indentation) const
+{
+    if (Indentation <= 0) return ToJSON();
+    rapidjson::StringBuffer buffer;
+    rapidjson::PrettyWriter<rapidjson::StringBuffer> writer(buffer);
+    writer.SetIndent(' ', static_cast<unsigned>(Indentation));
+    WriteValue(writer, *this, 0);
+    return std::string(buffer.GetString(), buffer.GetSize());
+}
+
+std::unique_ptr<TJSONValue> TJSONValue::ParseJSONValue(std::string_view Text)
+{
+    constexpr unsigned flags = rapidjson::kParseIterativeFlag | rapidjson::kParseNumbersAsStringsFlag |
+                               rapidjson::kParseValidateEncodingFlag;
+    rapidjson::MemoryStream stream(Text.data(), Text.size());
+    TJSONBuilder builder;
+    rapidjson::Reader reader;
+    const rapidjson::ParseResult result = reader.Parse<flags>(stream, builder);
+    if (builder.TooDeep)
+        throw EJSONParseException(korvane::Format("JSON nesting deeper than %d levels at offset %d", JSONMaxDepth,
+                                         static_cast<int64_t>(result.Offset())),
+                                  result.Offset());
+    if (result.IsError())
+        throw EJSONParseException(korvane::Format("Invalid JSON at offset %d: %s", static_cast<int64_t>(result.Offset()),
+                                         rapidjson::GetParseError_En(result.Code())),
+                                  result.Offset());
+    // The reader takes a zero byte for the end of its input; one inside the
+    // text would otherwise hide whatever follows it.
+    if (stream.Tell() != Text.size())
+        throw EJSONParseException(
+            korvane::Format("Invalid JSON at offset %d: unexpected zero byte", static_cast<int64_t>(stream.Tell())),
+            stream.Tell());
+    return std::move(builder.Root);
+}
+
+// ---- TJSONNumber ----
+
+std::string TJSONNumber::FloatText(double value)
+{
+    if (!std::isfinite(value)) throw EJSONException("NaN and infinite values have no JSON number form");
+    return FloatToStrGeneral(value, 15);
+}
+
+std::unique_ptr<TJSONNumber> TJSONNumber::FromText(std::string_view text)
+{
+    if (!IsJSONNumberText(text)) throw EJSONException(korvane::Format("'%s' is not a JSON number", std::string(text)));
+    return std::unique_ptr<TJSONNumber>(new TJSONNumber(FromTextTag{}, std::string(text)));
+}
+
+double TJSONNumber::AsDouble() const { return StrToFloat(FValue); }
+int TJSONNumber::AsInt() const { return StrToInt(FValue); }
+int64_t TJSONNumber::AsInt64() const { return StrToInt64(FValue); }
+
+// ---- TJSONBool ----
+
+std::unique_ptr<TJSONBool> TJSONBool::Create(bool value)
+{
+    if (value) return std::make_unique<TJSONTrue>();
+    return std::make_unique<TJSONFalse>();
+}
+
+// ---- TJSONArray ----
+
+TJSONValue* TJSONArray::Items(int index) const
+{
+    if (index < 0 || index >= Count())
+        throw EJSONException(korvane::Format("JSON array index %d out of bounds (%d)", index, Count()));
+    return FItems[static_cast<size_t>(index)].get();
+}
+
+TJSONArray& TJSONArray::AddElement(std::unique_ptr<TJSONValue> value)
+{
+    if (!value) throw EJSONException("A JSON array element cannot be nil");
+    FItems.push_back(std::move(value));
+    return *this;
+}
+
+TJSONArray& TJSONArray::Add(const std::string& value)
+{
+    CheckStringSize(value.size());
+    return AddElement(std::make_unique<TJSONString>(value));
+}
+
+// ---- TJSONPair / TJSONObject ----
+
+TJSONPair::TJSONPair(std::string name, std::unique_ptr<TJSONValue> value)
+    : FName(std::move(name)), FValue(std::move(value))
+{
+    if (!FValue) throw EJSONException("A JSON pair value cannot be nil");
+    CheckStringSize(FName.size());
+}
+
+std::unique_ptr<TJSONObject> TJSONObject::ParseJSONObject(std::string_view Text)
+{
+    auto value = ParseJSONValue(Text);
+    if (value->Kind() != TKind::Object) throw EJSONParseException("The JSON text does not hold an object", 0);
+    return std::unique_ptr<TJSONObject>(static_cast<TJSONObject*>(value.release()));
+}
+
+const TJSONPair& TJSONObject::Pairs(int index) const
+{
+    if (index < 0 || index >= Count())
+        throw EJSONException(korvane::Format("JSON pair index %d out of bounds (%d)", index, Count()));
+    return FPairs[static_cast<size_t>(index)];
+}
+
+const TJSONPair* TJSONObject::Get(std::string_view Name) const
+{
+    for (const auto& pair : FPairs)
+        if (pair.Name() == Name) return &pair;
+    return nullptr;
+}
+
+TJSONValue* TJSONObject::GetValue(std::string_view Name) const
+{
+    const TJSONPair* pair = Get(Name);
+    return pair ? pair->JsonValue() : nullptr;
+}
+
+TJSONObject& TJSONObject::AddPair(std::string Name, std::unique_ptr<TJSONValue> Value)
+{
+    FPairs.emplace_back(std::move(Name), std::move(Value));
+    return *this;
+}
+
+TJSONObject& TJSONObject::AddPair(std::string Name, const std::string& Value)
+{
+    CheckStringSize(Value.size());
+    return AddPair(std::move(Name), std::make_unique<TJSONString>(Value));
+}
+
+} // namespace korvane

@@ -1,0 +1,185 @@
+#include "Platform.MeshBuffers.h"
+
+#include <cstring>
+
+#include "Platform.ClassRegistry.h"
+#include "Platform.SysUtils.h"
+
+namespace korvane {
+
+namespace {
+
+// The largest buffer we agree to hold, so that sizes stay far from overflow.
+constexpr uint64_t kMaxBufferBytes = uint64_t(1) << 34;
+
+void CheckLength(int32_t ALength, uint64_t ItemSize, const char* What)
+{
+    if (ALength < 0) throw EArgumentException(korvane::Format("%s length %d is negative", What, ALength));
+    if (uint64_t(ALength) * ItemSize > kMaxBufferBytes)
+        throw EArgumentException(korvane::Format("%s of %d items is too large", What, ALength));
+}
+
+} // namespace
+
+uint32_t VertexComponentSize(TVertexFormat F)
+{
+    switch (F) {
+    case TVertexFormat::Vertex:
+    case TVertexFormat::Normal:
+    case TVertexFormat::BiNormal:
+    case TVertexFormat::Tangent: return 12;
+    case TVertexFormat::Color0:
+    case TVertexFormat::Color1:
+    case TVertexFormat::Color2:
+    case TVertexFormat::Color3: return 4;
+    case TVertexFormat::ColorF0:
+    case TVertexFormat::ColorF1:
+    case TVertexFormat::ColorF2:
+    case TVertexFormat::ColorF3: return 16;
+    case TVertexFormat::TexCoord0:
+    case TVertexFormat::TexCoord1:
+    case TVertexFormat::TexCoord2:
+    case TVertexFormat::TexCoord3: return 8;
+    }
+    return 0;
+}
+
+int GetVertexSize(TVertexFormats AFormats)
+{
+    int size = 0;
+    for (unsigned i = 0; i < 16; ++i)
+        if (AFormats.Contains(TVertexFormat(i))) size += int(VertexComponentSize(TVertexFormat(i)));
+    return size;
+}
+
+int GetVertexOffset(TVertexFormat AFormat, TVertexFormats AFormats)
+{
+    if (!AFormats.Contains(AFormat)) return -1;
+    int offset = 0;
+    for (unsigned i = 0; i < unsigned(AFormat); ++i)
+        if (AFormats.Contains(TVertexFormat(i))) offset += int(VertexComponentSize(TVertexFormat(i)));
+    return offset;
+}
+
+// ---------------------------------------------------------------- TVertexBuffer
+
+KORVANE_IMPLEMENT_CLASS(TVertexBuffer, "Platform.MeshBuffers")
+
+void* TVertexBuffer::Attribute(TVertexFormat AFormat, int AIndex)
+{
+    return const_cast<void*>(static_cast<const TVertexBuffer*>(this)->Attribute(AFormat, AIndex));
+}
+
+const void* TVertexBuffer::Attribute(TVertexFormat AFormat, int AIndex) const
+{
+    const int offset = GetVertexOffset(AFormat, FFormat);
+    if (offset < 0 || AIndex < 0 || AIndex >= FLength) return nullptr;
+    return FData.data() + size_t(AIndex) * FVertexSize + size_t(offset);
+}
+
+TVertexBuffer::TVertexBuffer(TVertexFormats AFormat, int32_t ALength) : FFormat(AFormat)
+{
+    for (unsigned i = 0; i < 16; ++i)
+        if (AFormat.Contains(TVertexFormat(i))) FVertexSize += VertexComponentSize(TVertexFormat(i));
+    SetLength(ALength);
+}
+
+void TVertexBuffer::SetLength(int32_t ALength)
+{
+    CheckLength(ALength, FVertexSize, "vertex buffer");
+    FData.resize(size_t(ALength) * FVertexSize, 0);
+    FLength = ALength;
+}
+
+uint32_t TVertexBuffer::ComponentOffset(TVertexFormat F) const
+{
+    if (!FFormat.Contains(F))
+        throw EArgumentException(korvane::Format("vertex buffer has no component %d", int(F)));
+    uint32_t offset = 0;
+    for (unsigned i = 0; i < unsigned(F); ++i)
+        if (FFormat.Contains(TVertexFormat(i))) offset += VertexComponentSize(TVertexFormat(i));
+    return offset;
+}
+
+size_t TVertexBuffer::Locate(TVertexFormat F, int32_t AIndex) const
+{
+    if (AIndex < 0 || AIndex >= FLength)
+        throw EArgumentException(korvane::Format("vertex index %d out of range (%d vertices)", AIndex, FLength));
+    return size_t(AIndex) * FVertexSize + ComponentOffset(F);
+}
+
+TPoint3D TVertexBuffer::GetPoint3D(TVertexFormat F, int32_t AIndex) const
+{
+    float v[3];
+    std::memcpy(v, FData.data() + Locate(F, AIndex), sizeof(v));
+    return {v[0], v[1], v[2]};
+}
+
+void TVertexBuffer::SetPoint3D(TVertexFormat F, int32_t AIndex, const TPoint3D& V)
+{
+    const float v[3] = {V.X, V.Y, V.Z};
+    std::memcpy(FData.data() + Locate(F, AIndex), v, sizeof(v));
+}
+
+TPointF TVertexBuffer::TexCoord0(int32_t AIndex) const
+{
+    float v[2];
+    std::memcpy(v, FData.data() + Locate(TVertexFormat::TexCoord0, AIndex), sizeof(v));
+    return {v[0], v[1]};
+}
+
+void TVertexBuffer::SetTexCoord0(int32_t AIndex, const TPointF& V)
+{
+    const float v[2] = {V.X, V.Y};
+    std::memcpy(FData.data() + Locate(TVertexFormat::TexCoord0, AIndex), v, sizeof(v));
+}
+
+// ---------------------------------------------------------------- TIndexBuffer
+
+TIndexBuffer::TIndexBuffer(int32_t ALength, TIndexFormat AFormat) : FFormat(AFormat) { SetLength(ALength); }
+
+void TIndexBuffer::SetLength(int32_t ALength)
+{
+    CheckLength(ALength, IndexSize(), "index buffer");
+    FData.resize(size_t(ALength) * IndexSize(), 0);
+    FLength = ALength;
+}
+
+uint32_t TIndexBuffer::Indices(int32_t AIndex) const
+{
+    if (AIndex < 0 || AIndex >= FLength)
+        throw EArgumentException(korvane::Format("index %d out of range (%d indices)", AIndex, FLength));
+    if (FFormat == TIndexFormat::UInt16) {
+        uint16_t v;
+        std::memcpy(&v, FData.data() + size_t(AIndex) * 2, 2);
+        return v;
+    }
+    uint32_t v;
+    std::memcpy(&v, FData.data() + size_t(AIndex) * 4, 4);
+    return v;
+}
+
+void TIndexBuffer::SetIndices(int32_t AIndex, uint32_t Value)
+{
+    if (AIndex < 0 || AIndex >= FLength)
+        throw EArgumentException(korvane::Format("index %d out of range (%d indices)", AIndex, FLength));
+    if (FFormat == TIndexFormat::UInt16) {
+        if (Value > 0xFFFF) throw EArgumentException(korvane::Format("index value %u does not fit 16 bits", Value));
+        const uint16_t v = uint16_t(Value);
+        std::memcpy(FData.data() + size_t(AIndex) * 2, &v, 2);
+    } else {
+        std::memcpy(FData.data() + size_t(AIndex) * 4, &Value, 4);
+    }
+}
+
+// ---------------------------------------------------------------- TMeshData
+
+TMeshData::TMeshData() : TMeshData(TVertexFormats{TVertexFormat::Vertex}, 0, 0) {}
+
+TMeshData::TMeshData(TVertexFormats AFormat, int32_t AVertexCount, int32_t AIndexCount, TIndexFormat AIndexFormat)
+    : FVertexBuffer(std::make_unique<TVertexBuffer>(AFormat, AVertexCount)),
+      FIndexBuffer(std::make_unique<TIndexBuffer>(AIndexCount, AIndexFormat))
+{
+}
+
+} // namespace korvane

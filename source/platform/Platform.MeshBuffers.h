@@ -1,0 +1,122 @@
+#pragma once
+// The platform's CPU-side mesh buffers: an interleaved vertex buffer whose
+// layout follows its set of vertex components, an index buffer of 16- or
+// 32-bit indices, and the mesh data that owns one of each.
+
+#include <cstddef>
+#include <cstdint>
+#include <initializer_list>
+#include <memory>
+#include <vector>
+
+#include "Platform.Classes.h"
+#include "Platform.Math3D.h"
+
+namespace korvane {
+
+// Vertex components in layout order; a vertex holds the components of its
+// format packed in this order.
+enum class TVertexFormat : uint8_t {
+    Vertex, Normal, Color0, Color1, Color2, Color3, ColorF0, ColorF1, ColorF2, ColorF3,
+    TexCoord0, TexCoord1, TexCoord2, TexCoord3, BiNormal, Tangent
+};
+
+using TVertexFormats = TSet<TVertexFormat>;
+
+// Bytes one component takes in a vertex.
+uint32_t VertexComponentSize(TVertexFormat F);
+// Bytes of one vertex of a format.
+int GetVertexSize(TVertexFormats AFormats);
+// Byte offset of a component inside a vertex of a format; -1 when it lacks it.
+int GetVertexOffset(TVertexFormat AFormat, TVertexFormats AFormats);
+
+class TVertexBuffer : public TObject {
+    KORVANE_CLASS(TVertexBuffer, TObject)
+
+    // ALength vertices of AFormat, zero-filled. A negative length raises EArgumentException.
+    TVertexBuffer(TVertexFormats AFormat, int32_t ALength);
+
+    TVertexFormats Format() const { return FFormat; }
+    int32_t Length() const { return FLength; }
+    uint32_t VertexSize() const { return FVertexSize; }
+    size_t Size() const { return FData.size(); }
+    uint8_t* Buffer() { return FData.data(); }
+    const uint8_t* Buffer() const { return FData.data(); }
+    // Byte offset of a component inside a vertex; EArgumentException when the
+    // format has no such component.
+    uint32_t ComponentOffset(TVertexFormat F) const;
+    // Resizes to ALength vertices, keeping the leading ones and zero-filling new ones.
+    void SetLength(int32_t ALength);
+    // The component of vertex AIndex, or nullptr when the format lacks it or the
+    // index is outside the buffer.
+    void* Attribute(TVertexFormat AFormat, int AIndex);
+    const void* Attribute(TVertexFormat AFormat, int AIndex) const;
+
+    // Component access by vertex index. An index outside 0 .. Length - 1, or a
+    // component the format lacks, raises EArgumentException.
+    TPoint3D Vertices(int32_t AIndex) const { return GetPoint3D(TVertexFormat::Vertex, AIndex); }
+    void SetVertices(int32_t AIndex, const TPoint3D& V) { SetPoint3D(TVertexFormat::Vertex, AIndex, V); }
+    TPoint3D Normals(int32_t AIndex) const { return GetPoint3D(TVertexFormat::Normal, AIndex); }
+    void SetNormals(int32_t AIndex, const TPoint3D& V) { SetPoint3D(TVertexFormat::Normal, AIndex, V); }
+    TPoint3D BiNormals(int32_t AIndex) const { return GetPoint3D(TVertexFormat::BiNormal, AIndex); }
+    void SetBiNormals(int32_t AIndex, const TPoint3D& V) { SetPoint3D(TVertexFormat::BiNormal, AIndex, V); }
+    TPoint3D Tangents(int32_t AIndex) const { return GetPoint3D(TVertexFormat::Tangent, AIndex); }
+    void SetTangents(int32_t AIndex, const TPoint3D& V) { SetPoint3D(TVertexFormat::Tangent, AIndex, V); }
+    TPointF TexCoord0(int32_t AIndex) const;
+    void SetTexCoord0(int32_t AIndex, const TPointF& V);
+
+private:
+    TPoint3D GetPoint3D(TVertexFormat F, int32_t AIndex) const;
+    void SetPoint3D(TVertexFormat F, int32_t AIndex, const TPoint3D& V);
+    size_t Locate(TVertexFormat F, int32_t AIndex) const;
+
+    TVertexFormats FFormat;
+    int32_t FLength = 0;
+    uint32_t FVertexSize = 0;
+    std::vector<uint8_t> FData;
+};
+
+enum class TIndexFormat : uint8_t { UInt16 = 0, UInt32 = 1 };
+
+class TIndexBuffer {
+public:
+    // ALength indices of AFormat, zero-filled. A negative length raises EArgumentException.
+    TIndexBuffer(int32_t ALength, TIndexFormat AFormat = TIndexFormat::UInt16);
+
+    TIndexFormat IndexFormat() const { return FFormat; }
+    int32_t Length() const { return FLength; }
+    uint32_t IndexSize() const { return FFormat == TIndexFormat::UInt16 ? 2 : 4; }
+    size_t Size() const { return FData.size(); }
+    uint8_t* Buffer() { return FData.data(); }
+    const uint8_t* Buffer() const { return FData.data(); }
+    void SetLength(int32_t ALength);
+
+    // An index outside 0 .. Length - 1 raises EArgumentException; a value that
+    // does not fit a 16-bit buffer raises it as well.
+    uint32_t Indices(int32_t AIndex) const;
+    void SetIndices(int32_t AIndex, uint32_t Value);
+
+private:
+    TIndexFormat FFormat;
+    int32_t FLength = 0;
+    std::vector<uint8_t> FData;
+};
+
+// A mesh's vertex and index buffers, owned.
+class TMeshData {
+public:
+    TMeshData();
+    TMeshData(TVertexFormats AFormat, int32_t AVertexCount, int32_t AIndexCount,
+              TIndexFormat AIndexFormat = TIndexFormat::UInt32);
+
+    TVertexBuffer& VertexBuffer() { return *FVertexBuffer; }
+    const TVertexBuffer& VertexBuffer() const { return *FVertexBuffer; }
+    TIndexBuffer& IndexBuffer() { return *FIndexBuffer; }
+    const TIndexBuffer& IndexBuffer() const { return *FIndexBuffer; }
+
+private:
+    std::unique_ptr<TVertexBuffer> FVertexBuffer;
+    std::unique_ptr<TIndexBuffer> FIndexBuffer;
+};
+
+} // namespace korvane

@@ -1,0 +1,241 @@
+#include <gtest/gtest.h>
+
+#include "TestHelpers.h"
+
+#include <clocale>
+#include <locale>
+
+#include "Platform.JSON.h"
+
+using namespace korvane;
+using namespace korvane::test;
+
+namespace {
+
+std::unique_ptr<TJSONObject> ParseObject(std::string_view text) { return TJSONObject::ParseJSONObject(text); }
+
+} // namespace
+
+TEST(JSONObjectModel, RepeatedNamesKeepOrderAndFirstMatchWins)
+{
+    const std::string text = R"({"Type":"a","Id":"x","Type":"b"})";
+    auto obj = ParseObject(text);
+    ASSERT_EQ(obj->Count(), 3);
+    EXPECT_EQ(obj->Pairs(0).Name(), "Type");
+    EXPECT_EQ(obj->Pairs(0).JsonValue()->Value(), "a");
+    EXPECT_EQ(obj->Pairs(1).Name(), "Id");
+    EXPECT_EQ(obj->Pairs(2).Name(), "Type");
+    EXPECT_EQ(obj->Pairs(2).JsonValue()->Value(), "b");
+    ASSERT_NE(obj->GetValue("Type"), nullptr);
+    EXPECT_EQ(obj->GetValue("Type")->Value(), "a");
+    EXPECT_EQ(obj->GetValue("type"), nullptr) << "lookups compare letter case";
+    EXPECT_EQ(obj->GetValue("Missing"), nullptr);
+    EXPECT_EQ(obj->ToJSON(), text);
+
+    // Pairs added by code repeat the same way.
+    TJSONObject built;
+    built.AddPair("Type", "a").AddPair("Id", "x").AddPair("Type", "b");
+    EXPECT_EQ(built.ToJSON(), text);
+}
+
+TEST(JSONObjectModel, NumbersKeepTheirText)
+{
+    for (const char* number : {"1E5", "1e+05", "1.50", "-0", "0.000", "-12.5E-3", "12345678901234567890123",
+                               "0.349999994039536"}) {
+        const std::string text = std::string("[") + number + "]";
+        auto value = TJSONValue::ParseJSONValue(text);
+        auto& array = value->As<TJSONArray>();
+        ASSERT_EQ(array.Count(), 1);
+        EXPECT_EQ(array.Items(0)->Value(), number);
+        EXPECT_EQ(value->ToJSON(), text);
+    }
+}
+
+TEST(JSONObjectModel, NumbersFromValuesUseTheGeneralFormatWhateverTheLocale)
+{
+    CommaDecimalLocale locale;
+    ASSERT_TRUE(locale.Active()) << "the de_DE.UTF-8 locale is not installed";
+    struct Case {
+        std::unique_ptr<TJSONNumber> number;
+        const char* text;
+    };
+    Case cases[] = {
+        {std::make_unique<TJSONNumber>(0.35f), "0.349999994039536"},
+        {std::make_unique<TJSONNumber>(1.0), "1"},
+        {std::make_unique<TJSONNumber>(1.0f), "1"},
+        {std::make_unique<TJSONNumber>(-2.5), "-2.5"},
+        {std::make_unique<TJSONNumber>(0.1), "0.1"},
+        {std::make_unique<TJSONNumber>(1e20), "1E20"},
+        {std::make_unique<TJSONNumber>(123456789012345678.0), "1.23456789012346E17"},
+        {std::make_unique<TJSONNumber>(-7), "-7"},
+        {std::make_unique<TJSONNumber>(4294967295u), "4294967295"},
+        {std::make_unique<TJSONNumber>(INT64_MIN), "-9223372036854775808"},
+    };
+    for (auto& c : cases) {
+        EXPECT_EQ(c.number->Value(), c.text);
+        // Every text a value produces is a JSON number the reader takes back.
+        auto back = TJSONValue::ParseJSONValue(c.number->ToJSON());
+        EXPECT_EQ(back->Value(), c.text);
+    }
+    EXPECT_DOUBLE_EQ(TJSONNumber(0.25).AsDouble(), 0.25);
+}
+
+TEST(JSONObjectModel, NonFiniteValuesHaveNoNumberForm)
+{
+    EXPECT_THROW(TJSONNumber(std::numeric_limits<double>::quiet_NaN()), EJSONException);
+    EXPECT_THROW(TJSONNumber(std::numeric_limits<float>::infinity()), EJSONException);
+    EXPECT_THROW(TJSONNumber(-std::numeric_limits<double>::infinity()), EJSONException);
+}
+
+TEST(JSONObjectModel, NumberTextsAreCheckedAndConverted)
+{
+    EXPECT_EQ(TJSONNumber::FromText("-0.5E+3")->AsDouble(), -500.0);
+    for (const char* bad : {"", "01", "1.", ".5", "+1", "1e", "0x10", "1,5", " 1", "NaN", "Infinity", "--1"})
+        EXPECT_THROW(TJSONNumber::FromText(bad), EJSONException) << bad;
+
+    auto n = [](const char* text) { return TJSONNumber::FromText(text); };
+    EXPECT_EQ(n("2147483647")->AsInt(), 2147483647);
+    EXPECT_EQ(n("-2147483648")->AsInt(), INT32_MIN);
+    EXPECT_EQ(n("1E5")->AsDouble(), 100000.0);
+    EXPECT_EQ(n("9007199254740993")->AsInt64(), 9007199254740993LL);
+    // Texts that do not fit the type asked for.
+    EXPECT_THROW(n("1E5")->AsInt(), EConvertError);
+    EXPECT_THROW(n("2147483648")->AsInt(), EConvertError);
+    EXPECT_THROW(n("1.5")->AsInt(), EConvertError);
+    EXPECT_THROW(n("9223372036854775808")->AsInt64(), EConvertError);
+    EXPECT_THROW(n("1e400")->AsDouble(), EConvertError);
+    EXPECT_THROW(n(std::string(400, '9').c_str())->AsInt64(), EConvertError);
+}
+
+TEST(JSONObjectModel, ValueTextAndClassesOfEveryKind)
+{
+    auto array = TJSONValue::ParseJSONValue(R"(["s", 5, true, false, null, [1], {"a":1}])");
+    auto& a = array->As<TJSONArray>();
+    ASSERT_EQ(a.Count(), 7);
+    const char* values[] = {"s", "5", "true", "false", "null", "", ""};
+    const char* classes[] = {"TJSONString", "TJSONNumber", "TJSONTrue", "TJSONFalse",
+                             "TJSONNull",   "TJSONArray",  "TJSONObject"};
+    for (int i = 0; i < 7; ++i) {
+        EXPECT_EQ(a.Items(i)->Value(), values[i]) << i;
+        EXPECT_STREQ(a.Items(i)->ClassName(), classes[i]);
+    }
+    // A number counts as a string, true and false count as booleans.
+    EXPECT_NE(a.Items(1)->TryAs<TJSONString>(), nullptr);
+    EXPECT_EQ(a.Items(0)->TryAs<TJSONNumber>(), nullptr);
+    EXPECT_TRUE(a.Items(2)->As<TJSONBool>().AsBoolean());
+    EXPECT_FALSE(a.Items(3)->As<TJSONBool>().AsBoolean());
+    try {
+        a.Items(0)->As<TJSONNumber>();
+        FAIL() << "a string is not a number";
+    } catch (const EJSONException& e) {
+        EXPECT_EQ(e.Message(), "Conversion from TJSONString to TJSONNumber is not supported");
+    }
+    EXPECT_THROW(a.Items(7), EJSONException);
+    EXPECT_THROW(a.Items(-1), EJSONException);
+}
+
+TEST(JSONObjectModel, StringsRoundTripWithEscapes)
+{
+    const std::string nasty = "C:\\Models\\box \"1\".kvr / line1\nline2\t\x01 \xC3\xA9 \xF0\x9F\x98\x80";
+    TJSONObject obj;
+    obj.AddPair("Path", nasty).AddPair(std::string("zero\0byte", 9), std::string("a\0b", 3));
+    const std::string text = obj.ToJSON();
+    auto back = ParseObject(text);
+    EXPECT_EQ(back->GetValue("Path")->Value(), nasty);
+    EXPECT_EQ(back->Pairs(1).Name(), std::string("zero\0byte", 9));
+    EXPECT_EQ(back->Pairs(1).JsonValue()->Value(), std::string("a\0b", 3));
+    // Escapes and surrogate pairs in the input become UTF-8.
+    EXPECT_EQ(TJSONValue::ParseJSONValue(R"("\u00e9\ud83d\ude00\/")")->Value(), "\xC3\xA9\xF0\x9F\x98\x80/");
+}
+
+TEST(JSONObjectModel, IndentedOutputUsesFourBlanks)
+{
+    auto obj = ParseObject(R"({"a":[1,{"b":null}],"c":{},"d":[]})");
+    EXPECT_EQ(obj->Format(), "{\n"
+                             "    \"a\": [\n"
+                             "        1,\n"
+                             "        {\n"
+                             "            \"b\": null\n"
+                             "        }\n"
+                             "    ],\n"
+                             "    \"c\": {},\n"
+                             "    \"d\": []\n"
+                             "}");
+    EXPECT_EQ(ParseObject(obj->Format())->ToJSON(), obj->ToJSON());
+}
+
+TEST(JSONObjectModel, BadInputRaisesAClearError)
+{
+    struct Case {
+        std::string text;
+        const char* why;
+    };
+    const Case cases[] = {
+        {R"({"a":[1,2)", "truncated"},
+        {R"({"a":"unterminated)", "truncated string"},
+        {R"({"a":})", "missing value"},
+        {"", "empty"},
+        {"   ", "blanks only"},
+        {R"({} x)", "trailing text"},
+        {std::string("{}\0x", 4), "zero byte after the value"},
+        {std::string("[\"a\0b\"]", 7), "zero byte in a string"},
+        {"[\"\xFF\"]", "invalid UTF-8 byte"},
+        {"[\"\xC0\xAF\"]", "overlong UTF-8 encoding"},
+        {"[\"\xE2\x82\"]", "truncated UTF-8 sequence"},
+        {"[\"\xED\xA0\x80\"]", "encoded surrogate"},
+        {R"(["\ud800"])", "lone surrogate escape"},
+        {R"(["\x41"])", "invalid escape"},
+        {R"([01])", "leading zero"},
+        {R"([NaN])", "NaN"},
+        {R"([1e99999])", "exponent beyond any number type"},
+        {R"({'a':1})", "single quotes"},
+        {R"([1,])", "trailing comma"},
+        {std::string(100000, '[') + std::string(100000, ']'), "100,000 nested arrays"},
+        {std::string(100000, '['), "100,000 unclosed arrays"},
+        {[] {
+             std::string s;
+             for (int i = 0; i < 50000; ++i) s += "{\"a\":";
+             return s + "1" + std::string(50000, '}');
+         }(),
+         "50,000 nested objects"},
+    };
+    for (const auto& c : cases) {
+        try {
+            TJSONValue::ParseJSONValue(c.text);
+            ADD_FAILURE() << "accepted: " << c.why;
+        } catch (const EJSONParseException& e) {
+            EXPECT_FALSE(e.Message().empty()) << c.why;
+            EXPECT_LE(e.Offset(), c.text.size()) << c.why;
+        }
+    }
+    EXPECT_THROW(TJSONObject::ParseJSONObject("[1]"), EJSONParseException);
+}
+
+TEST(JSONObjectModel, NestingLimitIsExact)
+{
+    const auto nested = [](int depth) { return std::string(depth, '[') + std::string(depth, ']'); };
+    auto deepest = TJSONValue::ParseJSONValue(nested(JSONMaxDepth));
+    EXPECT_EQ(deepest->ToJSON(), nested(JSONMaxDepth));
+    try {
+        TJSONValue::ParseJSONValue(nested(JSONMaxDepth + 1));
+        FAIL() << "one level too deep was accepted";
+    } catch (const EJSONParseException& e) {
+        EXPECT_EQ(e.Message(), "JSON nesting deeper than 1000 levels at offset 1000");
+    }
+
+    // A tree built by code deeper than the reader allows is not written either.
+    auto root = std::make_unique<TJSONArray>();
+    TJSONArray* level = root.get();
+    for (int i = 0; i < JSONMaxDepth; ++i) level = level->Add(std::make_unique<TJSONArray>());
+    EXPECT_THROW(root->ToJSON(), EJSONException);
+}
+
+TEST(JSONObjectModel, WritingInvalidUTF8Raises)
+{
+    TJSONObject obj;
+    obj.AddPair("Name", std::string("bad \xFF byte"));
+    EXPECT_THROW(obj.ToJSON(), EJSONException);
+    TJSONObject badName;
+    badName.AddPair(std::string("\xC3"), "v");
+    EXPECT_THROW(badName.Format(), EJSONException);
+}
