@@ -312,8 +312,16 @@ struct TBoundingBox {
 // ---------------------------------------------------------------- colours
 
 // A packed colour: alpha in bits 24..31, red 16..23, green 8..15, blue 0..7
-// (B, G, R, A in memory on little-endian machines).
-using TAlphaColor = uint32_t;
+// (B, G, R, A in memory on little-endian machines). A type of its own, not a
+// plain 32-bit integer, so tagged values and their JSON form can tell a colour
+// from a number; it converts to and from uint32_t freely.
+struct TAlphaColor {
+    uint32_t Value = 0;
+    constexpr TAlphaColor() = default;
+    constexpr TAlphaColor(uint32_t AValue) : Value(AValue) {}
+    constexpr operator uint32_t() const { return Value; }
+};
+static_assert(sizeof(TAlphaColor) == 4);
 
 namespace TAlphaColors {
 inline constexpr TAlphaColor Null = 0x00000000;
@@ -327,12 +335,12 @@ inline constexpr TAlphaColor Blue = 0xFF0000FF;
 
 constexpr TAlphaColor MakeAlphaColor(uint8_t R, uint8_t G, uint8_t B, uint8_t A = 255)
 {
-    return (TAlphaColor(A) << 24) | (TAlphaColor(R) << 16) | (TAlphaColor(G) << 8) | TAlphaColor(B);
+    return TAlphaColor((uint32_t(A) << 24) | (uint32_t(R) << 16) | (uint32_t(G) << 8) | uint32_t(B));
 }
-constexpr uint8_t AlphaOf(TAlphaColor C) { return uint8_t(C >> 24); }
-constexpr uint8_t RedOf(TAlphaColor C) { return uint8_t(C >> 16); }
-constexpr uint8_t GreenOf(TAlphaColor C) { return uint8_t(C >> 8); }
-constexpr uint8_t BlueOf(TAlphaColor C) { return uint8_t(C); }
+constexpr uint8_t AlphaOf(TAlphaColor C) { return uint8_t(C.Value >> 24); }
+constexpr uint8_t RedOf(TAlphaColor C) { return uint8_t(C.Value >> 16); }
+constexpr uint8_t GreenOf(TAlphaColor C) { return uint8_t(C.Value >> 8); }
+constexpr uint8_t BlueOf(TAlphaColor C) { return uint8_t(C.Value); }
 
 // A colour of four floats, nominally 0 .. 1.
 struct TAlphaColorF {

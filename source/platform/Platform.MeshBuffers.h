@@ -25,6 +25,7 @@ using TVertexFormats = TSet<TVertexFormat>;
 
 // Bytes one component takes in a vertex.
 uint32_t VertexComponentSize(TVertexFormat F);
+inline int VertexFormatSize(TVertexFormat F) { return int(VertexComponentSize(F)); }
 // Bytes of one vertex of a format.
 int GetVertexSize(TVertexFormats AFormats);
 // Byte offset of a component inside a vertex of a format; -1 when it lacks it.
@@ -38,8 +39,9 @@ class TVertexBuffer : public TObject {
 
     TVertexFormats Format() const { return FFormat; }
     int32_t Length() const { return FLength; }
-    uint32_t VertexSize() const { return FVertexSize; }
-    size_t Size() const { return FData.size(); }
+    int VertexSize() const { return int(FVertexSize); }
+    // Bytes of the whole buffer.
+    int64_t Size() const { return int64_t(FData.size()); }
     uint8_t* Buffer() { return FData.data(); }
     const uint8_t* Buffer() const { return FData.data(); }
     // Byte offset of a component inside a vertex; EArgumentException when the

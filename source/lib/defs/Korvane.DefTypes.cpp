@@ -385,8 +385,6 @@ bool TCustomDef::JSONHasKey(const TJSONObject& AJSON, std::string_view AName) { 
 
 std::unique_ptr<TJSONValue> TCustomDef::RttiValueToJSON(const TValue& AValue)
 {
-    // The packed colour is the platform's 32-bit unsigned integer type: every
-    // unsigned 32-bit value travels as a colour record, which keeps it exactly.
     if (AValue.IsType<TAlphaColor>()) return AlphaColorToJSON(AValue.AsType<TAlphaColor>());
     switch (AValue.Kind()) {
     case tkUnknown:

@@ -187,6 +187,9 @@ TEST(RttiCodec, RecordKindsRoundTrip)
     // The wire forms of the table.
     EXPECT_EQ(TCustomDef::RttiValueToJSON(TValue::From<TAlphaColor>(0xFF0080C0))->ToJSON(),
               R"({"RecordType":"TAlphaColor","Value":[0,128,192,255]})");
+    // A plain unsigned 32-bit number is a number, not a colour.
+    EXPECT_EQ(TCustomDef::RttiValueToJSON(TValue::From<uint32_t>(0xFF0080C0u))->ToJSON(), "-16744256");
+    EXPECT_EQ(TCustomDef::RttiValueToJSON(TValue::From<uint32_t>(7u))->ToJSON(), "7");
     EXPECT_EQ(TCustomDef::RttiValueToJSON(TValue::From(TPointF(0.35f, 1)))->ToJSON(),
               R"({"RecordType":"TPointF","Value":[0.349999994039536,1]})");
     EXPECT_EQ(TCustomDef::RttiValueToJSON(TValue::From(TPoint(3, -4)))->ToJSON(),
