@@ -98,7 +98,7 @@ void TKorvaneNodeBuilder::RemoveDefine(const std::string& AName)
     FDefines.erase(AName);
 }
 
-bool TKorvaneNodeBuilder::Defined(const std::string& AName) const
+bool TKorvaneNodeBuilder::Defined(std::string_view AName) const
 {
     return FDefines.find(AName) != FDefines.end();
 }

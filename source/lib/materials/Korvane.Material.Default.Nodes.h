@@ -10,6 +10,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -98,7 +99,8 @@ class TKorvaneGlobalsNode;
 class TKorvaneEntryPointNode;
 class TKorvaneSurfaceShaderNode;
 
-using TKorvaneNodeDefines = std::map<std::string, TValue>;
+// Ordered by name; looked up by any string type without a temporary key.
+using TKorvaneNodeDefines = std::map<std::string, TValue, std::less<>>;
 
 class TKorvaneNodeBuilder {
 public:
@@ -121,7 +123,7 @@ public:
     virtual void AddDefine(const std::string& AName);
     virtual void AddDefine(const std::string& AName, const TValue& AValue);
     virtual void RemoveDefine(const std::string& AName);
-    virtual bool Defined(const std::string& AName) const;
+    virtual bool Defined(std::string_view AName) const;
     virtual bool Defined(const std::string& AName, const TValue& AValue, TKorvaneDefOp AOp) const;
     // The current counter, then adds 1: uniform blocks take their binding from it.
     virtual int32_t IncNumberOfUBOs();
