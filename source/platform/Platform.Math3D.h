@@ -89,6 +89,18 @@ struct TRectF {
     friend constexpr bool operator==(const TRectF& A, const TRectF& B) = default;
 };
 
+// A rectangle of whole pixels; Right and Bottom lie just outside it.
+struct TRect {
+    int32_t Left = 0, Top = 0, Right = 0, Bottom = 0;
+    constexpr TRect() = default;
+    constexpr TRect(int32_t ALeft, int32_t ATop, int32_t ARight, int32_t ABottom)
+        : Left(ALeft), Top(ATop), Right(ARight), Bottom(ABottom) {}
+    constexpr int32_t Width() const { return Right - Left; }
+    constexpr int32_t Height() const { return Bottom - Top; }
+    constexpr bool IsEmpty() const { return Right <= Left || Bottom <= Top; }
+    friend constexpr bool operator==(const TRect& A, const TRect& B) = default;
+};
+
 // ---------------------------------------------------------------- 3D points and vectors
 
 struct TPoint3D {

@@ -1,9 +1,26 @@
 #include "Platform.Types3D.h"
 
 #include <algorithm>
+#include <atomic>
+#include <cmath>
 #include <mutex>
 
+#include "Platform.Materials3D.h"
+
 namespace korvane {
+
+// ---------------------------------------------------------------------------
+// Vertex declarations
+
+TVertexDeclaration GetVertexDeclarations(TVertexFormats AFormats)
+{
+    TVertexDeclaration result;
+    for (int i = 0; i <= static_cast<int>(TVertexFormat::Tangent); ++i) {
+        const auto f = static_cast<TVertexFormat>(i);
+        if (AFormats.Contains(f)) result.push_back({f, GetVertexOffset(f, AFormats)});
+    }
+    return result;
+}
 
 // ---------------------------------------------------------------------------
 // Shaders
@@ -37,7 +54,6 @@ TContextShaderSource TContextShader::GetSourceByArch(TContextShaderArch AArch) c
     return {};
 }
 
-KORVANE_IMPLEMENT_CLASS(TTexture, "Platform.Types3D")
 KORVANE_IMPLEMENT_CLASS(TContextShader, "Platform.Types3D")
 
 TClass TContext3D::StaticClass()
@@ -55,6 +71,61 @@ TContext3D* TContextClass::CreateFromWindow(TWindowHandle*, int, int, TMultisamp
 TContext3D* TContextClass::CreateFromTexture(TTexture*, TMultisample, bool) const
 {
     throw EAbstractError("Cannot create an instance of the abstract class " + ClassName());
+}
+
+void TContextClass::DoInitializeTexture(TTexture*) const
+{
+    throw EAbstractError("Abstract Error: " + ClassName() + ".DoInitializeTexture");
+}
+
+void TContextClass::DoUpdateTexture(TTexture*, const void*, int) const
+{
+    throw EAbstractError("Abstract Error: " + ClassName() + ".DoUpdateTexture");
+}
+
+void TContextClass::DoFinalizeTexture(TTexture*) const
+{
+    throw EAbstractError("Abstract Error: " + ClassName() + ".DoFinalizeTexture");
+}
+
+TTexture* TContextClass::DoBitmapToTexture(TBitmap* ABitmap) const
+{
+    if (!ABitmap) return nullptr;
+    auto* texture = new TTexture();
+    try {
+        texture->Assign(ABitmap);
+    } catch (...) {
+        texture->Free();
+        throw;
+    }
+    return texture;
+}
+
+bool TContext3D::DoCopyToBits(void*, int, const TRect&)
+{
+    throw EAbstractError("Abstract Error: " + ClassName() + ".DoCopyToBits");
+}
+
+bool TContext3D::DoCopyToBitmap(TBitmap* ADest, const TRect& ARect)
+{
+    if (!ADest || ARect.IsEmpty()) return false;
+    if (ADest->Width() < ARect.Width() || ADest->Height() < ARect.Height())
+        throw EInvalidOperation(Format("cannot copy %d x %d pixels into a bitmap of %d x %d", ARect.Width(),
+                                       ARect.Height(), ADest->Width(), ADest->Height()));
+    TBitmapData data;
+    if (!ADest->Map(TMapAccess::Write, data)) return false;
+    bool copied = false;
+    try {
+        copied = DoCopyToBits(data.Data, data.Pitch, ARect);
+    } catch (...) {
+        data.Access = TMapAccess::Read;
+        ADest->Unmap(data);
+        throw;
+    }
+    // Nothing copied: the bitmap has not changed.
+    if (!copied) data.Access = TMapAccess::Read;
+    ADest->Unmap(data);
+    return copied;
 }
 
 void TContext3D::CreateFromWindow(TWindowHandle* AParent, int AWidth, int AHeight, TMultisample AMultisample,
@@ -87,6 +158,236 @@ void TContext3D::SetSize(int AWidth, int AHeight)
     FWidth = AWidth;
     FHeight = AHeight;
     DoResize();
+}
+
+// ---------------------------------------------------------------------------
+// TContext3D: scenes
+
+namespace {
+std::atomic<int> GSceneCount{0};
+
+// The members of the group that AState belongs to.
+TContextStates StateGroup(TContextState AState)
+{
+    using S = TContextState;
+    switch (AState) {
+    case S::cs2DScene:
+    case S::cs3DScene: return {S::cs2DScene, S::cs3DScene};
+    case S::csZTestOn:
+    case S::csZTestOff: return {S::csZTestOn, S::csZTestOff};
+    case S::csZWriteOn:
+    case S::csZWriteOff: return {S::csZWriteOn, S::csZWriteOff};
+    case S::csAlphaBlendOn:
+    case S::csAlphaBlendOff: return {S::csAlphaBlendOn, S::csAlphaBlendOff};
+    case S::csStencilOn:
+    case S::csStencilOff: return {S::csStencilOn, S::csStencilOff};
+    case S::csColorWriteOn:
+    case S::csColorWriteOff: return {S::csColorWriteOn, S::csColorWriteOff};
+    case S::csScissorOn:
+    case S::csScissorOff: return {S::csScissorOn, S::csScissorOff};
+    case S::csFrontFace:
+    case S::csBackFace:
+    case S::csAllFace: return {S::csFrontFace, S::csBackFace, S::csAllFace};
+    }
+    return {AState};
+}
+} // namespace
+
+int TContext3D::SceneCount() { return GSceneCount.load(); }
+
+void TContext3D::IncBeginSceneCount()
+{
+    if (FBeginSceneCount++ == 0) ++GSceneCount;
+}
+
+void TContext3D::DecBeginSceneCount()
+{
+    if (FBeginSceneCount <= 0) return;
+    if (--FBeginSceneCount == 0) --GSceneCount;
+}
+
+bool TContext3D::BeginScene()
+{
+    if (FBeginSceneCount == 0) {
+        FCurrentMatrix = TMatrix3D::Identity();
+        FRecalcProjectionMatrix = true;
+        FRecalcScreenMatrix = true;
+        FRecalcMVP = true;
+        if (!DoBeginScene()) return false;
+    }
+    IncBeginSceneCount();
+    return true;
+}
+
+void TContext3D::EndScene()
+{
+    if (FBeginSceneCount <= 0) return;
+    if (FBeginSceneCount == 1) {
+        // The count drops also when the end fails, so the scene is closed either way.
+        try {
+            DoEndScene();
+        } catch (...) {
+            DecBeginSceneCount();
+            throw;
+        }
+    }
+    DecBeginSceneCount();
+}
+
+// ---------------------------------------------------------------------------
+// TContext3D: states
+
+void TContext3D::SetContextState(TContextState AState)
+{
+    // Always applied: the GL state may have been changed behind the context's back.
+    FCurrentStates = (FCurrentStates - StateGroup(AState)).Include(AState);
+    DoSetContextState(AState);
+}
+
+void TContext3D::PushContextStates() { FStateStack.push_back(FCurrentStates); }
+
+void TContext3D::PopContextStates()
+{
+    if (FStateStack.empty()) return;
+    const TContextStates saved = FStateStack.back();
+    FStateStack.pop_back();
+    for (int i = 0; i < ContextStateCount; ++i) {
+        const auto state = static_cast<TContextState>(i);
+        if (saved.Contains(state) && !FCurrentStates.Contains(state)) SetContextState(state);
+    }
+}
+
+// ---------------------------------------------------------------------------
+// TContext3D: matrices
+
+void TContext3D::SetMatrix(const TMatrix3D& M)
+{
+    FCurrentMatrix = M;
+    FRecalcMVP = true;
+}
+
+void TContext3D::SetCameraMatrix(const TMatrix3D& M)
+{
+    FCurrentCameraMatrix = M;
+    FCurrentCameraInvMatrix = M.Inverse();
+    FRecalcMVP = true;
+}
+
+void TContext3D::SetCameraAngleOfView(float AAngle)
+{
+    FCurrentAngleOfView = AAngle;
+    FRecalcProjectionMatrix = true;
+    FRecalcMVP = true;
+}
+
+void TContext3D::SetRenderToMatrix(const TMatrix3D& M)
+{
+    FRenderToMatrix = M;
+    FRecalcProjectionMatrix = true;
+    FRecalcScreenMatrix = true;
+    FRecalcMVP = true;
+}
+
+void TContext3D::SetCenterOffset(const TPointF& AOffset)
+{
+    FCenterOffset = AOffset;
+    FRecalcProjectionMatrix = true;
+    FRecalcMVP = true;
+}
+
+TMatrix3D TContext3D::GetCurrentProjectionMatrix()
+{
+    FRecalcProjectionMatrix = false;
+    return FProjectionMatrix;
+}
+
+TMatrix3D TContext3D::GetCurrentScreenMatrix()
+{
+    FRecalcScreenMatrix = false;
+    return FScreenMatrix;
+}
+
+TMatrix3D TContext3D::CurrentModelViewProjectionMatrix()
+{
+    if (FRecalcMVP || FRecalcProjectionMatrix) {
+        const TMatrix3D projection = GetCurrentProjectionMatrix();
+        FMVPMatrix = FCurrentMatrix * FCurrentCameraMatrix * projection;
+        FRecalcMVP = false;
+    }
+    return FMVPMatrix;
+}
+
+void TContext3D::Pick(float X, float Y, TProjection AProj, TVector3D& RayPos, TVector3D& RayDir)
+{
+    // The pixel in normalised device coordinates (y up), unprojected at the near
+    // and the far plane.
+    const double w = FWidth > 0 ? FWidth : 1, h = FHeight > 0 ? FHeight : 1;
+    const float nx = float(2.0 * X / w - 1.0), ny = float(1.0 - 2.0 * Y / h);
+    const TMatrix3D inverse = AProj == TProjection::Screen
+                                  ? GetCurrentScreenMatrix().Inverse()
+                                  : (FCurrentCameraMatrix * GetCurrentProjectionMatrix()).Inverse();
+    const TPoint3D nearPoint = (TVector3D(nx, ny, -1, 1) * inverse).ToPoint3D();
+    const TPoint3D farPoint = (TVector3D(nx, ny, 1, 1) * inverse).ToPoint3D();
+    const TPoint3D origin = AProj == TProjection::Screen ? nearPoint : FCurrentCameraMatrix.EyePosition();
+    RayPos = TVector3D(origin, 1);
+    RayDir = TVector3D((farPoint - origin).Normalize(), 0);
+}
+
+// ---------------------------------------------------------------------------
+// TContext3D: drawing
+
+void TContext3D::ApplyMaterialWithMatrices(TMaterial* AMaterial)
+{
+    if (!AMaterial) return;
+    AMaterial->Apply(this);
+    const std::string mvp = AMaterial->GetMaterialProperty(TMaterialProperty::ModelViewProjection);
+    if (!mvp.empty()) SetShaderVariable(mvp, CurrentModelViewProjectionMatrix());
+    const std::string mv = AMaterial->GetMaterialProperty(TMaterialProperty::ModelView);
+    if (!mv.empty()) SetShaderVariable(mv, FCurrentMatrix);
+    const std::string mvit = AMaterial->GetMaterialProperty(TMaterialProperty::ModelViewInverseTranspose);
+    if (!mvit.empty()) SetShaderVariable(mvit, FCurrentMatrix.Inverse().Transpose());
+}
+
+void TContext3D::DrawPrimitives(TPrimitivesKind AKind, const void* Vertices, const void* Indices,
+                                const TVertexDeclaration& VertexDeclaration, int VertexSize, int VertexCount,
+                                int IndexSize, int IndexCount, TMaterial* AMaterial, float AOpacity)
+{
+    if (VertexSize < 0 || VertexCount < 0 || IndexSize < 0 || IndexCount < 0)
+        throw EArgumentException(korvane::Format("invalid draw: vertex size %d, %d vertices, index size %d, %d indices",
+                                                 VertexSize, VertexCount, IndexSize, IndexCount));
+    FCurrentOpacity = AOpacity;
+    FCurrentMaterial = AMaterial;
+    try {
+        ApplyMaterialWithMatrices(AMaterial);
+        DoDrawPrimitives(AKind, Vertices, Indices, VertexDeclaration, VertexSize, VertexCount, IndexSize,
+                         IndexCount);
+    } catch (...) {
+        FCurrentMaterial = nullptr;
+        if (AMaterial) AMaterial->Reset(this);
+        throw;
+    }
+    FCurrentMaterial = nullptr;
+    if (AMaterial) AMaterial->Reset(this);
+}
+
+void TContext3D::DrawPrimitives(TPrimitivesKind AKind, const TVertexBuffer* AVertices, const TIndexBuffer* AIndices,
+                                TMaterial* AMaterial, float AOpacity)
+{
+    if (!AVertices) return;
+    DrawPrimitives(AKind, AVertices->Buffer(), AIndices ? AIndices->Buffer() : nullptr,
+                   GetVertexDeclarations(AVertices->Format()), AVertices->VertexSize(), AVertices->Length(),
+                   AIndices ? static_cast<int>(AIndices->IndexSize()) : 2, AIndices ? AIndices->Length() : 0,
+                   AMaterial, AOpacity);
+}
+
+void TContext3D::DoDrawPrimitives(TPrimitivesKind AKind, const void* Vertices, const void* Indices,
+                                  const TVertexDeclaration& VertexDeclaration, int VertexSize, int VertexCount,
+                                  int IndexSize, int IndexCount)
+{
+    if (IndexSize == 4 && IndexCount > 0 && GetIndexBufferSupport() != TIndexBufferSupport::Int32)
+        throw EContext3DException(korvane::Format("%s does not draw 32-bit indices", ClassName()));
+    DoDrawPrimitivesBatch(AKind, Vertices, Indices, VertexDeclaration, VertexSize, VertexCount, IndexSize,
+                          IndexCount);
 }
 
 namespace {

@@ -1,6 +1,6 @@
 #pragma once
 // The 3D context layer of the platform: the context base class that every render
-// context derives from, the class references ("metaclasses") through which
+// context derives from (textures and bitmaps are in Platform.Textures.h), the class references ("metaclasses") through which
 // contexts are constructed and asked about their capabilities, and the context
 // manager that knows which class is the default one.
 //
@@ -21,6 +21,7 @@
 #include "Platform.Math3D.h"
 #include "Platform.MeshBuffers.h"
 #include "Platform.SysUtils.h"
+#include "Platform.Textures.h"
 
 namespace korvane {
 
@@ -39,6 +40,8 @@ public:
 // Failure texts of the context layer that the framework takes from the platform
 // (one %s placeholder each).
 inline constexpr const char* SErrorInContextMethod = "Error in context method: %s";
+inline constexpr const char* SCannotCreateTexture = "Cannot create texture: %s";
+inline constexpr const char* SCannotUploadTexture = "Cannot upload pixel data to texture: %s";
 
 enum class TMultisample : uint8_t { None, TwoSamples, FourSamples };
 
@@ -48,11 +51,32 @@ using TContextStyles = TSet<TContextStyle>;
 // The shading language a context compiles.
 enum class TContextShaderArch : uint8_t { Undefined, DX9, DX10, DX11_level_9, DX11, GLSL, Metal };
 
-// Pixel layouts of textures and bitmaps.
-enum class TPixelFormat : uint8_t {
-    None, RGB, RGBA, BGR, BGRA, RGBA16, BGR_565, BGRA4, BGR4, BGR5_A1, BGR5, BGR10_A2, RGB10_A2,
-    L, LA, LA4, L16, A, R16F, RG16F, RGBA16F, R32F, RG32F, RGBA32F
+// What one draw call draws. The framework's contexts pass further kinds (line
+// loops, strips, fans) through by ordinal.
+enum class TPrimitivesKind : uint8_t { Points, Lines, Triangles };
+
+// The fixed-function states a context switches. Members come in groups (on/off
+// pairs and the three face modes); setting one makes it the current member of
+// its group.
+enum class TContextState : uint8_t {
+    cs2DScene, cs3DScene, csZTestOn, csZTestOff, csZWriteOn, csZWriteOff, csAlphaBlendOn, csAlphaBlendOff,
+    csStencilOn, csStencilOff, csColorWriteOn, csColorWriteOff, csScissorOn, csScissorOff,
+    csFrontFace, csBackFace, csAllFace
 };
+using TContextStates = TSet<TContextState>;
+inline constexpr int ContextStateCount = 17;
+
+enum class TClearTarget : uint8_t { Color, Depth, Stencil };
+using TClearTargets = TSet<TClearTarget>;
+
+enum class TStencilOp : uint8_t { Keep, Zero, Replace, Increase, Decrease, Invert };
+enum class TStencilFunc : uint8_t { Never, Less, Lequal, Greater, Gequal, Equal, NotEqual, Always };
+
+// Which index sizes a context draws without converting them.
+enum class TIndexBufferSupport : uint8_t { Unknown, Int16, Int32 };
+
+// The space of a screen point handed to a pick: through the camera or the flat screen.
+enum class TProjection : uint8_t { Camera, Screen };
 
 // ---------------------------------------------------------------------------
 // Lights
@@ -88,34 +112,23 @@ private:
     void* FNative;
 };
 
-// A GPU texture as the context layer sees it: a size, a pixel format and the
-// GPU name once it has been made. Texture contexts render into one.
-class TTexture : public TObject {
-    KORVANE_CLASS(TTexture, TObject)
-
-    int Width() const { return FWidth; }
-    int Height() const { return FHeight; }
-    void SetSize(int width, int height)
-    {
-        FWidth = width;
-        FHeight = height;
-    }
-    TPixelFormat PixelFormat() const { return FPixelFormat; }
-    void SetPixelFormat(TPixelFormat format) { FPixelFormat = format; }
-    uintptr_t Handle() const { return FHandle; }
-    void SetHandle(uintptr_t handle) { FHandle = handle; }
-
-private:
-    int FWidth = 0, FHeight = 0;
-    TPixelFormat FPixelFormat = TPixelFormat::BGRA;
-    uintptr_t FHandle = 0;
-};
-
 // ---------------------------------------------------------------------------
 // Vertex buffers
 
 // TVertexFormat, TVertexFormats, TVertexBuffer, TIndexBuffer and TMeshData live in
 // Platform.MeshBuffers.h.
+
+struct TVertexElement;
+using TVertexDeclaration = std::vector<TVertexElement>;
+
+// One attribute of a vertex layout and its byte offset inside a vertex.
+struct TVertexElement {
+    TVertexFormat Format = TVertexFormat::Vertex;
+    int Offset = 0;
+    bool operator==(const TVertexElement&) const = default;
+};
+// The declaration of a vertex with these attributes.
+TVertexDeclaration GetVertexDeclarations(TVertexFormats AFormats);
 
 // ---------------------------------------------------------------------------
 // Shaders
@@ -184,6 +197,14 @@ public:
     virtual TContext3D* CreateFromTexture(TTexture* ATexture, TMultisample AMultisample,
                                           bool ADepthStencil) const;
 
+    // Texture life cycle (class procedures): make the GPU texture and its
+    // storage, fill it with rows of pixels APitch bytes apart, delete it; and
+    // the texture that carries a bitmap's pixels (a new object owned by the caller).
+    virtual void DoInitializeTexture(TTexture* ATexture) const;
+    virtual void DoUpdateTexture(TTexture* ATexture, const void* ABits, int APitch) const;
+    virtual void DoFinalizeTexture(TTexture* ATexture) const;
+    virtual TTexture* DoBitmapToTexture(TBitmap* ABitmap) const;
+
     // Class functions.
     virtual TContextStyles Style() const { return {}; }
     virtual int MaxLightCount() const { return 0; }
@@ -207,7 +228,18 @@ protected:
     }
 };
 
+class TMaterial;
+
 // The base of every render context.
+//
+// Scenes: BeginScene / EndScene nest per context; only the outermost pair runs
+// DoBeginScene / DoEndScene. SceneCount is the number of contexts of the
+// program that have a scene open.
+//
+// Matrices: the model matrix (CurrentMatrix), the camera matrix and the
+// projection and screen matrices, which are recomputed on demand (through the
+// virtual getters) after anything they depend on changed. The model-view-
+// projection matrix is CurrentMatrix x camera x projection (row vectors).
 class TContext3D : public TObject {
     KORVANE_CLASS(TContext3D, TObject)
 
@@ -231,13 +263,142 @@ class TContext3D : public TObject {
     void CreateBuffer() { DoCreateBuffer(); }
     void FreeBuffer() { DoFreeBuffer(); }
 
+    // --- scenes ------------------------------------------------------------
+
+    // Opens a scene (the outermost call resets the model matrix and marks the
+    // projection and screen matrices for recomputing, then asks DoBeginScene);
+    // answers whether drawing may go on. Every True answer needs one EndScene.
+    bool BeginScene();
+    void EndScene();
+    int BeginSceneCount() const { return FBeginSceneCount; }
+    // How many contexts of the program have a scene open.
+    static int SceneCount();
+
+    // --- states ------------------------------------------------------------
+
+    // Makes AState the current member of its group and applies it (DoSetContextState).
+    void SetContextState(TContextState AState);
+    // The current member of every group that has been set.
+    TContextStates CurrentStates() const { return FCurrentStates; }
+    // Saves the current states; PopContextStates applies the saved ones again.
+    void PushContextStates();
+    // Nothing when nothing was pushed.
+    void PopContextStates();
+    void SetStencilOp(TStencilOp AFail, TStencilOp AZFail, TStencilOp AZPass) { DoSetStencilOp(AFail, AZFail, AZPass); }
+    void SetStencilFunc(TStencilFunc AFunc, uint32_t ARef, uint32_t AMask) { DoSetStencilFunc(AFunc, ARef, AMask); }
+    void Clear(TClearTargets ATarget, TAlphaColor AColor, float ADepth, uint32_t AStencil)
+    {
+        DoClear(ATarget, AColor, ADepth, AStencil);
+    }
+
+    // --- matrices ----------------------------------------------------------
+
+    const TMatrix3D& CurrentMatrix() const { return FCurrentMatrix; }
+    void SetMatrix(const TMatrix3D& M);
+    const TMatrix3D& CurrentCameraMatrix() const { return FCurrentCameraMatrix; }
+    const TMatrix3D& CurrentCameraInvMatrix() const { return FCurrentCameraInvMatrix; }
+    void SetCameraMatrix(const TMatrix3D& M);
+    // The camera's vertical field of view in degrees (45 until set).
+    float CurrentAngleOfView() const { return FCurrentAngleOfView; }
+    void SetCameraAngleOfView(float AAngle);
+    // A matrix that replaces the computed projection when the context renders
+    // into part of a larger target; the identity while it is not used.
+    const TMatrix3D& RenderToMatrix() const { return FRenderToMatrix; }
+    void SetRenderToMatrix(const TMatrix3D& M);
+    // Whether the render-to matrix is in use (its m41 is not 0 or its m11 not 1).
+    bool RenderToMatrixUsed() const { return FRenderToMatrix.m41 != 0 || FRenderToMatrix.m11 != 1; }
+    // Offset of the view's centre in pixels.
+    const TPointF& CenterOffset() const { return FCenterOffset; }
+    void SetCenterOffset(const TPointF& AOffset);
+
+    TMatrix3D CurrentProjectionMatrix() { return GetCurrentProjectionMatrix(); }
+    const TMatrix3D& CurrentInvProjectionMatrix() { GetCurrentProjectionMatrix(); return FInvProjectionMatrix; }
+    TMatrix3D CurrentScreenMatrix() { return GetCurrentScreenMatrix(); }
+    const TMatrix3D& CurrentInvScreenMatrix() { GetCurrentScreenMatrix(); return FInvScreenMatrix; }
+    // CurrentMatrix x camera x projection, recomputed when any of them changed.
+    TMatrix3D CurrentModelViewProjectionMatrix();
+
+    // The ray through the screen point (X, Y) in pixels: from the camera's eye
+    // (Camera) or from the near plane (Screen), with a unit direction.
+    void Pick(float X, float Y, TProjection AProj, TVector3D& RayPos, TVector3D& RayDir);
+
+    // --- lights --------------------------------------------------------------
+
+    std::vector<TLightDescription>& Lights() { return FLights; }
+    const std::vector<TLightDescription>& Lights() const { return FLights; }
+
+    // --- drawing -------------------------------------------------------------
+
+    // Draws with AMaterial applied (when given) around DoDrawPrimitives.
+    // Raises EArgumentException for negative sizes or counts.
+    void DrawPrimitives(TPrimitivesKind AKind, const void* Vertices, const void* Indices,
+                        const TVertexDeclaration& VertexDeclaration, int VertexSize, int VertexCount, int IndexSize,
+                        int IndexCount, TMaterial* AMaterial, float AOpacity);
+    // The same for whole buffers; nothing for a null vertex buffer.
+    void DrawPrimitives(TPrimitivesKind AKind, const TVertexBuffer* AVertices, const TIndexBuffer* AIndices,
+                        TMaterial* AMaterial, float AOpacity);
+    TMaterial* CurrentMaterial() const { return FCurrentMaterial; }
+    float CurrentOpacity() const { return FCurrentOpacity; }
+    // Which index sizes the context draws as they are.
+    virtual TIndexBufferSupport GetIndexBufferSupport() { return TIndexBufferSupport::Int16; }
+
+    // Sets a matrix variable of the current shaders.
+    void SetShaderVariable(const std::string& AName, const TMatrix3D& AMatrix) { DoSetShaderVariable(AName, AMatrix); }
+
+    // Copies the pixels of ARect of the rendered frame: as BGRA rows APitch
+    // bytes apart, top row first, or into ADest (which must be at least as large
+    // as ARect). False when nothing was copied, so the pixels are not fresh.
+    bool CopyToBits(void* ABits, int APitch, const TRect& ARect) { return DoCopyToBits(ABits, APitch, ARect); }
+    bool CopyToBitmap(TBitmap* ADest, const TRect& ARect) { return DoCopyToBitmap(ADest, ARect); }
+
 protected:
+    virtual bool DoCopyToBits(void* ABits, int APitch, const TRect& ARect);
+    // Maps ADest for writing and copies through DoCopyToBits.
+    virtual bool DoCopyToBitmap(TBitmap* ADest, const TRect& ARect);
     virtual void InitContext() {}
     virtual void DoCreateBuffer() {}
     virtual void DoFreeBuffer() {}
     virtual void DoResize() {}
     // The context's buffers are freed while the object is still its most-derived class.
     void BeforeDestruction() override { FreeBuffer(); }
+
+    virtual bool DoBeginScene() { return true; }
+    virtual void DoEndScene() {}
+    // Count this context's open scenes up and down (with SceneCount).
+    void IncBeginSceneCount();
+    void DecBeginSceneCount();
+
+    virtual void DoSetContextState(TContextState) {}
+    virtual void DoSetStencilOp(TStencilOp, TStencilOp, TStencilOp) {}
+    virtual void DoSetStencilFunc(TStencilFunc, uint32_t, uint32_t) {}
+    virtual void DoClear(TClearTargets, TAlphaColor, float, uint32_t) {}
+    virtual void DoSetShaderVariable(const std::string&, const TMatrix3D&) {}
+
+    // The projection and screen matrices: the base keeps the stored ones.
+    virtual TMatrix3D GetCurrentProjectionMatrix();
+    virtual TMatrix3D GetCurrentScreenMatrix();
+    // The stored projection and screen matrices, their inverses and the marks
+    // that ask for recomputing them. A change of the projection must also call
+    // InvalidateMVP.
+    void InvalidateMVP() { FRecalcMVP = true; }
+    bool FRecalcProjectionMatrix = true;
+    bool FRecalcScreenMatrix = true;
+    TMatrix3D FProjectionMatrix = TMatrix3D::Identity();
+    TMatrix3D FInvProjectionMatrix = TMatrix3D::Identity();
+    TMatrix3D FScreenMatrix = TMatrix3D::Identity();
+    TMatrix3D FInvScreenMatrix = TMatrix3D::Identity();
+
+    // Applies AMaterial and hands it the model-view-projection, model-view and
+    // inverse-transposed model-view matrices under the names it asks for.
+    void ApplyMaterialWithMatrices(TMaterial* AMaterial);
+
+    // A whole draw; the base checks the index size against GetIndexBufferSupport
+    // and calls DoDrawPrimitivesBatch once.
+    virtual void DoDrawPrimitives(TPrimitivesKind AKind, const void* Vertices, const void* Indices,
+                                  const TVertexDeclaration& VertexDeclaration, int VertexSize, int VertexCount,
+                                  int IndexSize, int IndexCount);
+    virtual void DoDrawPrimitivesBatch(TPrimitivesKind, const void*, const void*, const TVertexDeclaration&, int, int,
+                                       int, int) {}
 
 private:
     TWindowHandle* FParent = nullptr;
@@ -246,6 +407,23 @@ private:
     float FScale = 1.0f;
     TMultisample FMultisample = TMultisample::None;
     bool FDepthStencil = false;
+
+    int FBeginSceneCount = 0;
+    TContextStates FCurrentStates;
+    std::vector<TContextStates> FStateStack;
+
+    TMatrix3D FCurrentMatrix = TMatrix3D::Identity();
+    TMatrix3D FCurrentCameraMatrix = TMatrix3D::Identity();
+    TMatrix3D FCurrentCameraInvMatrix = TMatrix3D::Identity();
+    TMatrix3D FMVPMatrix = TMatrix3D::Identity();
+    bool FRecalcMVP = true;
+    float FCurrentAngleOfView = 45.0f;
+    TMatrix3D FRenderToMatrix = TMatrix3D::Identity();
+    TPointF FCenterOffset;
+
+    std::vector<TLightDescription> FLights;
+    TMaterial* FCurrentMaterial = nullptr;
+    float FCurrentOpacity = 1.0f;
 };
 
 // Knows the registered context classes and which of them is the default one.

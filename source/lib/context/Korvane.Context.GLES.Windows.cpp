@@ -5,6 +5,7 @@
 #include <mutex>
 #include <vector>
 
+#include "Korvane.Context.Texturing.OpenGL.h"
 #include "Platform.EGL.h"
 #include "Platform.Log.h"
 
@@ -128,6 +129,28 @@ void TCustomContextWindowsClass::DestroySharedContext() const
     GShared = nullptr;
 }
 
+bool UnpackLayout(int AWidth, int ADepth, int ABytesPerPixel, int APitch, int& AAlignment, int& ARowLength)
+{
+    AAlignment = 1;
+    ARowLength = 0;
+    const int64_t packed = static_cast<int64_t>(AWidth) * ABytesPerPixel;
+    // Volume data, rows without a pitch and tightly packed rows.
+    if (ADepth > 0 || APitch <= 0 || packed == APitch || ABytesPerPixel <= 0) return true;
+    if (APitch < packed) return false;
+    // Padded rows: the row length in pixels, and the alignment that rounds that
+    // many pixels up to the pitch. Rows of 4-byte pixels use alignment 4.
+    const int rowLength = APitch / ABytesPerPixel;
+    const int64_t rowBytes = static_cast<int64_t>(rowLength) * ABytesPerPixel;
+    for (int alignment : {ABytesPerPixel == 4 ? 4 : 1, 1, 2, 4, 8}) {
+        if (((rowBytes + alignment - 1) / alignment) * alignment == APitch) {
+            AAlignment = alignment;
+            ARowLength = rowLength;
+            return true;
+        }
+    }
+    return false;
+}
+
 bool TCustomContextWindowsClass::PlatformIsContextAvailable() const
 {
     CreateSharedContext();
@@ -147,13 +170,12 @@ void TCustomContextWindowsClass::PlatformSetPixelState(int AWidth, int, int ADep
     ClientAttribStackDepth = depth;
 
     GLint alignment = 1, rowLength = 0;
-    if (ADepth > 0) {
-        // volume data: tightly packed
-    } else if (static_cast<int64_t>(AWidth) * ABytesPerPixel == APitch) {
-        // tightly packed rows
-    } else if (ABytesPerPixel == 4) {
-        alignment = 4;
-        rowLength = APitch / 4;
+    if (!UnpackLayout(AWidth, ADepth, ABytesPerPixel, APitch, alignment, rowLength)) {
+        glPopClientAttrib();
+        glGetIntegerv(GL_CLIENT_ATTRIB_STACK_DEPTH, &depth);
+        ClientAttribStackDepth = depth;
+        throw Exception(Format("rows %d bytes apart cannot be read as %d pixels of %d bytes", APitch, AWidth,
+                               ABytesPerPixel));
     }
     glPixelStorei(GL_UNPACK_ALIGNMENT, alignment);
     glPixelStorei(GL_UNPACK_ROW_LENGTH, rowLength);
@@ -254,8 +276,19 @@ void TContextOpenGLWindows::CreateFromTexture(TTexture* ATexture, TMultisample A
 void TContextOpenGLWindows::DoCreateBuffer()
 {
     if (!GShared || !Texture()) return;
+    // Only errors of the frame buffers made here count below.
+    DrainStaleGLErrors("TContextOpenGLWindows.DoCreateBuffer");
     CreateTextureFrameBuffers();
     if (HasAnyErrors()) throw EContext3DException(Format("error: cannot create render buffers %s", ClassName()));
+}
+
+void TContextOpenGLWindows::CreateTextureFrameBuffers()
+{
+    if (!FrameBufferObjectClass) throw EContext3DException("no frame buffer object class is installed");
+    FDefaultFrameBuf = FrameBufferObjectClass->Create(this, false, TMultisample::None, nullptr);
+    FDefaultFrameBuf->AttachTexture(this, Texture(), TRenderTarget::Color_0);
+    if (DepthStencil()) FDefaultFrameBuf->CreateDepthBuffer(Width(), Height());
+    FTranslucentBuf = FrameBufferObjectClass->Create(this, false, TMultisample::None, nullptr);
 }
 
 void RegisterOpenGLWindowsContext()

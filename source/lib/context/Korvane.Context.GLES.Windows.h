@@ -46,6 +46,12 @@ using TContextOptions = TSet<TContextOption>;
 // context!" when the driver refuses the version and profile.
 void* CreateRenderingContext(void* ADC, TContextOptions AOptions, const TContextPixelSettings& ASettings);
 
+// The unpack alignment and row length (in pixels) that read rows of AWidth
+// pixels of ABytesPerPixel bytes lying APitch bytes apart (0: tightly packed);
+// volume data (ADepth above 0) is tightly packed. False when OpenGL cannot
+// describe that pitch.
+bool UnpackLayout(int AWidth, int ADepth, int ABytesPerPixel, int APitch, int& AAlignment, int& ARowLength);
+
 class TCustomContextWindowsClass : public TKorvaneContextOpenGLESClass {
 public:
     using TKorvaneContextOpenGLESClass::TKorvaneContextOpenGLESClass;
@@ -57,6 +63,8 @@ public:
 
     // Whether the program's GL context was made (making it on first need).
     bool PlatformIsContextAvailable() const override;
+    // Pushes the client pixel store and sets the unpack layout of UnpackLayout;
+    // raises (pushing nothing) when the pitch cannot be described.
     void PlatformSetPixelState(int AWidth, int AHeight, int ADepth, int ABytesPerPixel, int APitch) const override;
     int PlatformMaxLightCount() const override { return 32; }
     TContextStyles PlatformStyle() const override { return {TContextStyle::RenderTargetFlipped}; }
@@ -127,10 +135,10 @@ class TContextOpenGLWindows : public TCustomContextWindows {
 protected:
     // A texture context gets its frame buffers here.
     void DoCreateBuffer() override;
-    // Makes the default frame buffer on the target texture (with a depth-stencil
-    // buffer when asked for) and the empty translucent frame buffer. Frame buffer
-    // objects come with their own unit; until it is there this makes nothing.
-    virtual void CreateTextureFrameBuffers() {}
+    // Makes the default frame buffer on the target texture (with a packed
+    // depth-stencil render buffer when the context has depth and stencil) and the
+    // empty translucent frame buffer.
+    virtual void CreateTextureFrameBuffers();
 };
 
 // Registers TContextOpenGLWindows as the default 3D context class, with a log line

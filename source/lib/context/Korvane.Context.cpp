@@ -1,8 +1,16 @@
 #include "Korvane.Context.h"
 
+#include <algorithm>
+#include <cmath>
 #include <mutex>
 
+#include "Korvane.Context.Buffers.h"
 #include "Korvane.Context.Extension.h"
+#include "Korvane.Context.Shader.h"
+#include "Korvane.Context.Texturing.h"
+#include "Korvane.Controller.h"
+#include "Platform.Bitmaps.h"
+#include "Platform.Log.h"
 
 namespace korvane {
 
@@ -12,10 +20,21 @@ bool RaiseShaderCompileErrors = true;
 TContextErrorHandler ContextErrorHandler = nullptr;
 bool DesignTimeMode = false;
 int ContextMaxDrawBuffers = 0;
+std::atomic<int64_t> ContextDrawCalls{0};
+std::atomic<int64_t> ContextDrawInstances{0};
+std::atomic<int64_t> ContextDrawVertices{0};
+std::atomic<int64_t> ContextDrawIndices{0};
+bool DefaultBlendingAsked = false;
+TBlendSetting DefaultBlendingValue = TBlendSetting::Create(false);
 
 namespace {
 // The extensions object lives from the first question to the unit's shut-down.
 TExtensions* GExtensions = nullptr;
+// Depth of BeginSceneRendering over all contexts, and the context it began with.
+int GSceneNesting = 0;
+TKorvaneContext* GCurrentContext = nullptr;
+// Cache of the 32-bit index question: 0 not asked, 1 listed, 2 not listed.
+uint8_t GIndexBufferAnswer = 0;
 
 struct TContextUnit {
     ~TContextUnit() { FreeAndNil(GExtensions); }
@@ -34,6 +53,10 @@ bool TKorvaneContextClass::Valid() const { AbstractCall("Valid"); }
 void TKorvaneContextClass::CreateSharedContext() const { AbstractCall("CreateSharedContext"); }
 void TKorvaneContextClass::DestroySharedContext() const { AbstractCall("DestroySharedContext"); }
 int TKorvaneContextClass::PlatformDirectStateAccess() const { AbstractCall("PlatformDirectStateAccess"); }
+void TKorvaneContextClass::PlatformSetTextureFiltering(TTexture*, TTextureStyles, uint32_t, uint32_t) const
+{
+    AbstractCall("PlatformSetTextureFiltering");
+}
 void TKorvaneContextClass::PlatformSetPixelState(int, int, int, int, int) const { AbstractCall("PlatformSetPixelState"); }
 void TKorvaneContextClass::PlatformUnsetPixelState() const { AbstractCall("PlatformUnsetPixelState"); }
 bool TKorvaneContextClass::PlatformIsContextAvailable() const { AbstractCall("PlatformIsContextAvailable"); }
@@ -65,6 +88,19 @@ bool TKorvaneContextClass::PlatformTextureCompressionAllowed() const
     AbstractCall("PlatformTextureCompressionAllowed");
 }
 
+TTexture* TKorvaneContextClass::DoBitmapToTexture(TBitmap* ABitmap) const
+{
+    if (!ABitmap) return nullptr;
+    TKorvaneTexture* texture = TKorvaneTexture::Create();
+    try {
+        texture->Assign(ABitmap);
+    } catch (...) {
+        texture->Free();
+        throw;
+    }
+    return texture;
+}
+
 TContextStyles TKorvaneContextClass::Style() const { return TKorvaneContext::Style(); }
 int TKorvaneContextClass::MaxLightCount() const { return TKorvaneContext::MaxLightCount(); }
 int TKorvaneContextClass::MaxTextureSize() const { return TKorvaneContext::MaxTextureSize(); }
@@ -81,16 +117,28 @@ TClass TKorvaneContext::StaticClass()
     return &info;
 }
 
+void TKorvaneContext::SetPointSpriteDefaults()
+{
+    FPointThreshold = 5.0f;
+    FPointSizeMin = 1.0f;
+    FPointSizeMax = 512.0f;
+}
+
 void TKorvaneContext::CreateFromWindow(TWindowHandle* AParent, int AWidth, int AHeight, TMultisample AMultisample,
                                        bool ADepthStencil)
 {
+    // A window context has no render-pass table.
+    SetPointSpriteDefaults();
     TContext3D::CreateFromWindow(AParent, AWidth, AHeight, AMultisample, ADepthStencil);
 }
 
 void TKorvaneContext::CreateFromTexture(TTexture* ATexture, TMultisample AMultisample, bool ADepthStencil)
 {
     TContext3D::CreateFromTexture(ATexture, AMultisample, ADepthStencil);
+    FSmoothTargets = {};
     if (!KorvaneClassType().Valid()) throw Exception("TKorvaneContext.CreateFromTexture failed - invalid context");
+    SetPointSpriteDefaults();
+    FPasses = new TRenderPasses(this);
     CreateBuffer();
 }
 
@@ -99,6 +147,585 @@ void TKorvaneContext::InitContext()
     TContext3D::InitContext();
     FNearPlane = DefaultNearPlane;
     FFarPlane = DefaultFarPlane;
+    FShaderLights.clear();
+}
+
+void TKorvaneContext::BeforeDestruction()
+{
+    FFBOStack.clear();
+    FRenderPassStack.clear();
+    FCurrentPass = nullptr;
+    FIntermediatePasses.clear();
+    FreeAndNil(FPasses);
+    FreeInstanceBuffer();
+    FShaderLights.clear();
+    if (GCurrentContext == this) GCurrentContext = nullptr;
+    // The frame buffers go last, through DoFreeBuffer.
+    TContext3D::BeforeDestruction();
+}
+
+void TKorvaneContext::DoFreeBuffer()
+{
+    // The stack must not keep frame buffers that are about to go.
+    std::erase_if(FFBOStack, [this](TFrameBufferObject* f) {
+        return f == FDefaultMSFrameBuf || f == FDefaultFrameBuf || f == FTranslucentBuf;
+    });
+    FreeAndNil(FDefaultMSFrameBuf);
+    FreeAndNil(FDefaultFrameBuf);
+    FreeAndNil(FTranslucentBuf);
+}
+
+void TKorvaneContext::DoResize()
+{
+    // The frame buffers are left as they are. Resizing one gives it colour and
+    // depth render buffers of the new size in place of what is attached, so a
+    // texture context would stop rendering into its texture (and the
+    // translucent buffer lose its shared depth); a texture context keeps the
+    // size of its texture.
+}
+
+TKorvaneContext* TKorvaneContext::CurrentContext() { return GCurrentContext; }
+
+// ---------------------------------------------------------------------------
+// Scenes
+
+bool TKorvaneContext::DoBeginScene()
+{
+    if (!KorvaneClassType().Valid()) return false;
+    StorePreviousContextSize();
+    int width, height;
+    if (TTexture* texture = GetCurrentTexture()) {
+        width = texture->Width();
+        height = texture->Height();
+    } else {
+        width = static_cast<int>(std::lround(double(Width()) * Scale()));
+        height = static_cast<int>(std::lround(double(Height()) * Scale()));
+    }
+    SetContextSize(0, 0, width, height);
+    intptr_t code = 0;
+    if (HasAnyErrors(code)) RaiseContextExceptionFmt(this, "cannot begin rendering scene for %s: %d", ClassName(), code);
+    if (!CanBeginScene()) return false;
+    const bool result = TContext3D::DoBeginScene();
+    if (FFBOStack.empty()) {
+        BindDefaultBuffer();
+        if (!FFBOStack.empty()) FDefaultBufferFallbackBind = true;
+    }
+    return result;
+}
+
+void TKorvaneContext::DoEndScene()
+{
+    if (!KorvaneClassType().Valid()) return;
+    SetContextSize(FOldViewport);
+    intptr_t code = 0;
+    if (HasAnyErrors(code)) RaiseContextExceptionFmt(this, "cannot end rendering scene for %s: %d", ClassName(), code);
+    if (FDefaultBufferFallbackBind) {
+        if (!FFBOStack.empty()) UnbindDefaultBuffer();
+        FDefaultBufferFallbackBind = false;
+    }
+    TContext3D::DoEndScene();
+}
+
+bool TKorvaneContext::BeginSceneRendering()
+{
+    TCanvas::Lock();
+    ++GSceneNesting;
+    bool pushed = false;
+    try {
+        if (BeginSceneCount() != 0) {
+            const bool result = BeginSceneCount() > 0;
+            if (result) IncBeginSceneCount();
+            else {
+                --GSceneNesting;
+                TCanvas::Unlock();
+            }
+            return result;
+        }
+        if (SceneCount() > 1) {
+            PushContextStates();
+            pushed = true;
+        }
+        GCurrentContext = this;
+        const bool result = DoBeginScene();
+        if (!result) {
+            // Nothing needs ending: undo the begin.
+            if (pushed) PopContextStates();
+            if (--GSceneNesting == 0) GCurrentContext = nullptr;
+            TCanvas::Unlock();
+            return false;
+        }
+        FScenePushedStates = pushed;
+        IncBeginSceneCount();
+        return true;
+    } catch (...) {
+        if (pushed) PopContextStates();
+        if (--GSceneNesting == 0) GCurrentContext = nullptr;
+        TCanvas::Unlock();
+        throw;
+    }
+}
+
+void TKorvaneContext::EndSceneRendering()
+{
+    struct TRelease {
+        ~TRelease()
+        {
+            if (GSceneNesting > 0 && --GSceneNesting == 0) GCurrentContext = nullptr;
+            TCanvas::Unlock();
+        }
+    } release;
+    if (BeginSceneCount() == 1) {
+        try {
+            DoEndScene();
+        } catch (...) {
+            DecBeginSceneCount();
+            if (FScenePushedStates) {
+                FScenePushedStates = false;
+                PopContextStates();
+            }
+            throw;
+        }
+        if (FScenePushedStates) {
+            FScenePushedStates = false;
+            PopContextStates();
+        }
+    }
+    if (BeginSceneCount() > 0) DecBeginSceneCount();
+}
+
+// ---------------------------------------------------------------------------
+// Frame buffers
+
+void TKorvaneContext::PushFBO(TFrameBufferObject* AFBO) { FFBOStack.push_back(AFBO); }
+
+TFrameBufferObject* TKorvaneContext::PopFBO()
+{
+    if (FFBOStack.empty()) return nullptr;
+    TFrameBufferObject* top = FFBOStack.back();
+    FFBOStack.pop_back();
+    return top;
+}
+
+TFrameBufferObject* TKorvaneContext::GetCurrentlyBoundBuffer() const
+{
+    return FFBOStack.empty() ? nullptr : FFBOStack.back();
+}
+
+void TKorvaneContext::BindDefaultBuffer()
+{
+    if (FDefaultMSFrameBuf) FDefaultMSFrameBuf->Bind(this);
+    else if (FDefaultFrameBuf) FDefaultFrameBuf->Bind(this);
+}
+
+void TKorvaneContext::UnbindDefaultBuffer()
+{
+    if (FDefaultMSFrameBuf) FDefaultMSFrameBuf->Unbind(this);
+    else if (FDefaultFrameBuf) FDefaultFrameBuf->Unbind(this);
+}
+
+TTexture* TKorvaneContext::GetCurrentTexture() const
+{
+    if (const TFrameBufferObject* top = GetCurrentlyBoundBuffer())
+        return top->GetTextureByRenderTarget(TRenderTarget::Color_0);
+    return Texture();
+}
+
+TTexture* TKorvaneContext::GetDefaultTexture() const
+{
+    return FDefaultFrameBuf ? FDefaultFrameBuf->GetTextureByRenderTarget(TRenderTarget::Color_0) : nullptr;
+}
+
+void TKorvaneContext::AttachTextureToDefaultBuffer(TTexture* ATexture, TRenderTarget ATarget)
+{
+    if (!ATexture || !FDefaultFrameBuf) return;
+    if (ATexture->Handle() == 0) ATexture->Initialize();
+    FDefaultFrameBuf->AttachTexture(this, ATexture, ATarget);
+}
+
+void TKorvaneContext::AttachTextureToTranslucentBuffer(TTexture* ATexture, TRenderTarget ATarget)
+{
+    if (!ATexture || !FTranslucentBuf) return;
+    if (ATexture->Handle() == 0) ATexture->Initialize();
+    FTranslucentBuf->AttachTexture(this, ATexture, ATarget);
+}
+
+void TKorvaneContext::LinkDepthBufferToTranslucentBuffer()
+{
+    TFrameBufferObject* source = FDefaultMSFrameBuf ? FDefaultMSFrameBuf : FDefaultFrameBuf;
+    if (!FTranslucentBuf || !source) return;
+    TPoint size;
+    if (const TTexture* texture = GetCurrentTexture()) size = TPoint(texture->Width(), texture->Height());
+    else
+        size = TPoint(static_cast<int32_t>(std::lround(double(Width()) * Scale())),
+                      static_cast<int32_t>(std::lround(double(Height()) * Scale())));
+    FTranslucentBuf->AttachDepthBuffer(source->DepthBuffer(), size);
+}
+
+// ---------------------------------------------------------------------------
+// Render passes
+
+void TKorvaneContext::BeginRenderPass(TRenderPass* APass)
+{
+    FRenderPassStack.push_back(APass);
+    FCurrentPass = APass;
+}
+
+void TKorvaneContext::EndRenderPass()
+{
+    if (!FRenderPassStack.empty()) FRenderPassStack.pop_back();
+    FCurrentPass = FRenderPassStack.empty() ? nullptr : FRenderPassStack.back();
+}
+
+void TKorvaneContext::AddIntermediatePass(TRenderPass* APass)
+{
+    if (std::find(FIntermediatePasses.begin(), FIntermediatePasses.end(), APass) == FIntermediatePasses.end())
+        FIntermediatePasses.push_back(APass);
+}
+
+void TKorvaneContext::ExecuteRenderPass(TRenderPass* APass, PRenderContext ARenderContext)
+{
+    if (!APass || !APass->OnBeginRendering || !ARenderContext) return;
+    auto* controller = dynamic_cast<TKorvaneRenderPassController*>(APass->Controller());
+    if (!controller) throw EInvalidCast();
+    const TRenderListProc& proc = controller->RenderProc == TRenderPassRenderingProc::ListRendering
+                                      ? ARenderContext->ListRenderingProc
+                                      : ARenderContext->DefaultRenderingProc;
+    if (!APass->BeginScene()) return;
+    try {
+        int iterations = APass->GetIterations();
+        if (iterations == 0) iterations = 1;
+        for (int i = 0; i < iterations; ++i) {
+            APass->OnBeginRendering(this, i, APass);
+            if (controller->Method == TRenderPassMethod::RenderListToFBO) {
+                if (proc) proc(ARenderContext);
+            } else {
+                controller->RenderToContext(this, controller->GetOutputTexture(), TRect(0, 0, Width(), Height()),
+                                            TPoint(0, 0));
+            }
+            if (APass->OnEndRendering) APass->OnEndRendering(this, i, APass);
+        }
+    } catch (...) {
+        APass->EndScene();
+        throw;
+    }
+    APass->EndScene();
+}
+
+bool TKorvaneContext::ExecuteRenderPasses(TRenderPassType AType, PRenderContext ARenderContext)
+{
+    if (!ARenderContext || !FPasses || FPasses->Count() == 0) return false;
+    std::vector<TRenderPass*> passes;
+    if (AType == TRenderPassType::Pre) passes = FPasses->GetPreProcessingPasses();
+    else if (AType == TRenderPassType::Post) passes = FPasses->GetPostProcessingPasses();
+    for (TRenderPass* pass : passes) ExecuteRenderPass(pass, ARenderContext);
+    return true;
+}
+
+bool TKorvaneContext::PreProcessing(PRenderContext ARenderContext)
+{
+    return ExecuteRenderPasses(TRenderPassType::Pre, ARenderContext);
+}
+
+bool TKorvaneContext::PostProcessing(PRenderContext ARenderContext)
+{
+    return ExecuteRenderPasses(TRenderPassType::Post, ARenderContext);
+}
+
+// ---------------------------------------------------------------------------
+// Drawing
+
+void TKorvaneContext::DoDrawPrimitives(TPrimitivesKind AKind, const void* Vertices, const void* Indices,
+                                       const TVertexDeclaration& VertexDeclaration, int VertexSize,
+                                       int VertexCount, int IndexSize, int IndexCount)
+{
+    try {
+        TMaterial* passMaterial = nullptr;
+        bool passMaterialApplied = false;
+        if (TRenderPass* pass = FCurrentPass) {
+            if (!pass->IsPrimitivesKindSupported(AKind)) return;
+            if (TMaterialSource* source = pass->GetControllerShader()) {
+                passMaterial = TMaterialSource::ValidMaterial(source);
+                if (pass->OnApplyMaterial) pass->OnApplyMaterial(nullptr, passMaterial);
+                passMaterialApplied = true;
+                ApplyMaterial(passMaterial);
+            }
+        }
+        try {
+            TContext3D::DoDrawPrimitives(AKind, Vertices, Indices, VertexDeclaration, VertexSize, VertexCount,
+                                         IndexSize, IndexCount);
+            for (TRenderPass* pass : FIntermediatePasses) {
+                TMaterialSource* source = pass ? pass->GetControllerShader() : nullptr;
+                if (!source) continue;
+                TMaterial* material = TMaterialSource::ValidMaterial(source);
+                ApplyMaterial(material);
+                try {
+                    TContext3D::DoDrawPrimitives(AKind, Vertices, Indices, VertexDeclaration, VertexSize,
+                                                 VertexCount, IndexSize, IndexCount);
+                } catch (...) {
+                    ResetMaterial(material);
+                    throw;
+                }
+                ResetMaterial(material);
+            }
+        } catch (...) {
+            if (passMaterialApplied) ResetMaterial(passMaterial);
+            throw;
+        }
+        if (passMaterialApplied) ResetMaterial(passMaterial);
+        if (HasAnyErrors()) RaiseContextExceptionFmt(this, SErrorInContextMethod, "DoDrawPrimitives");
+        if (IsContextAvailable()) InstalledShaderProgramClass().ActivateDefault();
+    } catch (const Exception& e) {
+        if (!DesignTimeMode) throw;
+        Log::d("<ERROR> %s.DoDrawPrimitives: %s", ClassName(), e.Message());
+    }
+}
+
+void TKorvaneContext::DirectDrawPrimitives(TPrimitivesKind AKind, const void* Vertices, const void* Indices,
+                                           const TVertexDeclaration& VertexDeclaration, int VertexSize,
+                                           int VertexCount, int IndexSize, int IndexCount)
+{
+    DoDrawPrimitives(AKind, Vertices, Indices, VertexDeclaration, VertexSize, VertexCount, IndexSize, IndexCount);
+}
+
+void TKorvaneContext::DirectDrawPrimitives(TKorvanePrimitivesKind AKind, const void* Vertices, const void* Indices,
+                                           const TVertexDeclaration& VertexDeclaration, int VertexSize,
+                                           int VertexCount, int IndexSize, int IndexCount)
+{
+    DoDrawPrimitives(static_cast<TPrimitivesKind>(AKind), Vertices, Indices, VertexDeclaration, VertexSize,
+                     VertexCount, IndexSize, IndexCount);
+}
+
+void TKorvaneContext::DoDirectDrawPrimitives(TPrimitivesKind AKind, const void* Vertices, const void* Indices,
+                                             const TVertexDeclaration& VertexDeclaration, int VertexSize,
+                                             int VertexCount, int IndexSize, int IndexCount)
+{
+    DoDrawPrimitives(AKind, Vertices, Indices, VertexDeclaration, VertexSize, VertexCount, IndexSize, IndexCount);
+}
+
+void TKorvaneContext::ApplyMaterial(TMaterial* AMaterial) { ApplyMaterialWithMatrices(AMaterial); }
+
+void TKorvaneContext::ResetMaterial(TMaterial* AMaterial)
+{
+    if (AMaterial) AMaterial->Reset(this);
+}
+
+TIndexBufferSupport TKorvaneContext::GetIndexBufferSupport()
+{
+    // The answer of the extension list is kept, but every GL 4.3 context draws 32-bit indices.
+    if (GIndexBufferAnswer == 0 && IsContextAvailable())
+        GIndexBufferAnswer = HasExtension("GL_OES_element_index_uint") ? 1 : 2;
+    return TIndexBufferSupport::Int32;
+}
+
+// ---------------------------------------------------------------------------
+// Lights
+
+int TKorvaneContext::AddLight(const TLightDescription& ALight)
+{
+    Lights().push_back(ALight);
+    FShaderLights.push_back(TKorvaneShaderLight::Create(ALight));
+    return static_cast<int>(FShaderLights.size()) - 1;
+}
+
+int TKorvaneContext::AddLight(const TKorvaneShaderLight& ALight)
+{
+    Lights().push_back(ALight.ToLightDescription());
+    FShaderLights.push_back(ALight);
+    return static_cast<int>(FShaderLights.size()) - 1;
+}
+
+void TKorvaneContext::RemoveLight(int AIdx)
+{
+    if (AIdx < 0 || AIdx >= static_cast<int>(FShaderLights.size()) || AIdx >= static_cast<int>(Lights().size()))
+        throw EListError(Format("List index out of bounds (%d)", AIdx));
+    Lights().erase(Lights().begin() + AIdx);
+    FShaderLights.erase(FShaderLights.begin() + AIdx);
+}
+
+void TKorvaneContext::ClearLights()
+{
+    Lights().clear();
+    FShaderLights.clear();
+}
+
+// ---------------------------------------------------------------------------
+// Instancing
+
+void TKorvaneContext::SetInstances(int AInstances, const void* AData)
+{
+    if (AInstances >= 1 && !AData)
+        throw EArgumentException(Format("failed to set %d instances - no instance matrices", AInstances));
+    FInstanceCount = AInstances;
+    if (AInstances < 1) return;
+    CreateInstanceBuffer();
+    FInstanceVAO->Bind();
+    try {
+        FInstanceVAO->Push(AData, static_cast<intptr_t>(AInstances) * static_cast<intptr_t>(sizeof(TMatrix3D)));
+    } catch (...) {
+        FInstanceVAO->Unbind();
+        throw;
+    }
+    FInstanceVAO->Unbind();
+}
+
+void TKorvaneContext::CreateInstanceBuffer()
+{
+    if (!FInstanceVAO)
+        FInstanceVAO = InstalledBufferObjectClass().Create(TBufferUsage::StaticDraw, TBufferBindingTarget::_Array, this);
+}
+
+void TKorvaneContext::FreeInstanceBuffer() { FreeAndNil(FInstanceVAO); }
+
+// ---------------------------------------------------------------------------
+// Blending
+
+int TKorvaneContext::EffectiveDrawBuffers()
+{
+    return std::clamp(ContextMaxDrawBuffers, 0, static_cast<int>(std::tuple_size_v<TBlendSettings>));
+}
+
+TBlendSettings TKorvaneContext::GetBlendings()
+{
+    if (!DefaultBlendingAsked) SetBlendingByIndex(0, GetDefaultBlending());
+    return FBlendingBuffers;
+}
+
+void TKorvaneContext::SetBlendings(const TBlendSettings& AValue)
+{
+    // A copy: AValue may be the table itself.
+    const TBlendSettings value = AValue;
+    FBlendingBuffers = {};
+    for (size_t i = 0; i < value.size(); ++i) SetBlendingByIndex(static_cast<int>(i), value[i]);
+}
+
+TBlendSetting TKorvaneContext::GetBlendingByIndex(int AIndex)
+{
+    if (AIndex >= 0 && AIndex < EffectiveDrawBuffers()) return FBlendingBuffers[static_cast<size_t>(AIndex)];
+    return TBlendSetting::Create(false);
+}
+
+// ---------------------------------------------------------------------------
+// Matrices, boundaries, clip planes
+
+TMatrix3D TKorvaneContext::GetCurrentProjectionMatrix()
+{
+    if (!FRecalcProjectionMatrix) return FProjectionMatrix;
+    const double aspect = Height() == 0 ? 1.0 : double(Width()) / double(Height());
+    TMatrix3D m = TMatrix3D::CreatePerspectiveFovRH(DegToRad(CurrentAngleOfView()), static_cast<float>(aspect),
+                                                    FNearPlane, FFarPlane);
+    if (RenderToMatrixUsed()) m = m * RenderToMatrix();
+    m = m * TMatrix3D::CreateTranslation(TPoint3D(CenterOffset().X, CenterOffset().Y, 0));
+    FProjectionMatrix = m;
+    FInvProjectionMatrix = m.Inverse();
+    FRecalcProjectionMatrix = false;
+    InvalidateMVP();
+    return m;
+}
+
+TMatrix3D TKorvaneContext::GetCurrentScreenMatrix()
+{
+    if (!FRecalcScreenMatrix) return FScreenMatrix;
+    TMatrix3D m;
+    if (RenderToMatrixUsed()) {
+        m = RenderToMatrix();
+    } else {
+        const float w = static_cast<float>(Width()), h = static_cast<float>(Height());
+        const TMatrix3D ortho = TMatrix3D::CreateOrthoOffCenterRH(0, h, w, 0, FNearPlane, FFarPlane);
+        const TMatrix3D perspective =
+            Height() == 0 ? TMatrix3D::CreatePerspectiveFovRH(static_cast<float>(Pi / 6), 1, 1, 1000)
+                          : TMatrix3D::CreatePerspectiveFovRH(static_cast<float>(Pi / 6), static_cast<float>(double(w) / h),
+                                                              FNearPlane, FFarPlane);
+        m = TMatrix3D::CreateTranslation(TPoint3D(0, 0, -2)) * perspective;
+        const double f = double(ortho.m11) / double(m.m11);
+        m = TMatrix3D::CreateScaling(TPoint3D(float(2 * f), float(-2 * f), float(-2 * f))) * m;
+        m = TMatrix3D::CreateTranslation(TPoint3D(-w / 2, -h / 2, 0)) * m;
+    }
+    FScreenMatrix = m;
+    FInvScreenMatrix = m.Inverse();
+    FRecalcScreenMatrix = false;
+    return m;
+}
+
+void TKorvaneContext::SetProjectionMatrix(const TMatrix3D& AMat)
+{
+    FProjectionMatrix = AMat;
+    FRecalcProjectionMatrix = false;
+    InvalidateMVP();
+}
+
+TPoint3D TKorvaneContext::ScreenToWorld(const TPointF& AScreenPos, TProjection AProjection)
+{
+    TVector3D pos, dir;
+    Pick(AScreenPos.X, AScreenPos.Y, AProjection, pos, dir);
+    const TPoint3D p(pos.X, pos.Y, pos.Z);
+    return p + TPoint3D(dir.X, dir.Y, dir.Z) * p.Length();
+}
+
+void TKorvaneContext::SetFrustum(const TKorvaneFrustum& AFrustum)
+{
+    FFrustum = AFrustum;
+    FFrustumBox = AFrustum.ToBoundingBox();
+}
+
+namespace {
+size_t ClipIndex(int AIndex) { return static_cast<size_t>(std::clamp(AIndex, 0, 7)); }
+} // namespace
+
+void TKorvaneContext::ActivateClipPlane(int AIndex, const TPlaneF& APlane)
+{
+    TClipPlaneF& c = FClippingPlanes[ClipIndex(AIndex)];
+    c.Plane = APlane;
+    c.Enabled = true;
+}
+
+void TKorvaneContext::DeactivateClipPlane(int AIndex)
+{
+    TClipPlaneF& c = FClippingPlanes[ClipIndex(AIndex)];
+    c.Plane = TPlaneF{0, 0, 0, 0};
+    c.Enabled = false;
+}
+
+PClipPlaneF TKorvaneContext::GetClippingPlane(int AIndex) { return &FClippingPlanes[ClipIndex(AIndex)]; }
+
+bool TKorvaneContext::IsClippingPlaneActive(int AIndex) const { return FClippingPlanes[ClipIndex(AIndex)].Enabled; }
+
+// ---------------------------------------------------------------------------
+// States and forwarding
+
+void TKorvaneContext::SetContextStates(TContextStates AStates)
+{
+    ++FMultipleSetContextState;
+    try {
+        for (int i = 0; i < ContextStateCount; ++i) {
+            const auto state = static_cast<TContextState>(i);
+            if (AStates.Contains(state)) SetContextState(state);
+        }
+    } catch (...) {
+        --FMultipleSetContextState;
+        throw;
+    }
+    --FMultipleSetContextState;
+    DoSetContextStates(AStates);
+}
+
+uint32_t TKorvaneContext::MemoryBarrierFlagsToBits(TMemoryBarrierFlags AFlags)
+{
+    uint32_t bits = 0;
+    for (int i = 0; i <= static_cast<int>(TMemoryBarrierFlag::ShaderStorageBarrierBit); ++i) {
+        const auto flag = static_cast<TMemoryBarrierFlag>(i);
+        if (AFlags.Contains(flag)) bits |= MemoryBarrierFlagToBit(flag);
+    }
+    return bits;
+}
+
+void TKorvaneContext::DrawScreenRectangle(TAlphaColor AColor) { DrawScreenRectangle(TAlphaColorF::Create(AColor)); }
+
+void TKorvaneContext::ResetDrawCallDiagnostics()
+{
+    ContextDrawCalls.exchange(0);
+    ContextDrawInstances.exchange(0);
+    ContextDrawVertices.exchange(0);
+    ContextDrawIndices.exchange(0);
 }
 
 const TKorvaneContextClass& TKorvaneContext::PlatformClass()
@@ -111,6 +738,12 @@ const TKorvaneContextClass& TKorvaneContext::PlatformClass()
 }
 
 int TKorvaneContext::DirectStateAccess() { return PlatformClass().PlatformDirectStateAccess(); }
+
+void TKorvaneContext::DoSetTextureFiltering(TTexture* ATexture, TTextureStyles AStyles, uint32_t ATextureKind,
+                                            uint32_t AInternalFormat)
+{
+    PlatformClass().PlatformSetTextureFiltering(ATexture, AStyles, ATextureKind, AInternalFormat);
+}
 
 void TKorvaneContext::SetPixelState(int AWidth, int AHeight, int ADepth, int ABytesPerPixel, int APitch)
 {

@@ -4,16 +4,25 @@
 // context manager as the default 3D context class, so that class must descend
 // from TKorvaneContext.
 
+#include <array>
+#include <atomic>
 #include <cstdint>
 #include <string>
+#include <vector>
 
+#include "Korvane.Context.FrameBuffers.h"
+#include "Korvane.Context.Frustum.h"
+#include "Korvane.Context.Rendering.h"
 #include "Korvane.Context.Types.h"
+#include "Platform.Materials3D.h"
 #include "Platform.Types3D.h"
 
 namespace korvane {
 
 class TExtensions;
 class TKorvaneContext;
+class TBufferObject;
+class TMeshBufferObject;
 
 // ---------------------------------------------------------------------------
 // Unit variables (one set for the whole program)
@@ -31,6 +40,31 @@ extern bool DesignTimeMode;
 // GL_MAX_DRAW_BUFFERS of the program's GL context, read once when it is made; 0 before.
 extern int ContextMaxDrawBuffers;
 
+// Draw statistics since the last ResetDrawCallDiagnostics: draw calls, instances
+// drawn (a draw without instancing counts one), vertices drawn (vertex count
+// times instances) and indices drawn (index count times instances). Changed
+// atomically by every draw, read and reset by the viewport between frames.
+extern std::atomic<int64_t> ContextDrawCalls;
+extern std::atomic<int64_t> ContextDrawInstances;
+extern std::atomic<int64_t> ContextDrawVertices;
+extern std::atomic<int64_t> ContextDrawIndices;
+
+// The default blending of the platform's 2D drawing, kept by the first
+// GetDefaultBlending; DefaultBlendingAsked notes that it has been asked for.
+extern bool DefaultBlendingAsked;
+extern TBlendSetting DefaultBlendingValue;
+
+// What the batch draw needs of a layered material, one that draws a mesh once
+// with its own program and then once per layer, blended over each other.
+class IKorvaneLayeredMaterial {
+public:
+    virtual ~IKorvaneLayeredMaterial() = default;
+    virtual int GetMaterialsCount() = 0;
+    // The material source of layer AIndex; nullptr when the layer has no item
+    // or its item no material source.
+    virtual TMaterialSource* GetLayerMaterialSource(TContext3D* AContext, int AIndex) = 0;
+};
+
 // ---------------------------------------------------------------------------
 // The class reference of TKorvaneContext and its descendants
 
@@ -46,6 +80,9 @@ public:
 
     // Platform queries, answered by the OpenGL and the platform context classes.
     virtual int PlatformDirectStateAccess() const;
+    // Filters (and mip-map levels) of the texture bound to ATarget.
+    virtual void PlatformSetTextureFiltering(TTexture* ATexture, TTextureStyles AStyles, uint32_t ATarget,
+                                             uint32_t AInternalFormat) const;
     virtual void PlatformSetPixelState(int AWidth, int AHeight, int ADepth, int ABytesPerPixel, int APitch) const;
     virtual void PlatformUnsetPixelState() const;
     virtual bool PlatformIsContextAvailable() const;
@@ -67,6 +104,9 @@ public:
     virtual int PlatformMaxLightCount() const;
     virtual TContextStyles PlatformStyle() const;
     virtual bool PlatformTextureCompressionAllowed() const;
+
+    // A new TKorvaneTexture assigned from the bitmap, whatever the bitmap's class; nullptr for nullptr.
+    TTexture* DoBitmapToTexture(TBitmap* ABitmap) const override;
 
     // The class functions of the context base answer through the default class.
     TContextStyles Style() const override;
@@ -96,10 +136,223 @@ class TKorvaneContext : public TContext3D {
                           bool ADepthStencil) override;
     void CreateFromTexture(TTexture* ATexture, TMultisample AMultisample, bool ADepthStencil) override;
 
+    // --- properties ----------------------------------------------------------
+
+    // The frame buffer on the context's texture (texture contexts only).
+    TFrameBufferObject* DefaultFrameBuf() const { return FDefaultFrameBuf; }
+    // The multisample frame buffer; never made in this system, but preferred
+    // over the default one wherever it is present.
+    TFrameBufferObject* DefaultMSFrameBuf() const { return FDefaultMSFrameBuf; }
+    // The frame buffer for translucent rendering.
+    TFrameBufferObject* TranslucentBuf() const { return FTranslucentBuf; }
+    bool TranslucentRendering() const { return FTranslucentRendering; }
+    void SetTranslucentRendering(bool AValue) { FTranslucentRendering = AValue; }
+    bool IsTranslucentRendering() const { return FTranslucentRendering; }
+    float TranslucentDistance() const { return FTranslucentDistance; }
+    void SetTranslucentDistance(float AValue) { FTranslucentDistance = AValue; }
     float NearPlane() const { return FNearPlane; }
     void SetNearPlane(float value) { FNearPlane = value; }
     float FarPlane() const { return FFarPlane; }
     void SetFarPlane(float value) { FFarPlane = value; }
+    TSmoothTargets SmoothTargets() const { return FSmoothTargets; }
+    const TMatrix3D& OriginalCameraMatrix() const { return FOriginalCameraMatrix; }
+    void SetOriginalCameraMatrix(const TMatrix3D& AValue) { FOriginalCameraMatrix = AValue; }
+    // The lights in shader form, parallel to Lights().
+    const std::vector<TKorvaneShaderLight>& ShaderLights() const { return FShaderLights; }
+    const TKorvaneFogSettings& Fog() const { return FFog; }
+    void SetFog(const TKorvaneFogSettings& AValue) { FFog = AValue; }
+    // The named render passes; texture contexts only (nullptr for a window context).
+    TRenderPasses* RenderPasses() const { return FPasses; }
+    TRenderPass* CurrentPass() const { return FCurrentPass; }
+    const std::vector<TRenderPass*>& IntermediatePasses() const { return FIntermediatePasses; }
+    // The GPU buffers of the mesh being drawn: set by the mesh before each draw,
+    // cleared by the draw.
+    TMeshBufferObject* CurrentCache() const { return FCurrentCache; }
+    void SetCurrentCache(TMeshBufferObject* AValue) { FCurrentCache = AValue; }
+    // Instances of the next draw; 0 or less draws without instancing.
+    int InstanceCount() const { return FInstanceCount; }
+    // The buffer of per-instance model matrices, once SetInstances made it.
+    TBufferObject* InstanceBuffer() const { return FInstanceVAO; }
+    // The layered material of the mesh being drawn; set when it is applied,
+    // cleared by the next batch draw.
+    IKorvaneLayeredMaterial* CurrentLayeredMaterial() const { return FCurrentLayeredMaterial; }
+    void SetCurrentLayeredMaterial(IKorvaneLayeredMaterial* AValue) { FCurrentLayeredMaterial = AValue; }
+    // The context between BeginSceneRendering and the outermost EndSceneRendering, or nullptr.
+    static TKorvaneContext* CurrentContext();
+
+    // --- scenes --------------------------------------------------------------
+
+    // A subclass may refuse a scene.
+    virtual bool CanBeginScene() { return true; }
+    // The framework's scene bracket. BeginSceneRendering takes the canvas lock;
+    // on True it stays held until the matching EndSceneRendering, on False or
+    // an exception it is released at once (and nothing needs ending).
+    virtual bool BeginSceneRendering();
+    virtual void EndSceneRendering();
+
+    // --- frame buffers -------------------------------------------------------
+
+    // The stack of frame buffers bound on top of each other (TFrameBufferObject.Bind / Unbind).
+    void PushFBO(TFrameBufferObject* AFBO);
+    // The top of the stack, removed; nullptr when the stack is empty.
+    TFrameBufferObject* PopFBO();
+    virtual TFrameBufferObject* GetCurrentlyBoundBuffer() const;
+    // Binds / unbinds the multisample frame buffer if there is one, else the default one.
+    virtual void BindDefaultBuffer();
+    virtual void UnbindDefaultBuffer();
+    // With a texture and that frame buffer: makes the GPU texture when needed and attaches it.
+    virtual void AttachTextureToDefaultBuffer(TTexture* ATexture, TRenderTarget ATarget);
+    virtual void AttachTextureToTranslucentBuffer(TTexture* ATexture, TRenderTarget ATarget);
+    // Shares the depth buffer of the multisample (else the default) frame buffer
+    // with the translucent one, at the size of the current texture (or of the context).
+    virtual void LinkDepthBufferToTranslucentBuffer();
+    // The colour-0 texture of the frame buffer on top of the stack; with an empty
+    // stack the context's own target texture.
+    virtual TTexture* GetCurrentTexture() const;
+    // The colour-0 texture of the default frame buffer, or nullptr.
+    TTexture* GetDefaultTexture() const;
+
+    // --- render passes -------------------------------------------------------
+
+    // Pushes the pass and makes it current.
+    void BeginRenderPass(TRenderPass* APass);
+    // Pops the pass stack; the pass below (or none) becomes current.
+    void EndRenderPass();
+    // No current pass (the stack is left as it is).
+    void ResetRenderPasses() { FCurrentPass = nullptr; }
+    TRenderPass* GetCurrentRenderPass() const { return FCurrentPass; }
+    // Adds the pass to the intermediate passes unless it is listed already.
+    void AddIntermediatePass(TRenderPass* APass);
+    // Runs one pass: BeginScene, its iterations, EndScene (also when an iteration fails).
+    void ExecuteRenderPass(TRenderPass* APass, PRenderContext ARenderContext);
+    // Runs every enabled Pre (Post) pass of the table; True when there was a
+    // render context and a non-empty table (Intermediate runs none).
+    virtual bool ExecuteRenderPasses(TRenderPassType AType, PRenderContext ARenderContext);
+    virtual bool PreProcessing(PRenderContext ARenderContext);
+    virtual bool PostProcessing(PRenderContext ARenderContext);
+
+    // --- drawing and materials -----------------------------------------------
+
+    // Draws through the context's own draw entry (render passes apply), without
+    // the checks of DrawPrimitives. The second form passes the framework's
+    // extended kinds through by ordinal.
+    void DirectDrawPrimitives(TPrimitivesKind AKind, const void* Vertices, const void* Indices,
+                              const TVertexDeclaration& VertexDeclaration, int VertexSize, int VertexCount,
+                              int IndexSize, int IndexCount);
+    void DirectDrawPrimitives(TKorvanePrimitivesKind AKind, const void* Vertices, const void* Indices,
+                              const TVertexDeclaration& VertexDeclaration, int VertexSize, int VertexCount,
+                              int IndexSize, int IndexCount);
+    virtual void DoDirectDrawPrimitives(TPrimitivesKind AKind, const void* Vertices, const void* Indices,
+                                        const TVertexDeclaration& VertexDeclaration, int VertexSize,
+                                        int VertexCount, int IndexSize, int IndexCount);
+    // Applies the material and hands it the matrices it asks for; nothing for nullptr.
+    virtual void ApplyMaterial(TMaterial* AMaterial);
+    virtual void ResetMaterial(TMaterial* AMaterial);
+    // Always 32-bit indices.
+    TIndexBufferSupport GetIndexBufferSupport() override;
+
+    // --- lights --------------------------------------------------------------
+
+    // Add to both light lists; answer the index in ShaderLights.
+    virtual int AddLight(const TLightDescription& ALight);
+    virtual int AddLight(const TKorvaneShaderLight& ALight);
+    // Raises EListError for an index outside the lists.
+    virtual void RemoveLight(int AIdx);
+    virtual void ClearLights();
+
+    // --- instancing ----------------------------------------------------------
+
+    // The next draw draws AInstances instances with the AInstances model
+    // matrices at AData (64 bytes each), uploaded here. A positive count
+    // without data raises EArgumentException.
+    virtual void SetInstances(int AInstances, const void* AData);
+    virtual void UnsetInstances() { FInstanceCount = 0; }
+    virtual void CreateInstanceBuffer();
+    virtual void FreeInstanceBuffer();
+
+    // --- blending ------------------------------------------------------------
+
+    // Reading answers the default blending (not the last value written);
+    // writing makes one setting the blending of every draw buffer.
+    TBlendSetting GlobalBlending() { return GetGlobalBlending(); }
+    void SetGlobalBlendingValue(const TBlendSetting& AValue) { SetGlobalBlending(AValue); }
+    virtual TBlendSetting GetGlobalBlending() { return GetDefaultBlending(); }
+    virtual void SetGlobalBlending(const TBlendSetting& AValue) = 0;
+    // The whole table, one entry per colour draw buffer.
+    virtual TBlendSettings GetBlendings();
+    virtual void SetBlendings(const TBlendSettings& AValue);
+    // The entry in effect for draw buffer AIndex; a disabled setting for an
+    // index outside the draw buffers of the GL context.
+    virtual TBlendSetting GetBlendingByIndex(int AIndex);
+    virtual void SetBlendingByIndex(int AIndex, const TBlendSetting& AValue) = 0;
+    virtual TBlendSetting GetDefaultBlending() = 0;
+    virtual void EnableBlendingBuffers() = 0;
+    virtual void DisableBlendingBuffers() = 0;
+    // The number of blend-table entries in effect: the GL context's draw buffers, at most 32.
+    static int EffectiveDrawBuffers();
+
+    // --- matrices, boundaries, clip planes -----------------------------------
+
+    // Becomes the projection matrix (the inverse is left as it was) until the
+    // projection is recomputed.
+    void SetProjectionMatrix(const TMatrix3D& AMat);
+    // The world point under a screen point: the pick ray's origin P plus its
+    // direction times the length of P.
+    TPoint3D ScreenToWorld(const TPointF& AScreenPos, TProjection AProjection);
+    const TBoundingBox& GetSceneBoundary() const { return FBoundary; }
+    void SetSceneBoundary(const TBoundingBox& ABounds) { FBoundary = ABounds; }
+    const TKorvaneFrustum& GetFrustum() const { return FFrustum; }
+    // Also stores the frustum's bounding box as the frustum boundary.
+    void SetFrustum(const TKorvaneFrustum& AFrustum);
+    const TBoundingBox& GetFrustumBoundary() const { return FFrustumBox; }
+    // Clip planes 0 to 7; every index is clamped into that range.
+    void ActivateClipPlane(int AIndex, const TPlaneF& APlane);
+    void DeactivateClipPlane(int AIndex);
+    PClipPlaneF GetClippingPlane(int AIndex);
+    bool IsClippingPlaneActive(int AIndex) const;
+
+    // --- states and forwarding -----------------------------------------------
+
+    // Records every state of the set (the GL work of each single state is
+    // skipped meanwhile), then applies the whole set at once.
+    void SetContextStates(TContextStates AStates);
+    void SetTwoSidedRendering(TStencilOpEx AFrontFaceFail, TStencilOpEx AFrontFaceZFail, TStencilOpEx AFrontFaceZPass,
+                              TStencilOpEx ABackFaceFail, TStencilOpEx ABackFaceZFail, TStencilOpEx ABackFaceZPass,
+                              uint32_t AFrontStencilMask, uint32_t ABackStencilMask)
+    {
+        DoSetTwoSidedRendering(AFrontFaceFail, AFrontFaceZFail, AFrontFaceZPass, ABackFaceFail, ABackFaceZFail,
+                               ABackFaceZPass, AFrontStencilMask, ABackStencilMask);
+    }
+    void SetPolygonOffsetFill(TPolygonOffsetFill AMode, float AFactor, float AUnits)
+    {
+        DoSetPolygonOffsetFill(AMode, AFactor, AUnits);
+    }
+    void SetSmoothMode(const TSmoothSetting& ASetting) { DoSetSmoothMode(ASetting.Targets); }
+    void SetPointSprites(bool AEnabled) { DoSetPointSprites(AEnabled); }
+    void SetPointSpriteTextureMode() { DoSetPointSpriteTextureMode(); }
+    void ClearEx(TRenderTargets ATarget, TAlphaColor AColor, float ADepth, uint32_t AStencil)
+    {
+        DoClearEx(ATarget, AColor, ADepth, AStencil);
+    }
+    void ClearBufferFloat(int ABuf, const float* APtr) { DoClearBufferFloat(ABuf, APtr); }
+    virtual uint32_t MemoryBarrierFlagToBit(TMemoryBarrierFlag AFlag) = 0;
+    virtual uint32_t MemoryBarrierFlagsToBits(TMemoryBarrierFlags AFlags);
+    virtual void SetMemoryBarrierBits(TMemoryBarrierFlags AFlags) = 0;
+    virtual void SetMemoryBarrierBit(TMemoryBarrierFlag AFlag) = 0;
+    virtual void FetchMemoryBarrierBit() = 0;
+    virtual void SetFlatShading() = 0;
+    virtual void SetSmoothShading() = 0;
+    // Fills the whole viewport with a colour.
+    virtual void DrawScreenRectangle(const TAlphaColorF& AColor) = 0;
+    virtual void DrawScreenRectangle(TAlphaColor AColor);
+    virtual void BeginOrtho(float ALeft, float ATop, float ARight, float ABottom, float ANear, float AFar) = 0;
+    virtual void BeginOrtho(const TOrthographicData& AData) = 0;
+    virtual void EndOrtho() = 0;
+    // The GL viewport: saved by StorePreviousContextSize, set, read.
+    virtual void StorePreviousContextSize() = 0;
+    virtual void SetContextSize(int AXOfs, int AYOfs, int AWidth, int AHeight) = 0;
+    virtual void SetContextSize(const TKorvaneContextSize& ASize) = 0;
+    virtual void GetContextSize(TKorvaneContextSize& ASize) = 0;
 
     // --- class functions: each asks the default context class ---------------
 
@@ -107,6 +360,8 @@ class TKorvaneContext : public TContext3D {
     // does not descend from TKorvaneContext.
     static const TKorvaneContextClass& PlatformClass();
     static int DirectStateAccess();
+    static void DoSetTextureFiltering(TTexture* ATexture, TTextureStyles AStyles, uint32_t ATextureKind,
+                                      uint32_t AInternalFormat);
     static void SetPixelState(int AWidth, int AHeight, int ADepth, int ABytesPerPixel, int APitch);
     static void UnsetPixelState();
     static bool IsContextAvailable();
@@ -132,6 +387,8 @@ class TKorvaneContext : public TContext3D {
     // Always BGRA.
     static TPixelFormat PixelFormat();
     static bool IsInDesignTime() { return DesignTimeMode; }
+    // Sets the four draw statistics to 0.
+    static void ResetDrawCallDiagnostics();
 
     // The program's extension list, read once through ExtensionsClass on the first
     // question; nullptr while no GL context is available.
@@ -141,11 +398,73 @@ class TKorvaneContext : public TContext3D {
 
 protected:
     void InitContext() override;
+    void BeforeDestruction() override;
+    // Frees the multisample, the default and the translucent frame buffer.
+    void DoFreeBuffer() override;
+    void DoResize() override;
+    bool DoBeginScene() override;
+    void DoEndScene() override;
+    // The draw entry: render passes may refuse the draw or replace the
+    // material, intermediate passes draw it again with their own materials.
+    void DoDrawPrimitives(TPrimitivesKind AKind, const void* Vertices, const void* Indices,
+                          const TVertexDeclaration& VertexDeclaration, int VertexSize, int VertexCount,
+                          int IndexSize, int IndexCount) override;
+    TMatrix3D GetCurrentProjectionMatrix() override;
+    TMatrix3D GetCurrentScreenMatrix() override;
+
+    // Applies a whole set of states in one go.
+    virtual void DoSetContextStates(TContextStates AStates) = 0;
+    // Clears the colour-0, depth and stencil targets of the set.
+    virtual void DoClearEx(TRenderTargets ATarget, TAlphaColor AColor, float ADepth, uint32_t AStencil) = 0;
+    virtual void DoClearBufferFloat(int ABuf, const float* APtr) = 0;
+    virtual void DoSetTwoSidedRendering(TStencilOpEx AFrontFaceFail, TStencilOpEx AFrontFaceZFail,
+                                        TStencilOpEx AFrontFaceZPass, TStencilOpEx ABackFaceFail,
+                                        TStencilOpEx ABackFaceZFail, TStencilOpEx ABackFaceZPass,
+                                        uint32_t AFrontStencilMask, uint32_t ABackStencilMask) = 0;
+    virtual void DoSetPolygonOffsetFill(TPolygonOffsetFill AMode, float AFactor, float AUnits) = 0;
+    virtual void DoSetSmoothMode(TSmoothTargets ATargets) = 0;
+    virtual void DoSetPointSprites(bool AEnabled) = 0;
+    virtual void DoSetPointSpriteTextureMode() = 0;
+
     // Cleared by the platform contexts: no multisample frame buffer is ever made.
     bool FSupportMS = true;
+    TFrameBufferObject* FDefaultFrameBuf = nullptr;
+    TFrameBufferObject* FDefaultMSFrameBuf = nullptr;
+    TFrameBufferObject* FTranslucentBuf = nullptr;
+    std::vector<TFrameBufferObject*> FFBOStack;
+    TBlendSettings FBlendingBuffers{};
+    TSmoothTargets FSmoothTargets;
+    TKorvaneContextSize FOldViewport{};
+    IKorvaneLayeredMaterial* FCurrentLayeredMaterial = nullptr;
+    TMeshBufferObject* FCurrentCache = nullptr;
+    TBufferObject* FInstanceVAO = nullptr;
+    int FInstanceCount = 0;
+    // GL point-sprite coordinate origin and parameters.
+    int FPointOrigin = 0;
+    float FPointThreshold = 5.0f, FPointSizeMin = 1.0f, FPointSizeMax = 512.0f;
+    // Nesting of SetContextStates; the single-state GL work is skipped while above 0.
+    std::atomic<int> FMultipleSetContextState{0};
 
 private:
+    void SetPointSpriteDefaults();
+
     float FNearPlane = 0.0f, FFarPlane = 0.0f;
+    bool FTranslucentRendering = false;
+    float FTranslucentDistance = 0.0f;
+    TMatrix3D FOriginalCameraMatrix = TMatrix3D::Identity();
+    TBoundingBox FBoundary;
+    TBoundingBox FFrustumBox;
+    TKorvaneFrustum FFrustum;
+    std::vector<TKorvaneShaderLight> FShaderLights;
+    TKorvaneFogSettings FFog{};
+    TRenderPasses* FPasses = nullptr;
+    TRenderPass* FCurrentPass = nullptr;
+    std::vector<TRenderPass*> FIntermediatePasses;
+    std::vector<TRenderPass*> FRenderPassStack;
+    bool FDefaultBufferFallbackBind = false;
+    std::array<TClipPlaneF, 8> FClippingPlanes{};
+    // The nested-scene states were pushed by BeginSceneRendering.
+    bool FScenePushedStates = false;
 };
 
 } // namespace korvane

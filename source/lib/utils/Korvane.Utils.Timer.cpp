@@ -136,7 +136,24 @@ void TKorvaneTimer::Execute()
         // The thread is held here while suspended. The time it spent switched
         // off counts towards no window.
         if (!SleepFor(0)) break;
-        windowStart = std::min(windowStart + FPausedTicks.exchange(0), clock->NowTicks());
+
+        // Switched-off time is taken out of the window, including a switch-off
+        // that happened after this pass got past the suspension point: then the
+        // pass neither fires nor measures and goes back to be held.
+        int64_t now;
+        bool paused;
+        {
+            std::lock_guard guard(FMonitor);
+            now = clock->NowTicks();
+            paused = FPaused;
+            int64_t pausedTicks = FPausedTicks.exchange(0);
+            if (paused) {
+                pausedTicks += now - FPauseStart;
+                FPauseStart = now;
+            }
+            windowStart = std::min(windowStart + pausedTicks, now);
+        }
+        if (paused) continue;
 
         const int64_t interval = FInterval.load();
         if (interval <= 0 || FStopwatch.ElapsedMilliseconds() >= interval) {
@@ -144,9 +161,9 @@ void TKorvaneTimer::Execute()
             FStopwatch.Reset();
             FStopwatch.Start();
             FireOnTimer();
+            now = clock->NowTicks();
         }
 
-        const int64_t now = clock->NowTicks();
         const int64_t elapsedMs = (now - windowStart) / TicksPerMs;
         if (elapsedMs >= MeasureWindowMs) {
             if (FTickCount > 0) FFPS = float(double(FTickCount) / (double(elapsedMs) / 1000.0));

@@ -193,7 +193,9 @@ TEST_F(ContextCapability, PixelStateFollowsTheRowLayout)
     } cases[] = {
         {64, 64, 0, 4, 256, 1, 0},  // tightly packed rows
         {60, 60, 0, 4, 256, 4, 64}, // padded rows of 4-byte pixels
-        {60, 60, 0, 3, 256, 1, 0},  // padded rows of other pixels: not described
+        {60, 60, 0, 3, 256, 2, 85}, // padded rows of 3-byte pixels: 85 pixels rounded up to 256 bytes
+        {60, 60, 0, 3, 240, 1, 80}, // rows of 80 such pixels
+        {60, 60, 0, 16, 0, 1, 0},   // no pitch: tightly packed
         {60, 60, 8, 4, 256, 1, 0},  // volume data
     };
     glPixelStorei(GL_UNPACK_ALIGNMENT, 2);
@@ -214,6 +216,11 @@ TEST_F(ContextCapability, PixelStateFollowsTheRowLayout)
         glGetIntegerv(GL_UNPACK_ROW_LENGTH, &rowLength);
         EXPECT_EQ(alignment, 2);
         EXPECT_EQ(rowLength, 7);
+    }
+    // A pitch that cannot hold a row, or that OpenGL cannot describe, is refused and pushes nothing.
+    for (int pitch : {100, 250}) {
+        EXPECT_THROW(TKorvaneContext::SetPixelState(60, 60, 0, 4, pitch), Exception) << pitch;
+        EXPECT_EQ(ClientAttribStackDepth, 0);
     }
     // Nothing pushed: the unset pops nothing.
     TKorvaneContext::UnsetPixelState();
