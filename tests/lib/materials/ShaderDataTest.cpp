@@ -143,7 +143,7 @@ TEST(ShaderData, GeneratedBlockMatchesTheRecordOnTheGPU)
         EXPECT_EQ(GLuint(owner), block) << m.Name;
         EXPECT_EQ(size_t(offset), m.Offset) << m.Name;
     }
-    // The spec's own numbers for the places the record gets them from elsewhere.
+    // The fixed offsets of the block's material, second light and pass data.
     EXPECT_EQ(material, 240u);
     EXPECT_EQ(light1, 896u + 144u);
     EXPECT_EQ(pass, 5680u);
