@@ -1897,7 +1897,7 @@ std::string TKorvaneGLSLBumpFuncsNode::ToString()
                         "  }\n"
                         "  l_Normal = normalize(l_Normal * 2.0 - 1.0);\n") +
             (pom ? "" : "  l_Normal.b *= p_NormalIntensity;\n  l_Normal = normalize(l_Normal);\n") +
-            "  return normalize(mat3(p_TBN[2], p_TBN[1], p_TBN[0]) * l_Normal);\n"
+            "  return normalize(p_TBN * l_Normal);\n"
             "}\n\n");
     if (!pom)
         t.Block("vec3 ConvertDirectXNormalToOpenGL(vec3 p_Normal){\n"

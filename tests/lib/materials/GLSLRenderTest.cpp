@@ -70,6 +70,7 @@ protected:
     {
         if (FProgram) glDeleteProgram(FProgram);
         if (FTexture) glDeleteTextures(1, &FTexture);
+        if (FNormalMap) glDeleteTextures(1, &FNormalMap);
         glDeleteBuffers(1, &FUbo);
         glDeleteBuffers(1, &FVbo);
         glBindVertexArray(0);
@@ -99,6 +100,12 @@ protected:
             glBindTexture(GL_TEXTURE_2D, FTexture);
             glUniform1i(glGetUniformLocation(FProgram, "_Texture0"), 0);
         }
+        if (FNormalMap) {
+            glActiveTexture(GL_TEXTURE1);
+            glBindTexture(GL_TEXTURE_2D, FNormalMap);
+            glUniform1i(glGetUniformLocation(FProgram, "_NormalMapTexture"), 1);
+            glActiveTexture(GL_TEXTURE0);
+        }
         glBindVertexArray(FVao);
         glDrawArrays(GL_TRIANGLE_STRIP, 0, 4);
         glUseProgram(0);
@@ -121,9 +128,38 @@ protected:
         FPair.Sampler("Texture0");
     }
 
+    // A 1 x 1 normal map holding one tangent-space normal as a colour.
+    void MakeNormalMap(uint8_t AR, uint8_t AG, uint8_t AB)
+    {
+        const uint8_t texel[4] = {AR, AG, AB, 255};
+        glGenTextures(1, &FNormalMap);
+        glBindTexture(GL_TEXTURE_2D, FNormalMap);
+        glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, 1, 1, 0, GL_RGBA, GL_UNSIGNED_BYTE, texel);
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
+        FPair.Sampler("NormalMapTexture");
+    }
+
+    // One white point light at (0, 0, 1) over the quad's centre.
+    void AddPointLight()
+    {
+        TKorvaneShaderLight light{};
+        light.LightType = 1; // point
+        light.Position = TVector3D(0, 0, 1, 1);
+        light.Direction = TVector3D(0, 0, -1, 1);
+        light.Ambient = TAlphaColorF(0, 0, 0, 1);
+        light.Diffuse = TAlphaColorF(1, 1, 1, 1);
+        light.Specular = TAlphaColorF(1, 1, 1, 1);
+        light.ConstantAttenuation = 1;
+        light.Intensity = 1;
+        light.Enabled = 1;
+        FData.Lights[0] = light;
+        FData.LightsCount = 1;
+    }
+
     TShaderPair FPair;
     TKorvaneShaderData FData{};
-    GLuint FVao = 0, FVbo = 0, FUbo = 0, FProgram = 0, FTexture = 0;
+    GLuint FVao = 0, FVbo = 0, FUbo = 0, FProgram = 0, FTexture = 0, FNormalMap = 0;
 };
 
 } // namespace
@@ -195,18 +231,7 @@ TEST_F(GLSLRender, TranslucentFragmentsBelowTheAlphaFloorAreDiscarded)
 TEST_F(GLSLRender, PointLightLambertIsBrightestFacingTheLight)
 {
     FPair.Both({"LIGHTING"});
-    TKorvaneShaderLight light{};
-    light.LightType = 1; // point
-    light.Position = TVector3D(0, 0, 1, 1);
-    light.Direction = TVector3D(0, 0, -1, 1);
-    light.Ambient = TAlphaColorF(0, 0, 0, 1);
-    light.Diffuse = TAlphaColorF(1, 1, 1, 1);
-    light.Specular = TAlphaColorF(1, 1, 1, 1);
-    light.ConstantAttenuation = 1;
-    light.Intensity = 1;
-    light.Enabled = 1;
-    FData.Lights[0] = light;
-    FData.LightsCount = 1;
+    AddPointLight();
 
     OffscreenFramebuffer frame(64, 64);
     Draw(frame);
@@ -223,4 +248,30 @@ TEST_F(GLSLRender, PointLightLambertIsBrightestFacingTheLight)
     FData.LightsCount = 0;
     Draw(frame);
     EXPECT_TRUE(NearColor(frame.ReadPixel(32, 32), {0, 0, 0, 255}));
+}
+
+// A normal map's colour is a normal in the surface's tangent frame: a flat map
+// (0.5, 0.5, 1) lights the quad exactly as its interpolated normal does, and a
+// map tilted towards the tangent (+x) tilts the surface normal towards +x.
+TEST_F(GLSLRender, NormalMapNormalsLiveInTheTangentFrame)
+{
+    FPair.Both({"LIGHTING", "USE_TEXTURE", "NORMALMAP", "BUMP"});
+    FData.PassData._NormalIntensity = 1;
+    AddPointLight();
+    OffscreenFramebuffer frame(64, 64);
+
+    MakeNormalMap(128, 128, 255);
+    Draw(frame);
+    EXPECT_GE(frame.ReadPixel(32, 32)[0], 250) << "a flat map faces the light at the centre";
+    EXPECT_NEAR(frame.ReadPixel(1, 1)[0], 151, 8) << "and falls off as the interpolated normal does";
+
+    // Tilted 30 degrees towards the tangent (+x): n = (0.5, 0, 0.866). On the left
+    // (x = -0.75) the light comes from (0.6, 0, 0.8): N.L = 0.99; on the right
+    // from (-0.6, 0, 0.8): N.L = 0.39.
+    const uint8_t tilted[4] = {191, 128, 238, 255};
+    glBindTexture(GL_TEXTURE_2D, FNormalMap);
+    glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, 1, 1, GL_RGBA, GL_UNSIGNED_BYTE, tilted);
+    Draw(frame);
+    EXPECT_GE(frame.ReadPixel(8, 32)[0], 240);
+    EXPECT_NEAR(frame.ReadPixel(56, 32)[0], 100, 12);
 }
