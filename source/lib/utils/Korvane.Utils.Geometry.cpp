@@ -124,34 +124,36 @@ TAABB TAABB::Inflate(float AFactor) const
     return {Min - f, Max + f};
 }
 
-void TAABB::GetClosestPointAndDistance(const TPoint3D& APos, TPoint3D& APt, float& ADistance) const
+namespace {
+
+// Of the box's centre and corners, the point whose distance from APos AFirst
+// ranks before all others (the earlier point on a tie).
+template <typename Ranks>
+void PickPointByDistance(const TAABB& ABox, const TPoint3D& APos, TPoint3D& APt, float& ADistance, Ranks&& AFirst)
 {
-    APt = GetPosition();
+    APt = ABox.GetPosition();
     ADistance = APos.Distance(APt);
     TCornerArray c;
-    GetCorners(c);
+    ABox.GetCorners(c);
     for (const TPoint3D& p : c) {
         const float d = APos.Distance(p);
-        if (d < ADistance) {
+        if (AFirst(d, ADistance)) {
             APt = p;
             ADistance = d;
         }
     }
 }
 
+} // namespace
+
+void TAABB::GetClosestPointAndDistance(const TPoint3D& APos, TPoint3D& APt, float& ADistance) const
+{
+    PickPointByDistance(*this, APos, APt, ADistance, [](float d, float best) { return d < best; });
+}
+
 void TAABB::GetFarestPointAndDistance(const TPoint3D& APos, TPoint3D& APt, float& ADistance) const
 {
-    APt = GetPosition();
-    ADistance = APos.Distance(APt);
-    TCornerArray c;
-    GetCorners(c);
-    for (const TPoint3D& p : c) {
-        const float d = APos.Distance(p);
-        if (d > ADistance) {
-            APt = p;
-            ADistance = d;
-        }
-    }
+    PickPointByDistance(*this, APos, APt, ADistance, [](float d, float best) { return d > best; });
 }
 
 bool TAABB::Contains(const TPoint3D& Point) const
