@@ -7,11 +7,11 @@
 #include <cmath>
 #include <cstdio>
 #include <limits>
-#include <map>
 #include <random>
 #include <string>
 #include <vector>
 
+#include "BenchSupport.h"
 #include "Korvane.Utils.Geometry.h"
 
 using namespace korvane;
@@ -110,38 +110,16 @@ void BM_BruteForceRaycast(benchmark::State& state)
 }
 BENCHMARK(BM_BruteForceRaycast);
 
-// Prints the usual table, then the tree's speed as a multiple of brute force.
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run>& runs) override
-    {
-        ConsoleReporter::ReportRuns(runs);
-        for (const Run& r : runs) {
-            auto it = r.counters.find("items_per_second");
-            if (it != r.counters.end()) FRates[r.benchmark_name()] = it->second.value;
-        }
-    }
-    void Finalize() override
-    {
-        ConsoleReporter::Finalize();
-        const auto tree = FRates.find("BM_TreeRaycast"), brute = FRates.find("BM_BruteForceRaycast");
-        if (tree != FRates.end() && brute != FRates.end() && brute->second > 0)
-            std::printf("tree: %.0f rays/s, brute force: %.0f rays/s, tree / brute force: %.1fx\n", tree->second,
-                        brute->second, tree->second / brute->second);
-    }
-
-private:
-    std::map<std::string, double> FRates;
-};
-
 } // namespace
 
+// Prints the usual table, then the tree's speed as a multiple of brute force.
 int main(int argc, char** argv)
 {
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-    RatioReporter reporter;
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-    benchmark::Shutdown();
-    return 0;
+    korvane::bench::TRateReporter reporter("items_per_second");
+    return korvane::bench::RunBenchmarks(argc, argv, reporter, [&] {
+        const double tree = reporter.Rate("BM_TreeRaycast"), brute = reporter.Rate("BM_BruteForceRaycast");
+        if (tree > 0 && brute > 0)
+            std::printf("tree: %.0f rays/s, brute force: %.0f rays/s, tree / brute force: %.1fx\n", tree, brute,
+                        tree / brute);
+    });
 }

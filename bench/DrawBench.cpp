@@ -8,11 +8,11 @@
 #include <epoxy/gl.h>
 
 #include <cstdio>
-#include <map>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "BenchSupport.h"
 #include "Korvane.Context.FrameBuffers.h"
 #include "Korvane.Context.GLES.Windows.h"
 #include "Platform.Materials3D.h"
@@ -185,41 +185,17 @@ void BM_RawGLDraws(benchmark::State& state)
 }
 BENCHMARK(BM_RawGLDraws)->Unit(benchmark::kMillisecond)->Repetitions(5);
 
-// Keeps the median draw rate of each benchmark (the plain rate when it ran
-// once) and prints the framework's share of the raw rate.
-class TRatioReporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run>& ARuns) override
-    {
-        ConsoleReporter::ReportRuns(ARuns);
-        for (const Run& r : ARuns) {
-            const auto it = r.counters.find("draws/s");
-            if (it == r.counters.end() || r.error_occurred) continue;
-            const bool median = r.run_type == Run::RT_Aggregate && r.aggregate_name == "median";
-            if (median || (r.run_type == Run::RT_Iteration && r.repetitions <= 1))
-                FRates[r.run_name.function_name] = it->second.value;
-        }
-    }
-    void Finalize() override
-    {
-        ConsoleReporter::Finalize();
-        const auto framework = FRates.find("BM_FrameworkDraws"), raw = FRates.find("BM_RawGLDraws");
-        if (framework == FRates.end() || raw == FRates.end() || raw->second <= 0) return;
-        std::printf("framework draws/s %.0f, raw GL draws/s %.0f, ratio framework / raw = %.3f\n",
-                    framework->second, raw->second, framework->second / raw->second);
-    }
-
-private:
-    std::map<std::string, double> FRates;
-};
 } // namespace
 
+// Prints the median draw rate of each benchmark (the plain rate when it ran
+// once) and the framework's share of the raw rate.
 int main(int argc, char** argv)
 {
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-    TRatioReporter reporter;
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-    benchmark::Shutdown();
-    return 0;
+    korvane::bench::TRateReporter reporter("draws/s");
+    return korvane::bench::RunBenchmarks(argc, argv, reporter, [&] {
+        const double framework = reporter.Rate("BM_FrameworkDraws"), raw = reporter.Rate("BM_RawGLDraws");
+        if (framework <= 0 || raw <= 0) return;
+        std::printf("framework draws/s %.0f, raw GL draws/s %.0f, ratio framework / raw = %.3f\n", framework, raw,
+                    framework / raw);
+    });
 }

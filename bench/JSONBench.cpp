@@ -4,12 +4,13 @@
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
-#include <map>
 #include <string>
 
 #include <rapidjson/document.h>
 #include <rapidjson/stringbuffer.h>
 #include <rapidjson/writer.h>
+
+#include "BenchSupport.h"
 
 #include "Platform.JSON.h"
 #include "Platform.SysUtils.h"
@@ -123,48 +124,20 @@ BENCHMARK(RapidJSONRead)->Unit(benchmark::kMillisecond);
 BENCHMARK(OurWrite)->Unit(benchmark::kMillisecond);
 BENCHMARK(RapidJSONWrite)->Unit(benchmark::kMillisecond);
 
-// Keeps each run's throughput so the ratios can be printed at the end.
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run>& runs) override
-    {
-        for (const auto& run : runs) {
-            const auto it = run.counters.find("bytes_per_second");
-            if (it != run.counters.end()) FSpeed[run.benchmark_name()] = it->second.value;
-        }
-        ConsoleReporter::ReportRuns(runs);
-    }
+} // namespace
 
-    void PrintRatios() const
-    {
+// Prints each run's throughput, then ours as a ratio of RapidJSON's.
+int main(int argc, char** argv)
+{
+    korvane::bench::TRateReporter reporter("bytes_per_second");
+    return korvane::bench::RunBenchmarks(argc, argv, reporter, [&] {
         std::printf("\ndefinition JSON: %.1f MB\n", static_cast<double>(DefinitionText().size()) / 1e6);
         for (const char* op : {"Read", "Write"}) {
-            const double ours = Speed(std::string("Our") + op);
-            const double theirs = Speed(std::string("RapidJSON") + op);
+            const double ours = reporter.Rate(std::string("Our") + op);
+            const double theirs = reporter.Rate(std::string("RapidJSON") + op);
             if (ours <= 0 || theirs <= 0) continue;
             std::printf("%-5s ours %8.1f MB/s, RapidJSON DOM %8.1f MB/s, ratio ours/RapidJSON %.2f\n", op, ours / 1e6,
                         theirs / 1e6, ours / theirs);
         }
-    }
-
-private:
-    double Speed(const std::string& name) const
-    {
-        const auto it = FSpeed.find(name);
-        return it == FSpeed.end() ? 0 : it->second;
-    }
-    std::map<std::string, double> FSpeed;
-};
-
-} // namespace
-
-int main(int argc, char** argv)
-{
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-    RatioReporter reporter;
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-    reporter.PrintRatios();
-    benchmark::Shutdown();
-    return 0;
+    });
 }

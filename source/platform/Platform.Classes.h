@@ -133,6 +133,20 @@ void FreeAndNil(T*& object)
     if (p) p->Free();
 }
 
+// Runs ABody on AObject, just made, and answers it; frees the object when the
+// body raises, so that a constructor body that fails leaves nothing behind.
+template <typename T, typename Body>
+T* InitializeObject(T* AObject, Body&& ABody)
+{
+    try {
+        ABody(AObject);
+    } catch (...) {
+        AObject->Free();
+        throw;
+    }
+    return AObject;
+}
+
 class TPersistent : public TObject {
     KORVANE_CLASS(TPersistent, TObject)
 

@@ -112,14 +112,7 @@ void TContextClass::DoFinalizeShader(TContextShader*) const
 TTexture* TContextClass::DoBitmapToTexture(TBitmap* ABitmap) const
 {
     if (!ABitmap) return nullptr;
-    auto* texture = new TTexture();
-    try {
-        texture->Assign(ABitmap);
-    } catch (...) {
-        texture->Free();
-        throw;
-    }
-    return texture;
+    return InitializeObject(new TTexture(), [&](TTexture* texture) { texture->Assign(ABitmap); });
 }
 
 bool TContext3D::DoCopyToBits(void*, int, const TRect&)

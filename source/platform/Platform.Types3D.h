@@ -15,6 +15,7 @@
 #include <initializer_list>
 #include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "Platform.ClassRegistry.h"
@@ -231,14 +232,7 @@ protected:
     template <typename T, typename Body>
     static T* Construct(Body&& body)
     {
-        T* object = new T();
-        try {
-            body(object);
-        } catch (...) {
-            object->Free();
-            throw;
-        }
-        return object;
+        return InitializeObject(new T(), std::forward<Body>(body));
     }
 };
 

@@ -3,11 +3,36 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
+#include <utility>
 
+#include "Platform.Classes.h"
 #include "Platform.Math3D.h"
+#include "Platform.SysUtils.h"
 
 namespace korvane::test {
+
+// Frees an object through Free() when its owner goes, also when an assertion
+// ends a test early.
+struct FreeObject {
+    void operator()(TObject* o) const { o->Free(); }
+};
+template <typename T>
+using Owned = std::unique_ptr<T, FreeObject>;
+
+// The message of the exception of class E that f raises; "(no exception)"
+// when it raises none.
+template <typename E = Exception, typename F>
+std::string MessageOf(F&& f)
+{
+    try {
+        std::forward<F>(f)();
+    } catch (const E& e) {
+        return e.Message();
+    }
+    return "(no exception)";
+}
 
 // Switches the process to the comma-decimal "de_DE.UTF-8" locale for its
 // lifetime, so tests can prove that numbers ignore the process locale.

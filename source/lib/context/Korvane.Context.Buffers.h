@@ -49,14 +49,7 @@ protected:
     template <typename T>
     static T* Construct(TBufferUsage AUsage, TBufferBindingTarget ATarget, void* AContext)
     {
-        T* object = new T();
-        try {
-            object->Create(AUsage, ATarget, AContext);
-        } catch (...) {
-            object->Free();
-            throw;
-        }
-        return object;
+        return InitializeObject(new T(), [&](T* object) { object->Create(AUsage, ATarget, AContext); });
     }
 };
 

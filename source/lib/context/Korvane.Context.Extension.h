@@ -24,14 +24,7 @@ protected:
     template <typename T>
     static TExtensions* Construct()
     {
-        T* object = new T();
-        try {
-            object->Init();
-        } catch (...) {
-            object->Free();
-            throw;
-        }
-        return object;
+        return InitializeObject(new T(), [](T* object) { object->Init(); });
     }
 };
 

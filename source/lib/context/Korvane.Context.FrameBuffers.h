@@ -179,14 +179,9 @@ protected:
     template <typename T>
     static T* Construct(TContext3D* AContext, bool AIsMultisampleBuffer, TMultisample AMultisample)
     {
-        T* object = new T();
-        try {
+        return InitializeObject(new T(), [&](T* object) {
             object->Create(AContext, AIsMultisampleBuffer, AMultisample);
-        } catch (...) {
-            object->Free();
-            throw;
-        }
-        return object;
+        });
     }
 };
 

@@ -118,17 +118,6 @@ void SetCubeMapLevels(const TTextureParams& p, uintptr_t AHandle)
         throw Exception(Format("failed to create texture storage for cubemap @%d (error = %d)", AHandle, error));
 }
 
-// The unset of the pixel store, also when an upload fails.
-struct TPixelStateScope {
-    TPixelStateScope(int AWidth, int AHeight, int ADepth, int ABytesPerPixel, int APitch)
-    {
-        TKorvaneContext::SetPixelState(AWidth, AHeight, ADepth, ABytesPerPixel, APitch);
-    }
-    ~TPixelStateScope() { TKorvaneContext::UnsetPixelState(); }
-    TPixelStateScope(const TPixelStateScope&) = delete;
-    TPixelStateScope& operator=(const TPixelStateScope&) = delete;
-};
-
 // Replaces "korvane3d.context.log" in the public folder with the failure and
 // what the GL context reports of itself. Writing it must not hide the failure.
 void WriteTextureDiagnostics(const std::string& AMessage)

@@ -10,6 +10,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "Platform.ClassRegistry.h"
@@ -49,14 +50,7 @@ protected:
     template <typename T, typename Body>
     static T* Construct(Body&& body)
     {
-        T* object = new T();
-        try {
-            body(object);
-        } catch (...) {
-            object->Free();
-            throw;
-        }
-        return object;
+        return InitializeObject(new T(), std::forward<Body>(body));
     }
 };
 

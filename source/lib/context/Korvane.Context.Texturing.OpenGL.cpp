@@ -136,17 +136,6 @@ TKorvaneTexture* TextureOf(TKorvaneTextureBitmap* ABitmap)
     return texture;
 }
 
-// The unset of the context's pixel store, also when an upload fails.
-struct TPixelStateScope {
-    TPixelStateScope(int AWidth, int AHeight, int ADepth, int ABytesPerPixel, int APitch)
-    {
-        TKorvaneContext::SetPixelState(AWidth, AHeight, ADepth, ABytesPerPixel, APitch);
-    }
-    ~TPixelStateScope() { TKorvaneContext::UnsetPixelState(); }
-    TPixelStateScope(const TPixelStateScope&) = delete;
-    TPixelStateScope& operator=(const TPixelStateScope&) = delete;
-};
-
 struct TTexturingOpenGLUnit {
     TTexturingOpenGLUnit()
     {

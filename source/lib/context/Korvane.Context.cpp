@@ -100,14 +100,7 @@ bool TKorvaneContextClass::PlatformTextureCompressionAllowed() const
 TTexture* TKorvaneContextClass::DoBitmapToTexture(TBitmap* ABitmap) const
 {
     if (!ABitmap) return nullptr;
-    TKorvaneTexture* texture = TKorvaneTexture::Create();
-    try {
-        texture->Assign(ABitmap);
-    } catch (...) {
-        texture->Free();
-        throw;
-    }
-    return texture;
+    return InitializeObject(TKorvaneTexture::Create(), [&](TKorvaneTexture* texture) { texture->Assign(ABitmap); });
 }
 
 uintptr_t TKorvaneContextClass::BuildShader(int AType, const std::vector<uint8_t>& ACode) const

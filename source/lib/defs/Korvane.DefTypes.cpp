@@ -357,28 +357,36 @@ bool TCustomDef::JSONGetBoolean(const TJSONObject& AJSON, std::string_view AName
     return ADefault;
 }
 
+namespace {
+
+// The text of AName read by AParse; ADefault when the key is missing or its text is empty.
+template <typename T, typename Parse>
+T JSONGetParsed(const TJSONObject& AJSON, std::string_view AName, const T& ADefault, Parse&& AParse)
+{
+    const std::string text = TCustomDef::JSONGetText(AJSON, AName, "");
+    return text.empty() ? ADefault : T(AParse(text));
+}
+
+} // namespace
+
 TPoint3D TCustomDef::JSONGetPoint3D(const TJSONObject& AJSON, std::string_view AName, const TPoint3D& ADefault)
 {
-    const std::string text = JSONGetText(AJSON, AName, "");
-    return text.empty() ? ADefault : StringToPoint3D(text);
+    return JSONGetParsed(AJSON, AName, ADefault, [](const std::string& t) { return StringToPoint3D(t); });
 }
 
 TMatrix3D TCustomDef::JSONGetMatrix3D(const TJSONObject& AJSON, std::string_view AName, const TMatrix3D& ADefault)
 {
-    const std::string text = JSONGetText(AJSON, AName, "");
-    return text.empty() ? ADefault : StringToMatrix3D(text);
+    return JSONGetParsed(AJSON, AName, ADefault, [](const std::string& t) { return StringToMatrix3D(t); });
 }
 
 TAlphaColorF TCustomDef::JSONGetColorF(const TJSONObject& AJSON, std::string_view AName, const TAlphaColorF& ADefault)
 {
-    const std::string text = JSONGetText(AJSON, AName, "");
-    return text.empty() ? ADefault : StringToAlphaColorF(text);
+    return JSONGetParsed(AJSON, AName, ADefault, [](const std::string& t) { return StringToAlphaColorF(t); });
 }
 
 TGUID TCustomDef::JSONGetGUID(const TJSONObject& AJSON, std::string_view AName, const TGUID& ADefault)
 {
-    const std::string text = JSONGetText(AJSON, AName, "");
-    return text.empty() ? ADefault : StringToGUID(text);
+    return JSONGetParsed(AJSON, AName, ADefault, [](const std::string& t) { return StringToGUID(t); });
 }
 
 bool TCustomDef::JSONHasKey(const TJSONObject& AJSON, std::string_view AName) { return AJSON.Get(AName) != nullptr; }

@@ -124,34 +124,36 @@ TAABB TAABB::Inflate(float AFactor) const
     return {Min - f, Max + f};
 }
 
-void TAABB::GetClosestPointAndDistance(const TPoint3D& APos, TPoint3D& APt, float& ADistance) const
+namespace {
+
+// Of the box's centre and corners, the point whose distance from APos AFirst
+// ranks before all others (the earlier point on a tie).
+template <typename Ranks>
+void PickPointByDistance(const TAABB& ABox, const TPoint3D& APos, TPoint3D& APt, float& ADistance, Ranks&& AFirst)
 {
-    APt = GetPosition();
+    APt = ABox.GetPosition();
     ADistance = APos.Distance(APt);
     TCornerArray c;
-    GetCorners(c);
+    ABox.GetCorners(c);
     for (const TPoint3D& p : c) {
         const float d = APos.Distance(p);
-        if (d < ADistance) {
+        if (AFirst(d, ADistance)) {
             APt = p;
             ADistance = d;
         }
     }
 }
 
+} // namespace
+
+void TAABB::GetClosestPointAndDistance(const TPoint3D& APos, TPoint3D& APt, float& ADistance) const
+{
+    PickPointByDistance(*this, APos, APt, ADistance, [](float d, float best) { return d < best; });
+}
+
 void TAABB::GetFarestPointAndDistance(const TPoint3D& APos, TPoint3D& APt, float& ADistance) const
 {
-    APt = GetPosition();
-    ADistance = APos.Distance(APt);
-    TCornerArray c;
-    GetCorners(c);
-    for (const TPoint3D& p : c) {
-        const float d = APos.Distance(p);
-        if (d > ADistance) {
-            APt = p;
-            ADistance = d;
-        }
-    }
+    PickPointByDistance(*this, APos, APt, ADistance, [](float d, float best) { return d > best; });
 }
 
 bool TAABB::Contains(const TPoint3D& Point) const
@@ -626,10 +628,12 @@ TInterval TriangleInterval(const TTriangle& T, const TPoint3D& L)
     return {std::min({a, b, c}), std::max({a, b, c})};
 }
 
-TInterval AABBInterval(const TAABB& Box, const TPoint3D& L)
+namespace {
+
+// The projection on L of a box's corners (eight of them, never none).
+template <typename Corners>
+TInterval CornersInterval(const Corners& c, const TPoint3D& L)
 {
-    TCornerArray c;
-    Box.GetCorners(c);
     TInterval R;
     R.Min = R.Max = float(Dot(L, c[0]));
     for (const TPoint3D& p : c) {
@@ -638,54 +642,55 @@ TInterval AABBInterval(const TAABB& Box, const TPoint3D& L)
         R.Max = std::max(R.Max, d);
     }
     return R;
+}
+
+} // namespace
+
+TInterval AABBInterval(const TAABB& Box, const TPoint3D& L)
+{
+    TCornerArray c;
+    Box.GetCorners(c);
+    return CornersInterval(c, L);
 }
 
 TInterval OBBInterval(const TOBB& Box, const TPoint3D& L)
 {
     std::vector<TPoint3D> c;
     Box.GetCorners(c);
-    TInterval R;
-    R.Min = R.Max = float(Dot(L, c[0]));
-    for (const TPoint3D& p : c) {
-        const float d = float(Dot(L, p));
-        R.Min = std::min(R.Min, d);
-        R.Max = std::max(R.Max, d);
-    }
-    return R;
+    return CornersInterval(c, L);
 }
 
 bool OverlapOnAxis(const TInterval& I1, const TInterval& I2) { return I1.Max >= I2.Min && I2.Max >= I1.Min; }
 
-bool TTriangle::IntersectsWith(const TAABB& AABB) const
+// Separating-axis test of triangle T against a box with face normals U, whose
+// projection on an axis ABoxInterval gives: the box's faces, the triangle's
+// normal and the crosses of box faces with triangle edges are the axes to try.
+template <typename BoxInterval>
+bool TriangleOverlapsBox(const TTriangle& T, const TPoint3D (&U)[3], BoxInterval&& ABoxInterval)
 {
-    const TPoint3D f[3] = {B - A, C - B, A - C};
-    const TPoint3D u[3] = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}};
+    const TPoint3D f[3] = {T.B - T.A, T.C - T.B, T.A - T.C};
     auto separated = [&](const TPoint3D& axis) {
-        return !OverlapOnAxis(AABBInterval(AABB, axis), TriangleInterval(*this, axis));
+        return !OverlapOnAxis(ABoxInterval(axis), TriangleInterval(T, axis));
     };
-    for (const TPoint3D& axis : u)
+    for (const TPoint3D& axis : U)
         if (separated(axis)) return false;
     if (separated(Point3DCross(f[0], f[1]))) return false;
-    for (const TPoint3D& ui : u)
+    for (const TPoint3D& ui : U)
         for (const TPoint3D& fj : f)
             if (separated(Point3DCross(ui, fj))) return false;
     return true;
 }
 
+bool TTriangle::IntersectsWith(const TAABB& AABB) const
+{
+    const TPoint3D u[3] = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}};
+    return TriangleOverlapsBox(*this, u, [&](const TPoint3D& axis) { return AABBInterval(AABB, axis); });
+}
+
 bool TTriangle::IntersectsWith(const TOBB& OBB) const
 {
-    const TPoint3D f[3] = {B - A, C - B, A - C};
     const TPoint3D u[3] = {OBB.Orientation.ex, OBB.Orientation.ey, OBB.Orientation.ez};
-    auto separated = [&](const TPoint3D& axis) {
-        return !OverlapOnAxis(OBBInterval(OBB, axis), TriangleInterval(*this, axis));
-    };
-    for (const TPoint3D& axis : u)
-        if (separated(axis)) return false;
-    if (separated(Point3DCross(f[0], f[1]))) return false;
-    for (const TPoint3D& ui : u)
-        for (const TPoint3D& fj : f)
-            if (separated(Point3DCross(ui, fj))) return false;
-    return true;
+    return TriangleOverlapsBox(*this, u, [&](const TPoint3D& axis) { return OBBInterval(OBB, axis); });
 }
 
 namespace {
@@ -891,35 +896,40 @@ bool TBVHNode::IntersectsWith(const TAABB& A, PBVHNode& ANode)
     return true;
 }
 
-bool TBVHNode::Raycast(const TRaycastData& ARay, TRaycastResult& ARes) const
+namespace {
+
+// Of ACount candidates, each cast by ACast(k, result), the hit nearest to the
+// ray's start goes to ARes; answers whether any was hit.
+template <typename Cast>
+bool NearestHit(const TRaycastData& ARay, size_t ACount, TRaycastResult& ARes, Cast&& ACast)
 {
-    if (!Bounds.Raycast(ARay, ARes)) return false;
-    ARes.Hit = false;
     double best = std::numeric_limits<double>::infinity();
-    if (Children.empty()) {
+    bool hit = false;
+    for (size_t k = 0; k < ACount; ++k) {
         TRaycastResult scratch;
-        for (int32_t k = 0; k < NumTriangles; ++k) {
-            if (!Geometry->Triangles[size_t(Triangles[size_t(k)])].Raycast(ARay, &scratch)) continue;
-            const double d = scratch.Point.Distance(ARay.Start);
-            if (best > d) {
-                ARes = scratch;
-                best = d;
-            }
-        }
-        return ARes.Hit;
-    }
-    bool result = false;
-    for (const TBVHNode& child : Children) {
-        TRaycastResult scratch;
-        if (!child.Raycast(ARay, scratch)) continue;
+        if (!ACast(k, scratch)) continue;
         const double d = scratch.Point.Distance(ARay.Start);
         if (best > d) {
             ARes = scratch;
             best = d;
-            result = true;
+            hit = true;
         }
     }
-    return result;
+    return hit;
+}
+
+} // namespace
+
+bool TBVHNode::Raycast(const TRaycastData& ARay, TRaycastResult& ARes) const
+{
+    if (!Bounds.Raycast(ARay, ARes)) return false;
+    ARes.Hit = false;
+    if (Children.empty())
+        return NearestHit(ARay, size_t(std::max<int32_t>(NumTriangles, 0)), ARes, [&](size_t k, TRaycastResult& r) {
+            return Geometry->Triangles[size_t(Triangles[k])].Raycast(ARay, &r);
+        });
+    return NearestHit(ARay, Children.size(), ARes,
+                      [&](size_t k, TRaycastResult& r) { return Children[k].Raycast(ARay, r); });
 }
 
 TBVHGeometry::TBVHGeometry(TBVHGeometry&& Other) noexcept

@@ -6,14 +6,12 @@
 #include <vector>
 
 #include "Korvane.DefTypes.Cache.h"
+#include "TestHelpers.h"
 
 using namespace korvane;
 
 namespace {
-struct FreeStream {
-    void operator()(TStream* s) const { s->Free(); }
-};
-using StreamPtr = std::unique_ptr<TMemoryStream, FreeStream>;
+using StreamPtr = test::Owned<TMemoryStream>;
 
 std::vector<uint8_t> Bytes(const TMemoryStream& s)
 {

@@ -8,6 +8,7 @@
 #include "Korvane.Context.GLES.Windows.h"
 #include "LogCapture.h"
 #include "Platform.EGL.h"
+#include "TestHelpers.h"
 
 using namespace korvane;
 
@@ -19,10 +20,7 @@ protected:
     void TearDown() override { TCustomContextWindows::ResetSharedContextForTesting(); }
 };
 
-struct FreeContext {
-    void operator()(TContext3D* c) const { c->Free(); }
-};
-using ContextPtr = std::unique_ptr<TContext3D, FreeContext>;
+using ContextPtr = test::Owned<TContext3D>;
 } // namespace
 
 TEST_F(ContextCapability, QueriesAnswerOnTheCompatibilityContext)

@@ -3,7 +3,6 @@
 // the failures of a batch.
 
 #include <cstring>
-#include <functional>
 
 #include "DrawTestSupport.h"
 #include "Korvane.Context.Buffers.h"
@@ -27,16 +26,6 @@ struct TStats {
                 ContextDrawIndices.load()};
     }
 };
-
-std::string MessageOf(const std::function<void()>& f)
-{
-    try {
-        f();
-    } catch (const Exception& e) {
-        return e.Message();
-    }
-    return "(no exception)";
-}
 
 bool AttributeArrayEnabled(GLuint location)
 {

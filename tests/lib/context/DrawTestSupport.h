@@ -16,15 +16,9 @@
 #include "Korvane.Context.GLES.Windows.h"
 #include "Korvane.Controller.h"
 #include "Platform.Materials3D.h"
+#include "TestHelpers.h"
 
 namespace korvane::test {
-
-template <typename T>
-struct Freer {
-    void operator()(T* o) const { o->Free(); }
-};
-template <typename T>
-using Owned = std::unique_ptr<T, Freer<T>>;
 
 // A program that draws a_Position (optionally moved by the per-instance model
 // matrix) in one colour.

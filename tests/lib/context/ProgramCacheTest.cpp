@@ -7,7 +7,6 @@
 
 #include <array>
 #include <cstddef>
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -23,16 +22,6 @@ using namespace korvane::test;
 namespace {
 using Var = TContextShaderVariable;
 using Kind = TContextShaderVariableKind;
-
-std::string MessageOf(const std::function<void()>& f)
-{
-    try {
-        f();
-    } catch (const Exception& e) {
-        return e.Message();
-    }
-    return "(no exception)";
-}
 
 // A stage with a GLSL source, not compiled yet: the context compiles it.
 Owned<TContextShader> Shader(TContextShaderKindEx AKind, const std::string& ACode, std::vector<Var> AVariables = {})
@@ -366,13 +355,14 @@ std::vector<Var> VariablesOfFS()
             Var::Create("Cube", Kind::Texture, 0, 0)};
 }
 
-class ShaderVariables : public ProgramCache {
+// The context's current program made of VariablesVS and a pixel stage with
+// its variables, for the whole test.
+class CurrentProgram : public ProgramCache {
 protected:
-    void SetUp() override
+    void UsePixelStage(const char* APixelCode, std::vector<Var> AVariables)
     {
-        ProgramCache::SetUp();
         FVS = Shader(TContextShaderKindEx::VertexShader, VariablesVS);
-        FPS = Shader(TContextShaderKindEx::PixelShader, VariablesFS, VariablesOfFS());
+        FPS = Shader(TContextShaderKindEx::PixelShader, APixelCode, std::move(AVariables));
         Context().SetShaders(FVS.get(), FPS.get());
         FProgram = TKorvaneContext::GetCurrentProgram();
         ASSERT_NE(FProgram, nullptr);
@@ -386,6 +376,15 @@ protected:
     }
     Owned<TContextShader> FVS, FPS;
     TShaderProgram* FProgram = nullptr;
+};
+
+class ShaderVariables : public CurrentProgram {
+protected:
+    void SetUp() override
+    {
+        CurrentProgram::SetUp();
+        UsePixelStage(VariablesFS, VariablesOfFS());
+    }
 };
 } // namespace
 
@@ -595,26 +594,13 @@ std::vector<Var> LightVariables()
     return v;
 }
 
-class RecordArrays : public ProgramCache {
+class RecordArrays : public CurrentProgram {
 protected:
     void SetUp() override
     {
-        ProgramCache::SetUp();
-        FVS = Shader(TContextShaderKindEx::VertexShader, VariablesVS);
-        FPS = Shader(TContextShaderKindEx::PixelShader, LightsFS, LightVariables());
-        Context().SetShaders(FVS.get(), FPS.get());
-        FProgram = TKorvaneContext::GetCurrentProgram();
-        ASSERT_NE(FProgram, nullptr);
+        CurrentProgram::SetUp();
+        UsePixelStage(LightsFS, LightVariables());
     }
-    void TearDown() override
-    {
-        FProgram = nullptr;
-        ProgramCache::TearDown();
-        FPS.reset();
-        FVS.reset();
-    }
-    Owned<TContextShader> FVS, FPS;
-    TShaderProgram* FProgram = nullptr;
 };
 } // namespace
 

@@ -12,26 +12,13 @@
 #include "Korvane.Context.GLES.Windows.h"
 #include "Korvane.Context.Shader.OpenGL.h"
 #include "LogCapture.h"
+#include "TestHelpers.h"
 
 using namespace korvane;
 
 namespace {
-template <typename T>
-struct Freer {
-    void operator()(T* o) const { o->Free(); }
-};
-template <typename T>
-using Owned = std::unique_ptr<T, Freer<T>>;
-
-std::string MessageOf(const std::function<void()>& f)
-{
-    try {
-        f();
-    } catch (const Exception& e) {
-        return e.Message();
-    }
-    return "(no exception)";
-}
+using test::MessageOf;
+using test::Owned;
 
 using Var = TContextShaderVariable;
 using Kind = TContextShaderVariableKind;

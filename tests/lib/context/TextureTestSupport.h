@@ -11,14 +11,9 @@
 #include <memory>
 
 #include "Korvane.Context.GLES.Windows.h"
+#include "TestHelpers.h"
 
 namespace korvane::test {
-
-struct FreeObject {
-    void operator()(TObject* o) const { o->Free(); }
-};
-template <typename T>
-using Owned = std::unique_ptr<T, FreeObject>;
 
 // The program's GL context, made again if an earlier test gave it up.
 inline void EnsureProgramContext()

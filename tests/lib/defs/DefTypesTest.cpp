@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "Korvane.DefTypes.h"
+#include "TestHelpers.h"
 
 using namespace korvane;
 
@@ -8,16 +9,7 @@ namespace {
 
 std::unique_ptr<TJSONObject> Obj(std::string_view text) { return TJSONObject::ParseJSONObject(text); }
 
-template <typename E, typename F>
-std::string MessageOf(F&& f)
-{
-    try {
-        f();
-    } catch (const E& e) {
-        return e.Message();
-    }
-    return "(nothing raised)";
-}
+using test::MessageOf;
 
 // A value written by the codec, turned into text, read back and decoded.
 TValue ThroughText(const TValue& v)

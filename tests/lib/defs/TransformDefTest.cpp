@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "Korvane.DefTypes.h"
+#include "TestHelpers.h"
 
 using namespace korvane;
 
@@ -11,10 +12,7 @@ const char* const IdentityText = "1.0000000 0.0000000 0.0000000 0.0000000 0.0000
 
 std::unique_ptr<TJSONObject> Obj(std::string_view text) { return TJSONObject::ParseJSONObject(text); }
 
-struct FreeDeleter {
-    void operator()(TObject* o) const { o->Free(); }
-};
-using TDefPtr = std::unique_ptr<TTransformDef, FreeDeleter>;
+using TDefPtr = test::Owned<TTransformDef>;
 
 TDefPtr NewNode(const char* id, TCustomDef* owner = nullptr)
 {

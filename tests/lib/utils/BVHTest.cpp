@@ -12,6 +12,7 @@
 #include <set>
 #include <vector>
 
+#include "GeometryTestHelpers.h"
 #include "Korvane.Utils.Geometry.h"
 #include "Platform.SysUtils.h"
 
@@ -19,12 +20,7 @@ using namespace korvane;
 
 namespace {
 
-TRaycastData Ray(TPoint3D Start, TPoint3D Dir)
-{
-    TRaycastData R;
-    R._Set(Start, Dir, 0);
-    return R;
-}
+using test::Ray;
 
 struct Mesh {
     std::unique_ptr<TVertexBuffer> Vertices;

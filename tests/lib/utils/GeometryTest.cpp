@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "GeometryTestHelpers.h"
 #include "TestHelpers.h"
 
 #include <cmath>
@@ -13,13 +14,6 @@ using namespace korvane;
 using namespace korvane::test;
 
 namespace {
-
-TRaycastData Ray(TPoint3D Start, TPoint3D Dir)
-{
-    TRaycastData R;
-    R._Set(Start, Dir, 0);
-    return R;
-}
 
 const TAABB kUnitBox = TAABB::FromMinMax({-1, -1, -1}, {1, 1, 1});
 

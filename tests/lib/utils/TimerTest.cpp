@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "Korvane.Utils.Timer.h"
+#include "TestHelpers.h"
 
 using namespace korvane;
 using namespace std::chrono_literals;
@@ -164,11 +165,29 @@ protected:
 
 // Frees a timer when a test ends, also when an assertion ends it early (the
 // timer must stop before the clock it runs on goes).
-struct TFree {
-    void operator()(TObject* Object) const { Object->Free(); }
-};
 template <typename T = TKorvaneTimer>
-using TOwned = std::unique_ptr<T, TFree>;
+using TOwned = test::Owned<T>;
+
+// A new timer on a stepping clock that is the default clock while it lives,
+// and a log for its handler. The members go in reverse order: the timer stops
+// before the clock it runs on goes.
+struct TSteppedTimer {
+    TSteppingClock Clock;
+    TDefaultClockScope Scope{&Clock};
+    THandlerLog Log;
+    TOwned<> Owner{new TKorvaneTimer()};
+    TKorvaneTimer* const Timer = Owner.get();
+
+    // Hooks Log's handler (running Extra after its checks) and switches the timer on.
+    void Start(int32_t AInterval, TKorvaneTimerMode AMode = TKorvaneTimerMode::Synchronized,
+               std::function<void()> Extra = {})
+    {
+        Timer->SetOnTimer(Log.Handler(Timer, std::move(Extra)));
+        Timer->SetInterval(AInterval);
+        Timer->SetMode(AMode);
+        Timer->SetActive(true);
+    }
+};
 
 class TimerTest : public ::testing::Test {
 protected:
@@ -216,21 +235,17 @@ TEST_F(TimerTest, SettlesAtTheIntervalRate)
                            TCase{"enqueued", TKorvaneTimerMode::Enqueued, true},
                            TCase{"no handler", TKorvaneTimerMode::Synchronized, false}}) {
         SCOPED_TRACE(c.Name);
-        TSteppingClock clock;
-        TDefaultClockScope scope(&clock);
-        THandlerLog log;
-        TOwned<> owner(new TKorvaneTimer());
-        auto* timer = owner.get();
-        timer->SetInterval(16);
-        timer->SetMode(c.Mode);
-        if (c.Handler) timer->SetOnTimer(log.Handler(timer));
-        timer->SetActive(true);
-        EXPECT_TRUE(timer->Active());
-        ASSERT_TRUE(RunUntil(clock, 2000));
-        EXPECT_FLOAT_EQ(timer->FPS(), 62.5f);
-        EXPECT_EQ(log.Calls, c.Handler ? 125 : 0);
-        EXPECT_EQ(log.WrongThread, 0);
-        EXPECT_EQ(log.WrongSender, 0);
+        TSteppedTimer t;
+        t.Timer->SetInterval(16);
+        t.Timer->SetMode(c.Mode);
+        if (c.Handler) t.Timer->SetOnTimer(t.Log.Handler(t.Timer));
+        t.Timer->SetActive(true);
+        EXPECT_TRUE(t.Timer->Active());
+        ASSERT_TRUE(RunUntil(t.Clock, 2000));
+        EXPECT_FLOAT_EQ(t.Timer->FPS(), 62.5f);
+        EXPECT_EQ(t.Log.Calls, c.Handler ? 125 : 0);
+        EXPECT_EQ(t.Log.WrongThread, 0);
+        EXPECT_EQ(t.Log.WrongSender, 0);
     }
 }
 
@@ -248,60 +263,47 @@ TEST_F(TimerTest, SlowHandlerSlowsOnlySynchronizedTicks)
     for (const TCase& c : {TCase{"enqueued", TKorvaneTimerMode::Enqueued, 62.5f},
                            TCase{"synchronized", TKorvaneTimerMode::Synchronized, 25.0f}}) {
         SCOPED_TRACE(c.Name);
-        TSteppingClock clock;
-        TDefaultClockScope scope(&clock);
-        THandlerLog log;
-        TOwned<> owner(new TKorvaneTimer());
-        auto* timer = owner.get();
+        TSteppedTimer t;
         const bool held = c.Mode == TKorvaneTimerMode::Synchronized;
-        timer->SetOnTimer(log.Handler(timer, [&] {
-            if (clock.NowTicks() >= 2100 * Ms) return; // quick afterwards, so the backlog drains
-            if (held) clock.AdvanceMilliseconds(40);
-            else EXPECT_TRUE(ElapseStepping(clock, 40)) << "the timer thread waits for the handler";
-        }));
-        timer->SetInterval(16);
-        timer->SetMode(c.Mode);
-        timer->SetActive(true);
-        ASSERT_TRUE(RunUntil(clock, 2100));
-        EXPECT_FLOAT_EQ(timer->FPS(), c.Fps);
-        EXPECT_GT(log.Calls, 40);
-        EXPECT_EQ(log.WrongThread, 0);
+        t.Start(16, c.Mode, [&] {
+            if (t.Clock.NowTicks() >= 2100 * Ms) return; // quick afterwards, so the backlog drains
+            if (held) t.Clock.AdvanceMilliseconds(40);
+            else EXPECT_TRUE(ElapseStepping(t.Clock, 40)) << "the timer thread waits for the handler";
+        });
+        ASSERT_TRUE(RunUntil(t.Clock, 2100));
+        EXPECT_FLOAT_EQ(t.Timer->FPS(), c.Fps);
+        EXPECT_GT(t.Log.Calls, 40);
+        EXPECT_EQ(t.Log.WrongThread, 0);
     }
 }
 
 TEST_F(TimerTest, SwitchingOffAndOnResumesTheSameThread)
 {
-    TSteppingClock clock;
-    TDefaultClockScope scope(&clock);
-    THandlerLog log;
-    TOwned<> owner(new TKorvaneTimer());
-    auto* timer = owner.get();
-    timer->SetOnTimer(log.Handler(timer));
-    timer->SetInterval(16);
-    timer->SetActive(true);
-    const auto threadId = timer->ThreadID();
-    ASSERT_TRUE(RunUntil(clock, 1296)); // 81 ticks; a window closed at 1008 ms, 18 ticks since
-    EXPECT_EQ(log.Calls, 81);
-    EXPECT_FLOAT_EQ(timer->FPS(), 62.5f);
+    TSteppedTimer t;
+    t.Start(16);
+    const auto threadId = t.Timer->ThreadID();
+    ASSERT_TRUE(RunUntil(t.Clock, 1296)); // 81 ticks; a window closed at 1008 ms, 18 ticks since
+    EXPECT_EQ(t.Log.Calls, 81);
+    EXPECT_FLOAT_EQ(t.Timer->FPS(), 62.5f);
 
-    timer->SetActive(false);
-    EXPECT_FALSE(timer->Active());
-    EXPECT_TRUE(timer->Started());
-    clock.AdvanceMilliseconds(1500); // switched off for 1.5 s
+    t.Timer->SetActive(false);
+    EXPECT_FALSE(t.Timer->Active());
+    EXPECT_TRUE(t.Timer->Started());
+    t.Clock.AdvanceMilliseconds(1500); // switched off for 1.5 s
     EXPECT_FALSE(CheckSynchronize(100));
-    EXPECT_EQ(log.Calls, 81);
-    EXPECT_FLOAT_EQ(timer->FPS(), 62.5f);
+    EXPECT_EQ(t.Log.Calls, 81);
+    EXPECT_FLOAT_EQ(t.Timer->FPS(), 62.5f);
 
-    timer->SetActive(true);
-    EXPECT_TRUE(timer->Active());
-    EXPECT_EQ(timer->ThreadID(), threadId);
+    t.Timer->SetActive(true);
+    EXPECT_TRUE(t.Timer->Active());
+    EXPECT_EQ(t.Timer->ThreadID(), threadId);
     // The overdue tick fires at once (at 2796 ms) and the cadence goes on from
     // it. The window open when switched off carries on without the pause: 18
     // ticks before it, 1 + 45 after it, over 1008 ms.
-    ASSERT_TRUE(RunUntil(clock, 3516));
-    EXPECT_EQ(log.Calls, 81 + 46);
-    EXPECT_FLOAT_EQ(timer->FPS(), float(64 / 1.008));
-    EXPECT_EQ(log.WrongThread, 0);
+    ASSERT_TRUE(RunUntil(t.Clock, 3516));
+    EXPECT_EQ(t.Log.Calls, 81 + 46);
+    EXPECT_FLOAT_EQ(t.Timer->FPS(), float(64 / 1.008));
+    EXPECT_EQ(t.Log.WrongThread, 0);
 }
 
 // Stopwatch and clock: a late tick fires once and the cadence restarts from
@@ -309,44 +311,38 @@ TEST_F(TimerTest, SwitchingOffAndOnResumesTheSameThread)
 // at once.
 TEST_F(TimerTest, CadenceRestartsAtEachTick)
 {
-    TSteppingClock clock;
-    TDefaultClockScope scope(&clock);
-    THandlerLog log;
     std::atomic<int64_t> handlerTakesMs{0};
-    TOwned<> owner(new TKorvaneTimer());
-    auto* timer = owner.get();
+    TSteppedTimer t;
     // The handler takes handlerTakesMs of the clock, once.
-    timer->SetOnTimer(log.Handler(timer, [&] { clock.AdvanceMilliseconds(handlerTakesMs.exchange(0)); }));
-    timer->SetInterval(100);
-    timer->SetActive(true);
-    ASSERT_TRUE(Settle(clock, 100 * Ms));
-    EXPECT_EQ(log.Calls, 0);
+    t.Start(100, TKorvaneTimerMode::Synchronized, [&] { t.Clock.AdvanceMilliseconds(handlerTakesMs.exchange(0)); });
+    ASSERT_TRUE(Settle(t.Clock, 100 * Ms));
+    EXPECT_EQ(t.Log.Calls, 0);
 
     // Three intervals late: one tick, none made up; the next is due 100 ms after it.
-    clock.AdvanceMilliseconds(350);
-    ASSERT_TRUE(Settle(clock, 450 * Ms));
-    EXPECT_EQ(log.Calls, 1);
+    t.Clock.AdvanceMilliseconds(350);
+    ASSERT_TRUE(Settle(t.Clock, 450 * Ms));
+    EXPECT_EQ(t.Log.Calls, 1);
 
     // A handler taking 60 ms: the next tick is still due 100 ms after this one fired.
     handlerTakesMs = 60;
-    clock.AdvanceMilliseconds(100);
-    ASSERT_TRUE(Settle(clock, 550 * Ms));
-    EXPECT_EQ(log.Calls, 2);
+    t.Clock.AdvanceMilliseconds(100);
+    ASSERT_TRUE(Settle(t.Clock, 550 * Ms));
+    EXPECT_EQ(t.Log.Calls, 2);
 
     // A handler taking 150 ms (from the tick at 550 ms): the next tick fires as
     // soon as it returns.
     handlerTakesMs = 150;
-    clock.AdvanceMilliseconds(40);
-    ASSERT_TRUE(Settle(clock, 800 * Ms));
-    EXPECT_EQ(log.Calls, 4);
+    t.Clock.AdvanceMilliseconds(40);
+    ASSERT_TRUE(Settle(t.Clock, 800 * Ms));
+    EXPECT_EQ(t.Log.Calls, 4);
 
     // A long interval shortened while waiting: the tick fires without the clock moving.
-    timer->SetInterval(10000);
-    ASSERT_TRUE(Settle(clock, 10700 * Ms));
-    clock.AdvanceMilliseconds(500);
-    timer->SetInterval(300);
-    ASSERT_TRUE(Settle(clock, 1500 * Ms));
-    EXPECT_EQ(log.Calls, 5);
+    t.Timer->SetInterval(10000);
+    ASSERT_TRUE(Settle(t.Clock, 10700 * Ms));
+    t.Clock.AdvanceMilliseconds(500);
+    t.Timer->SetInterval(300);
+    ASSERT_TRUE(Settle(t.Clock, 1500 * Ms));
+    EXPECT_EQ(t.Log.Calls, 5);
 }
 
 // Interval 0 or less fires on every pass, and passes are a millisecond of
@@ -355,22 +351,16 @@ TEST_F(TimerTest, NonPositiveIntervalFiresEveryPass)
 {
     for (int32_t interval : {0, -5}) {
         SCOPED_TRACE(interval);
-        TSteppingClock clock;
-        TDefaultClockScope scope(&clock);
-        THandlerLog log;
-        TOwned<> owner(new TKorvaneTimer());
-        auto* timer = owner.get();
-        timer->SetOnTimer(log.Handler(timer));
-        timer->SetInterval(interval);
-        timer->SetActive(true);
-        ASSERT_TRUE(Settle(clock, 1 * Ms)); // the first tick fires at once
-        EXPECT_EQ(log.Calls, 1);
-        clock.AdvanceMilliseconds(1);
-        ASSERT_TRUE(Settle(clock, 2 * Ms));
-        EXPECT_EQ(log.Calls, 2);
-        clock.AdvanceMilliseconds(5); // late: one tick, not five
-        ASSERT_TRUE(Settle(clock, 7 * Ms)); // from the tick at 6 ms
-        EXPECT_EQ(log.Calls, 3);
+        TSteppedTimer t;
+        t.Start(interval);
+        ASSERT_TRUE(Settle(t.Clock, 1 * Ms)); // the first tick fires at once
+        EXPECT_EQ(t.Log.Calls, 1);
+        t.Clock.AdvanceMilliseconds(1);
+        ASSERT_TRUE(Settle(t.Clock, 2 * Ms));
+        EXPECT_EQ(t.Log.Calls, 2);
+        t.Clock.AdvanceMilliseconds(5); // late: one tick, not five
+        ASSERT_TRUE(Settle(t.Clock, 7 * Ms)); // from the tick at 6 ms
+        EXPECT_EQ(t.Log.Calls, 3);
     }
 }
 
@@ -379,33 +369,27 @@ TEST_F(TimerTest, NonPositiveIntervalFiresEveryPass)
 // second, the window runs to the next tick, so FPS is the true rate.
 TEST_F(TimerTest, MeasuresTicksPerSecondOverWindows)
 {
-    TSteppingClock clock;
-    TDefaultClockScope scope(&clock);
-    THandlerLog log;
-    TOwned<> owner(new TKorvaneTimer());
-    auto* timer = owner.get();
-    timer->SetOnTimer(log.Handler(timer));
-    timer->SetInterval(1250);
-    timer->SetActive(true);
-    ASSERT_TRUE(Settle(clock, 1250 * Ms));
-    EXPECT_EQ(timer->FPS(), 0.0f);
+    TSteppedTimer t;
+    t.Start(1250);
+    ASSERT_TRUE(Settle(t.Clock, 1250 * Ms));
+    EXPECT_EQ(t.Timer->FPS(), 0.0f);
 
-    clock.AdvanceMilliseconds(1250);
-    ASSERT_TRUE(Settle(clock, 2500 * Ms));
-    EXPECT_FLOAT_EQ(timer->FPS(), 0.8f);
+    t.Clock.AdvanceMilliseconds(1250);
+    ASSERT_TRUE(Settle(t.Clock, 2500 * Ms));
+    EXPECT_FLOAT_EQ(t.Timer->FPS(), 0.8f);
 
     // 1100 ms on, a new Interval wakes the thread for a pass without a tick:
     // it closes the empty window and keeps FPS.
-    clock.AdvanceMilliseconds(1100);
-    timer->SetInterval(5000);
-    ASSERT_TRUE(Settle(clock, 6250 * Ms));
-    EXPECT_FLOAT_EQ(timer->FPS(), 0.8f);
+    t.Clock.AdvanceMilliseconds(1100);
+    t.Timer->SetInterval(5000);
+    ASSERT_TRUE(Settle(t.Clock, 6250 * Ms));
+    EXPECT_FLOAT_EQ(t.Timer->FPS(), 0.8f);
 
     // The next window runs from there (2350 ms) to the tick at 6250 ms.
-    clock.AdvanceMilliseconds(3900);
-    ASSERT_TRUE(Settle(clock, 11250 * Ms));
-    EXPECT_FLOAT_EQ(timer->FPS(), float(1 / 3.9));
-    EXPECT_EQ(log.Calls, 2);
+    t.Clock.AdvanceMilliseconds(3900);
+    ASSERT_TRUE(Settle(t.Clock, 11250 * Ms));
+    EXPECT_FLOAT_EQ(t.Timer->FPS(), float(1 / 3.9));
+    EXPECT_EQ(t.Log.Calls, 2);
 }
 
 // Freeing or deleting a timer, running or switched off, with calls pending on
@@ -454,24 +438,18 @@ TEST_F(TimerTest, DestroyingJoinsTheThreadAndDropsPendingCalls)
 // A handler unhooked while its calls wait on the main thread is not called.
 TEST_F(TimerTest, QueuedCallsRunTheCurrentHandler)
 {
-    TSteppingClock clock;
-    TDefaultClockScope scope(&clock);
-    THandlerLog first, second;
-    TOwned<> owner(new TKorvaneTimer());
-    auto* timer = owner.get();
-    timer->SetOnTimer(first.Handler(timer));
-    timer->SetMode(TKorvaneTimerMode::Enqueued);
-    timer->SetInterval(10);
-    timer->SetActive(true);
-    ASSERT_TRUE(ElapseStepping(clock, 30)); // three ticks queued, none run yet
-    EXPECT_EQ(first.Calls, 0);
-    timer->SetOnTimer(second.Handler(timer));
-    ASSERT_TRUE(Settle(clock));
-    EXPECT_EQ(first.Calls, 0);
+    THandlerLog second;
+    TSteppedTimer t; // its Log is the first handler's
+    t.Start(10, TKorvaneTimerMode::Enqueued);
+    ASSERT_TRUE(ElapseStepping(t.Clock, 30)); // three ticks queued, none run yet
+    EXPECT_EQ(t.Log.Calls, 0);
+    t.Timer->SetOnTimer(second.Handler(t.Timer));
+    ASSERT_TRUE(Settle(t.Clock));
+    EXPECT_EQ(t.Log.Calls, 0);
     EXPECT_EQ(second.Calls, 3);
-    timer->SetOnTimer(nullptr);
-    ASSERT_TRUE(ElapseStepping(clock, 30));
-    ASSERT_TRUE(Settle(clock));
+    t.Timer->SetOnTimer(nullptr);
+    ASSERT_TRUE(ElapseStepping(t.Clock, 30));
+    ASSERT_TRUE(Settle(t.Clock));
     EXPECT_EQ(second.Calls, 3);
 }
 

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "GeometryTestHelpers.h"
 #include "TestHelpers.h"
 
 #include <cmath>
@@ -15,13 +16,6 @@ using namespace korvane;
 using namespace korvane::test;
 
 namespace {
-
-TRaycastData Ray(TPoint3D Start, TPoint3D Dir)
-{
-    TRaycastData R;
-    R._Set(Start, Dir, 0);
-    return R;
-}
 
 // Normal (B - A) x (C - A) = (0, 0, 1).
 const TTriangle kTri = TTriangle::Create({0, 0, 0}, {1, 0, 0}, {0, 1, 0});

@@ -1,0 +1,59 @@
+#pragma once
+// What the benchmark programs share: a console reporter that keeps one rate
+// per benchmark, so that a program can print its speed against the reference
+// measured in the same run, and the main body that runs them.
+// Header-only: each bench/*.cpp is a program of its own.
+
+#include <benchmark/benchmark.h>
+
+#include <map>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace korvane::bench {
+
+// The usual console table, keeping the counter ACounter of each benchmark
+// function: its median when the benchmark is repeated, else its one run.
+class TRateReporter : public benchmark::ConsoleReporter {
+public:
+    explicit TRateReporter(std::string ACounter) : FCounter(std::move(ACounter)) {}
+
+    void ReportRuns(const std::vector<Run>& ARuns) override
+    {
+        ConsoleReporter::ReportRuns(ARuns);
+        for (const Run& r : ARuns) {
+            const auto it = r.counters.find(FCounter);
+            if (it == r.counters.end() || r.error_occurred) continue;
+            const bool median = r.run_type == Run::RT_Aggregate && r.aggregate_name == "median";
+            if (median || (r.run_type == Run::RT_Iteration && r.repetitions <= 1))
+                FRates[r.run_name.function_name] = it->second.value;
+        }
+    }
+
+    // The rate kept for the benchmark function AName; 0 when it did not run.
+    double Rate(const std::string& AName) const
+    {
+        const auto it = FRates.find(AName);
+        return it == FRates.end() ? 0 : it->second;
+    }
+
+private:
+    std::string FCounter;
+    std::map<std::string, double> FRates;
+};
+
+// Runs the benchmarks the command line selects through AReporter, then
+// APrintRatios (with the reporter's rates); the program's exit code.
+template <typename PrintRatios>
+int RunBenchmarks(int argc, char** argv, TRateReporter& AReporter, PrintRatios&& APrintRatios)
+{
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    benchmark::RunSpecifiedBenchmarks(&AReporter);
+    APrintRatios();
+    benchmark::Shutdown();
+    return 0;
+}
+
+} // namespace korvane::bench
