@@ -129,6 +129,10 @@ std::string FloatConstant(double AValue)
 
 std::string RecordConstant(const TValue& AValue)
 {
+    if (AValue.IsType<TPoint>()) {
+        auto p = AValue.AsType<TPoint>();
+        return Format("ivec2(%d, %d)", p.X, p.Y);
+    }
     if (AValue.IsType<TPointF>()) {
         auto p = AValue.AsType<TPointF>();
         return "vec2(" + N(p.X) + ", " + N(p.Y) + ")";

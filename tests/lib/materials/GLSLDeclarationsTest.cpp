@@ -93,6 +93,7 @@ TEST(GLSLSerializers, Constants)
         {TValue::From(TPoint3D(0, 0, 0)), "vec3(0.00, 0.00, 0.00)"},
         {TValue::From(TAlphaColorF(1, 1, 1, 1)), "vec4(1.00, 1.00, 1.00, 1.00)"},
         {TValue::From(TPointF(0.25f, 1)), "vec2(0.25, 1.00)"},
+        {TValue::From(TPoint(3, -4)), "ivec2(3, -4)"},
         {TValue::From(TVector3D(1, 2, 3, 4)), "vec4(1.00, 2.00, 3.00, 4.00)"},
         {TValue::From(m3), "mat3(1.00, 2.00, 3.00, 4.00, 5.00, 6.00, 7.00, 8.00, 9.00)"},
         {TValue::From(m4), "mat4(1.00, 0.00, 0.00, 0.00, 0.00, 1.00, 0.00, 0.00, 0.00, 0.00, 1.00, 0.00, 0.25, 0.00, "
