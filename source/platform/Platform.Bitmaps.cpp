@@ -6,6 +6,16 @@
 
 #include "Platform.ClassRegistry.h"
 #include "Platform.Log.h"
+#include "Platform.SysUtils.h"
+
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmissing-field-initializers"
+#pragma GCC diagnostic ignored "-Wunused-parameter"
+#pragma GCC diagnostic ignored "-Wsign-compare"
+#define STB_IMAGE_WRITE_IMPLEMENTATION
+#define STB_IMAGE_WRITE_STATIC
+#include <stb/stb_image_write.h>
+#pragma GCC diagnostic pop
 
 namespace korvane {
 
@@ -191,6 +201,35 @@ void TBitmap::DestroyResources()
 void TBitmap::BitmapChanged()
 {
     if (OnChange) OnChange(this);
+}
+
+void TBitmap::SaveToFile(const std::string& AFileName)
+{
+    const auto dot = AFileName.find_last_of('.');
+    const std::string ext = dot == std::string::npos ? std::string() : LowerCase(AFileName.substr(dot));
+    if (ext != ".bmp" && ext != ".png")
+        throw EWriteError(Format("cannot save bitmap to \"%s\": unsupported file type", AFileName));
+    if (IsEmpty()) throw EWriteError(Format("cannot save an empty bitmap to \"%s\"", AFileName));
+
+    // The writers take RGBA rows, top row first; our pixels are BGRA.
+    std::vector<uint8_t> rgba(size_t(Width()) * size_t(Height()) * 4);
+    TBitmapData data;
+    if (!Map(TMapAccess::Read, data)) throw EWriteError(Format("cannot save bitmap to \"%s\": not readable", AFileName));
+    for (int y = 0; y < Height(); ++y) {
+        const uint8_t* src = data.GetScanline(y);
+        uint8_t* dst = rgba.data() + size_t(y) * size_t(Width()) * 4;
+        for (int x = 0; x < Width(); ++x, src += 4, dst += 4) {
+            dst[0] = src[2];
+            dst[1] = src[1];
+            dst[2] = src[0];
+            dst[3] = src[3];
+        }
+    }
+    Unmap(data);
+
+    const int ok = ext == ".bmp" ? stbi_write_bmp(AFileName.c_str(), Width(), Height(), 4, rgba.data())
+                                 : stbi_write_png(AFileName.c_str(), Width(), Height(), 4, rgba.data(), Width() * 4);
+    if (!ok) throw EWriteError(Format("cannot write bitmap file \"%s\"", AFileName));
 }
 
 } // namespace korvane

@@ -72,6 +72,10 @@ class TBitmap : public TPersistent {
     // Ends a Map; after a write the bitmap has changed.
     void Unmap(TBitmapData& AData);
     void Clear(TAlphaColor AColor);
+    // Writes the image to a file whose extension picks the format: ".bmp" or
+    // ".png" (letter case ignored). An empty bitmap, another extension or a
+    // failed write raises EWriteError.
+    void SaveToFile(const std::string& AFileName);
     // Shares the image of a bitmap; nil empties the bitmap; other sources raise
     // the conversion error.
     void Assign(const TPersistent* Source) override;

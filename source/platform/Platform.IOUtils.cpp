@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <mutex>
+#include <random>
 
 namespace korvane {
 
@@ -46,6 +47,19 @@ std::string TPath::IncludeTrailingPathDelimiter(const std::string& AFolder)
 {
     if (!AFolder.empty() && AFolder.back() == '/') return AFolder;
     return AFolder + '/';
+}
+
+std::string TPath::GetRandomFileName()
+{
+    static constexpr char Letters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+    static std::mutex lock;
+    static std::mt19937_64 engine{std::random_device{}()};
+    std::uniform_int_distribution<int> pick(0, int(sizeof(Letters)) - 2);
+    std::string name(12, '.');
+    std::lock_guard guard(lock);
+    for (size_t i = 0; i < name.size(); ++i)
+        if (i != 8) name[i] = Letters[pick(engine)];
+    return name;
 }
 
 } // namespace korvane

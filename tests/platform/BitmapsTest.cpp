@@ -1,11 +1,26 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <memory>
+#include <set>
+
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmissing-field-initializers"
+#pragma GCC diagnostic ignored "-Wunused-parameter"
+#pragma GCC diagnostic ignored "-Wsign-compare"
+#pragma GCC diagnostic ignored "-Wunused-function"
+#define STB_IMAGE_IMPLEMENTATION
+#define STB_IMAGE_STATIC
+#include <stb/stb_image.h>
+#pragma GCC diagnostic pop
 
 #include "Platform.Bitmaps.h"
+#include "Platform.IOUtils.h"
 #include "Platform.Textures.h"
+#include "TestHelpers.h"
 
 using namespace korvane;
+using namespace korvane::test;
 
 namespace {
 TAlphaColor PixelAt(TBitmap& ABitmap, int X, int Y)
@@ -147,4 +162,67 @@ TEST(Textures, AssigningATextureCopiesItsSettingsNotItsGPUObject)
     EXPECT_EQ(b.MinFilter(), TTextureFilter::Nearest);
     EXPECT_EQ(b.MagFilter(), TTextureFilter::Linear);
     EXPECT_EQ(b.Handle(), 0u);
+}
+
+// A written file decodes (with an independent reader) to the same pixels, top
+// row first, alpha included; BMP and PNG alike.
+TEST(Bitmaps, SaveToFileWritesWhatAReaderGetsBack)
+{
+    TempFolder folder;
+    TBitmap bitmap(3, 2);
+    {
+        TBitmapData data;
+        ASSERT_TRUE(bitmap.Map(TMapAccess::Write, data));
+        data.SetPixel(0, 0, MakeAlphaColor(255, 0, 0));
+        data.SetPixel(1, 0, MakeAlphaColor(0, 255, 0));
+        data.SetPixel(2, 0, MakeAlphaColor(0, 0, 255));
+        data.SetPixel(0, 1, MakeAlphaColor(10, 20, 30, 128));
+        data.SetPixel(1, 1, MakeAlphaColor(255, 255, 255));
+        data.SetPixel(2, 1, MakeAlphaColor(0, 0, 0, 0));
+        bitmap.Unmap(data);
+    }
+    for (const char* name : {"image.bmp", "image.PNG"}) {
+        const std::string file = folder.Path(name);
+        bitmap.SaveToFile(file);
+        int w = 0, h = 0, n = 0;
+        stbi_uc* pixels = stbi_load(file.c_str(), &w, &h, &n, 4);
+        ASSERT_NE(pixels, nullptr) << name << ": " << stbi_failure_reason();
+        ASSERT_EQ(w, 3);
+        ASSERT_EQ(h, 2);
+        for (int y = 0; y < 2; ++y)
+            for (int x = 0; x < 3; ++x) {
+                const stbi_uc* p = pixels + (y * 3 + x) * 4;
+                const TAlphaColor c = PixelAt(bitmap, x, y);
+                EXPECT_EQ(MakeAlphaColor(p[0], p[1], p[2], p[3]), c) << name << " at " << x << "," << y;
+            }
+        stbi_image_free(pixels);
+    }
+}
+
+TEST(Bitmaps, SaveToFileRefusesWhatItCannotWrite)
+{
+    TempFolder folder;
+    TBitmap bitmap(2, 2);
+    EXPECT_THROW(bitmap.SaveToFile(folder.Path("image.jpg")), EWriteError);
+    EXPECT_THROW(bitmap.SaveToFile(folder.Path("image")), EWriteError);
+    EXPECT_THROW(bitmap.SaveToFile(folder.Path("missing/folder/image.bmp")), EWriteError);
+    TBitmap empty;
+    EXPECT_THROW(empty.SaveToFile(folder.Path("empty.bmp")), EWriteError);
+    EXPECT_TRUE(std::filesystem::is_empty(folder.Folder()));
+}
+
+TEST(Path, RandomFileNamesHaveTheirShapeAndDiffer)
+{
+    std::set<std::string> names;
+    for (int i = 0; i < 100; ++i) {
+        const std::string name = TPath::GetRandomFileName();
+        ASSERT_EQ(name.size(), 12u) << name;
+        EXPECT_EQ(name[8], '.') << name;
+        for (size_t k = 0; k < name.size(); ++k) {
+            if (k == 8) continue;
+            EXPECT_TRUE(std::isalnum(static_cast<unsigned char>(name[k]))) << name;
+        }
+        names.insert(name);
+    }
+    EXPECT_EQ(names.size(), 100u);
 }

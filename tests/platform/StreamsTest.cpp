@@ -1,4 +1,6 @@
 #include <gtest/gtest.h>
+
+#include "TestHelpers.h"
 #include <unistd.h>
 
 #include <filesystem>
@@ -26,16 +28,8 @@ void ExpectReadError(TStream& s, int64_t count)
 
 class TempDir : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        FDir = fs::temp_directory_path() /
-               ("korvane-streams-" + std::to_string(::getpid()) + "-" +
-                ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::create_directories(FDir);
-    }
-    void TearDown() override { fs::remove_all(FDir); }
-    std::string Path(const char* name) const { return (FDir / name).string(); }
-    fs::path FDir;
+    std::string Path(const char* name) const { return FFolder.Path(name); }
+    korvane::test::TempFolder FFolder;
 };
 
 } // namespace
@@ -170,9 +164,9 @@ TEST_F(TempDir, FileErrors)
         EXPECT_EQ(e.Message(), "Cannot open file \"" + Path("missing.bin") + "\". No such file or directory");
     }
     // A folder opens on this system but is no file.
-    EXPECT_THROW(TFileStream(FDir.string(), fmOpenRead), EFOpenError);
+    EXPECT_THROW(TFileStream(FFolder.Folder().string(), fmOpenRead), EFOpenError);
     TMemoryStream m;
-    EXPECT_THROW(m.LoadFromFile(FDir.string()), EFOpenError);
+    EXPECT_THROW(m.LoadFromFile(FFolder.Folder().string()), EFOpenError);
     try {
         TFileStream f(Path("no/such/folder.bin"), fmCreate);
         ADD_FAILURE();

@@ -4,7 +4,25 @@
 #include <cmath>
 #include <locale>
 
+#include <unistd.h>
+
 namespace korvane::test {
+
+TempFolder::TempFolder()
+{
+    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    FFolder = std::filesystem::temp_directory_path() /
+              ("korvane-" + std::to_string(::getpid()) + "-" + (info ? info->test_suite_name() : "") + "-" +
+               (info ? info->name() : "none"));
+    std::filesystem::remove_all(FFolder);
+    std::filesystem::create_directories(FFolder);
+}
+
+TempFolder::~TempFolder()
+{
+    std::error_code ignored;
+    std::filesystem::remove_all(FFolder, ignored);
+}
 
 CommaDecimalLocale::CommaDecimalLocale()
 {

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <utility>
@@ -36,6 +37,22 @@ std::string MessageOf(F&& f)
 
 // Switches the process to the comma-decimal "de_DE.UTF-8" locale for its
 // lifetime, so tests can prove that numbers ignore the process locale.
+// A folder of its own under the temporary folder for the lifetime of the
+// object, named after the running test; removed with everything in it.
+class TempFolder {
+public:
+    TempFolder();
+    ~TempFolder();
+    TempFolder(const TempFolder&) = delete;
+    TempFolder& operator=(const TempFolder&) = delete;
+    const std::filesystem::path& Folder() const { return FFolder; }
+    // The full name of a file in the folder.
+    std::string Path(const std::string& AName) const { return (FFolder / AName).string(); }
+
+private:
+    std::filesystem::path FFolder;
+};
+
 class CommaDecimalLocale {
 public:
     CommaDecimalLocale();

@@ -11,6 +11,7 @@
 #include "Korvane.Context.Texturing.h"
 #include "Korvane.Controller.h"
 #include "Platform.Bitmaps.h"
+#include "Platform.IOUtils.h"
 #include "Platform.Log.h"
 
 namespace korvane {
@@ -1021,6 +1022,14 @@ void TKorvaneContext::SetContextStates(TContextStates AStates)
     }
     --FMultipleSetContextState;
     DoSetContextStates(AStates);
+}
+
+std::string TKorvaneContext::SaveToBitmapFile(TBitmap* ABitmap, const std::string& APath)
+{
+    if (!ABitmap) return {};
+    const std::string fileName = APath + TPath::GetRandomFileName() + ".bmp";
+    ABitmap->SaveToFile(fileName);
+    return fileName;
 }
 
 uint32_t TKorvaneContext::MemoryBarrierFlagsToBits(TMemoryBarrierFlags AFlags)

@@ -428,6 +428,9 @@ class TKorvaneContext : public TContext3D {
     // Fills the whole viewport with a colour.
     virtual void DrawScreenRectangle(const TAlphaColorF& AColor) = 0;
     virtual void DrawScreenRectangle(TAlphaColor AColor);
+    // Saves ABitmap as APath + a random file name + ".bmp" and answers that
+    // file's name; without a bitmap nothing is written and the answer is empty.
+    std::string SaveToBitmapFile(TBitmap* ABitmap, const std::string& APath);
     virtual void BeginOrtho(float ALeft, float ATop, float ARight, float ABottom, float ANear, float AFar) = 0;
     virtual void BeginOrtho(const TOrthographicData& AData) = 0;
     virtual void EndOrtho() = 0;

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "DrawTestSupport.h"
+#include "Platform.Bitmaps.h"
 #include "Korvane.Context.Buffers.h"
 #include "Korvane.Context.Types.OpenGL.h"
 #include "Korvane.DefTypes.Cache.h"
@@ -405,4 +406,22 @@ TEST_F(DrawPath, GlobalBlendingReadsTheDefaultAndWritesEveryBuffer)
     DrawTriangle(CentreTriangle, &red);
     DrawTriangle(CentreTriangle, &green);
     EXPECT_TRUE(NearColor(Pixel(Size / 2, Size / 2), {255, 255, 0, 255}));
+}
+
+TEST_F(DrawPath, SaveToBitmapFileWritesARandomlyNamedBitmapUnderThePath)
+{
+    TempFolder folder;
+    TBitmap bitmap(4, 4);
+    bitmap.Clear(TAlphaColors::Red);
+    const std::string prefix = folder.Path("shot-");
+    const std::string first = FContext->SaveToBitmapFile(&bitmap, prefix);
+    const std::string second = FContext->SaveToBitmapFile(&bitmap, prefix);
+    for (const std::string& file : {first, second}) {
+        EXPECT_EQ(file.rfind(prefix, 0), 0u) << file;
+        EXPECT_EQ(file.substr(file.size() - 4), ".bmp") << file;
+        EXPECT_GT(std::filesystem::file_size(file), 4u * 4u * 4u) << file;
+    }
+    EXPECT_NE(first, second);
+    EXPECT_EQ(FContext->SaveToBitmapFile(nullptr, prefix), "");
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder.Folder()), {}), 2);
 }
