@@ -47,7 +47,7 @@ uint32_t VertexComponentSize(TVertexFormat F)
 int GetVertexSize(TVertexFormats AFormats)
 {
     int size = 0;
-    for (unsigned i = 0; i < 16; ++i)
+    for (unsigned i = 0; i < VertexFormatCount; ++i)
         if (AFormats.Contains(TVertexFormat(i))) size += int(VertexComponentSize(TVertexFormat(i)));
     return size;
 }
@@ -72,15 +72,15 @@ void* TVertexBuffer::Attribute(TVertexFormat AFormat, int AIndex)
 
 const void* TVertexBuffer::Attribute(TVertexFormat AFormat, int AIndex) const
 {
-    const int offset = GetVertexOffset(AFormat, FFormat);
+    const int offset = OffsetOf(AFormat);
     if (offset < 0 || AIndex < 0 || AIndex >= FLength) return nullptr;
     return FData.data() + size_t(AIndex) * FVertexSize + size_t(offset);
 }
 
-TVertexBuffer::TVertexBuffer(TVertexFormats AFormat, int32_t ALength) : FFormat(AFormat)
+TVertexBuffer::TVertexBuffer(TVertexFormats AFormat, int32_t ALength)
+    : FFormat(AFormat), FVertexSize(uint32_t(GetVertexSize(AFormat)))
 {
-    for (unsigned i = 0; i < 16; ++i)
-        if (AFormat.Contains(TVertexFormat(i))) FVertexSize += VertexComponentSize(TVertexFormat(i));
+    for (unsigned i = 0; i < VertexFormatCount; ++i) FOffsets[i] = GetVertexOffset(TVertexFormat(i), AFormat);
     SetLength(ALength);
 }
 
@@ -93,12 +93,9 @@ void TVertexBuffer::SetLength(int32_t ALength)
 
 uint32_t TVertexBuffer::ComponentOffset(TVertexFormat F) const
 {
-    if (!FFormat.Contains(F))
-        throw EArgumentException(korvane::Format("vertex buffer has no component %d", int(F)));
-    uint32_t offset = 0;
-    for (unsigned i = 0; i < unsigned(F); ++i)
-        if (FFormat.Contains(TVertexFormat(i))) offset += VertexComponentSize(TVertexFormat(i));
-    return offset;
+    const int offset = OffsetOf(F);
+    if (offset < 0) throw EArgumentException(korvane::Format("vertex buffer has no component %d", int(F)));
+    return uint32_t(offset);
 }
 
 size_t TVertexBuffer::Locate(TVertexFormat F, int32_t AIndex) const

@@ -3,6 +3,7 @@
 // layout follows its set of vertex components, an index buffer of 16- or
 // 32-bit indices, and the mesh data that owns one of each.
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <initializer_list>
@@ -22,6 +23,8 @@ enum class TVertexFormat : uint8_t {
 };
 
 using TVertexFormats = TSet<TVertexFormat>;
+// The number of vertex components.
+inline constexpr unsigned VertexFormatCount = unsigned(TVertexFormat::Tangent) + 1;
 
 // Bytes one component takes in a vertex.
 uint32_t VertexComponentSize(TVertexFormat F);
@@ -71,10 +74,15 @@ private:
     TPoint3D GetPoint3D(TVertexFormat F, int32_t AIndex) const;
     void SetPoint3D(TVertexFormat F, int32_t AIndex, const TPoint3D& V);
     size_t Locate(TVertexFormat F, int32_t AIndex) const;
+    // Byte offset of a component inside a vertex; -1 when the format lacks it
+    // (also for ordinals beyond the known components).
+    int OffsetOf(TVertexFormat F) const { return unsigned(F) < VertexFormatCount ? FOffsets[unsigned(F)] : -1; }
 
     TVertexFormats FFormat;
     int32_t FLength = 0;
     uint32_t FVertexSize = 0;
+    // Worked out once from the format (which never changes), not per access.
+    std::array<int, VertexFormatCount> FOffsets{};
     std::vector<uint8_t> FData;
 };
 

@@ -16,9 +16,12 @@ namespace korvane {
 TVertexDeclaration GetVertexDeclarations(TVertexFormats AFormats)
 {
     TVertexDeclaration result;
-    for (int i = 0; i <= static_cast<int>(TVertexFormat::Tangent); ++i) {
+    int offset = 0;
+    for (unsigned i = 0; i < VertexFormatCount; ++i) {
         const auto f = static_cast<TVertexFormat>(i);
-        if (AFormats.Contains(f)) result.push_back({f, GetVertexOffset(f, AFormats)});
+        if (!AFormats.Contains(f)) continue;
+        result.push_back({f, offset});
+        offset += VertexFormatSize(f);
     }
     return result;
 }
