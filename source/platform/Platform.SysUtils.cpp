@@ -85,6 +85,14 @@ std::string WithThousands(const std::string& fixed)
     return (negative ? std::string("-") : std::string()) + grouped + frac;
 }
 
+// The text without the white space around it (numbers may carry blanks).
+std::string_view StripSpaces(std::string_view s)
+{
+    while (!s.empty() && std::isspace(static_cast<unsigned char>(s.front()))) s.remove_prefix(1);
+    while (!s.empty() && std::isspace(static_cast<unsigned char>(s.back()))) s.remove_suffix(1);
+    return s;
+}
+
 [[noreturn]] void FormatError(std::string_view fmt)
 {
     throw EConvertError("Format '" + std::string(fmt) + "' invalid or incompatible with argument");
@@ -272,9 +280,7 @@ std::string FormatV(std::string_view fmt, const std::vector<FormatArg>& args)
 
 bool TryStrToFloat(std::string_view text, double& value)
 {
-    std::string_view s = text;
-    while (!s.empty() && std::isspace(static_cast<unsigned char>(s.front()))) s.remove_prefix(1);
-    while (!s.empty() && std::isspace(static_cast<unsigned char>(s.back()))) s.remove_suffix(1);
+    std::string_view s = StripSpaces(text);
     if (s.empty()) return false;
     if (s.front() == '+') s.remove_prefix(1);
     if (s.empty()) return false;
@@ -294,9 +300,7 @@ double StrToFloat(std::string_view text)
 
 bool TryStrToInt64(std::string_view text, int64_t& value)
 {
-    std::string_view s = text;
-    while (!s.empty() && std::isspace(static_cast<unsigned char>(s.front()))) s.remove_prefix(1);
-    while (!s.empty() && std::isspace(static_cast<unsigned char>(s.back()))) s.remove_suffix(1);
+    std::string_view s = StripSpaces(text);
     if (s.empty()) return false;
     bool neg = false;
     if (s.front() == '+' || s.front() == '-') {
