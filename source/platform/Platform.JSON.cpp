@@ -147,6 +147,11 @@ bool IsValidUTF8(std::string_view s)
     return true;
 }
 
+void CheckDepth(int depth)
+{
+    if (depth >= JSONMaxDepth) throw EJSONException(korvane::Format("JSON nesting deeper than %d levels", JSONMaxDepth));
+}
+
 template <typename W>
 void WriteValue(W& w, const TJSONValue& v, int depth)
 {
@@ -168,14 +173,14 @@ void WriteValue(W& w, const TJSONValue& v, int depth)
         break;
     }
     case K::Array: {
-        if (depth >= JSONMaxDepth) throw EJSONException(korvane::Format("JSON nesting deeper than %d levels", JSONMaxDepth));
+        CheckDepth(depth);
         w.StartArray();
         for (const auto& item : static_cast<const TJSONArray&>(v)) WriteValue(w, *item, depth + 1);
         ok = w.EndArray();
         break;
     }
     case K::Object: {
-        if (depth >= JSONMaxDepth) throw EJSONException(korvane::Format("JSON nesting deeper than %d levels", JSONMaxDepth));
+        CheckDepth(depth);
         w.StartObject();
         for (const auto& pair : static_cast<const TJSONObject&>(v)) {
             if (!IsValidUTF8(pair.Name())) throw EJSONException("Invalid UTF-8 in a JSON pair name");
