@@ -24,20 +24,23 @@ KORVANE_IMPLEMENT_CLASS(TBitmap, "Platform.Bitmaps")
 // ---------------------------------------------------------------------------
 // TBitmapData
 
-TAlphaColor TBitmapData::GetPixel(int X, int Y) const
+uint8_t* TBitmapData::PixelAddress(int X, int Y) const
 {
     if (!Data || X < 0 || Y < 0 || X >= Width || Y >= Height)
         throw EArgumentException(Format("pixel (%d, %d) is outside the mapped bitmap", X, Y));
+    return GetScanline(Y) + int64_t(X) * BytesPerPixel;
+}
+
+TAlphaColor TBitmapData::GetPixel(int X, int Y) const
+{
     TAlphaColor c;
-    std::memcpy(&c, GetScanline(Y) + int64_t(X) * BytesPerPixel, sizeof(c));
+    std::memcpy(&c, PixelAddress(X, Y), sizeof(c));
     return c;
 }
 
 void TBitmapData::SetPixel(int X, int Y, TAlphaColor AColor)
 {
-    if (!Data || X < 0 || Y < 0 || X >= Width || Y >= Height)
-        throw EArgumentException(Format("pixel (%d, %d) is outside the mapped bitmap", X, Y));
-    std::memcpy(GetScanline(Y) + int64_t(X) * BytesPerPixel, &AColor, sizeof(AColor));
+    std::memcpy(PixelAddress(X, Y), &AColor, sizeof(AColor));
 }
 
 // ---------------------------------------------------------------------------

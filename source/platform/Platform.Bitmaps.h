@@ -42,6 +42,9 @@ struct TBitmapData {
     // Raise EArgumentException outside the mapped area.
     TAlphaColor GetPixel(int X, int Y) const;
     void SetPixel(int X, int Y, TAlphaColor AColor);
+
+private:
+    uint8_t* PixelAddress(int X, int Y) const;
 };
 
 // The largest side of a bitmap, and the largest image in bytes.
