@@ -52,29 +52,28 @@ void OffscreenFramebuffer::Bind()
     glViewport(0, 0, FWidth, FHeight);
 }
 
-std::array<uint8_t, 4> OffscreenFramebuffer::ReadPixel(int x, int y)
+void OffscreenFramebuffer::ReadRect(int x, int y, int width, int height, uint8_t* pixels)
 {
-    std::array<uint8_t, 4> p{};
     GLint prev = 0;
     glGetIntegerv(GL_READ_FRAMEBUFFER_BINDING, &prev);
     glBindFramebuffer(GL_READ_FRAMEBUFFER, FFramebuffer);
     glReadBuffer(GL_COLOR_ATTACHMENT0);
     glPixelStorei(GL_PACK_ALIGNMENT, 1);
-    glReadPixels(x, y, 1, 1, GL_RGBA, GL_UNSIGNED_BYTE, p.data());
+    glReadPixels(x, y, width, height, GL_RGBA, GL_UNSIGNED_BYTE, pixels);
     glBindFramebuffer(GL_READ_FRAMEBUFFER, static_cast<GLuint>(prev));
+}
+
+std::array<uint8_t, 4> OffscreenFramebuffer::ReadPixel(int x, int y)
+{
+    std::array<uint8_t, 4> p{};
+    ReadRect(x, y, 1, 1, p.data());
     return p;
 }
 
 std::vector<uint8_t> OffscreenFramebuffer::ReadAll()
 {
     std::vector<uint8_t> pixels(static_cast<size_t>(FWidth) * static_cast<size_t>(FHeight) * 4);
-    GLint prev = 0;
-    glGetIntegerv(GL_READ_FRAMEBUFFER_BINDING, &prev);
-    glBindFramebuffer(GL_READ_FRAMEBUFFER, FFramebuffer);
-    glReadBuffer(GL_COLOR_ATTACHMENT0);
-    glPixelStorei(GL_PACK_ALIGNMENT, 1);
-    glReadPixels(0, 0, FWidth, FHeight, GL_RGBA, GL_UNSIGNED_BYTE, pixels.data());
-    glBindFramebuffer(GL_READ_FRAMEBUFFER, static_cast<GLuint>(prev));
+    ReadRect(0, 0, FWidth, FHeight, pixels.data());
     return pixels;
 }
 

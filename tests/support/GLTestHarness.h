@@ -33,6 +33,9 @@ public:
     std::vector<uint8_t> ReadAll();
 
 private:
+    // RGBA pixels of a rectangle, rows bottom first; the read binding comes back afterwards.
+    void ReadRect(int x, int y, int width, int height, uint8_t* pixels);
+
     int FWidth, FHeight;
     GLuint FFramebuffer = 0, FColor = 0, FDepth = 0;
     GLint FPrevDraw = 0, FPrevRead = 0;

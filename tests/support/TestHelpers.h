@@ -35,8 +35,6 @@ std::string MessageOf(F&& f)
     return "(no exception)";
 }
 
-// Switches the process to the comma-decimal "de_DE.UTF-8" locale for its
-// lifetime, so tests can prove that numbers ignore the process locale.
 // A folder of its own under the temporary folder for the lifetime of the
 // object, named after the running test; removed with everything in it.
 class TempFolder {
@@ -53,6 +51,8 @@ private:
     std::filesystem::path FFolder;
 };
 
+// Switches the process to the comma-decimal "de_DE.UTF-8" locale for its
+// lifetime, so tests can prove that numbers ignore the process locale.
 class CommaDecimalLocale {
 public:
     CommaDecimalLocale();
