@@ -66,12 +66,8 @@ TEST(Bitmaps, SizesAreBounded)
     TBitmap bitmap(4, 4);
     bitmap.Clear(TAlphaColors::Red);
     for (auto size : {std::pair{-1, 4}, std::pair{4, MaxBitmapSide + 1}, std::pair{MaxBitmapSide, MaxBitmapSide}}) {
-        try {
-            bitmap.SetSize(size.first, size.second);
-            ADD_FAILURE() << size.first << " x " << size.second << " was accepted";
-        } catch (const EInvalidOperation& e) {
-            EXPECT_EQ(e.Message(), "Bitmap size too big.");
-        }
+        EXPECT_EQ(MessageOf<EInvalidOperation>([&] { bitmap.SetSize(size.first, size.second); }), "Bitmap size too big.")
+            << size.first << " x " << size.second;
     }
     // A refused size leaves the bitmap as it was.
     EXPECT_EQ(bitmap.Width(), 4);

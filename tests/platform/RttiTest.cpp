@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <clocale>
 #include <cstdint>
 #include <functional>
 #include <limits>
@@ -10,6 +9,7 @@
 #include "Platform.Classes.h"
 #include "Platform.Math3D.h"
 #include "Platform.Rtti.h"
+#include "TestHelpers.h"
 
 namespace korvane {
 namespace rtti_test {
@@ -175,12 +175,7 @@ TEST(TValue, MeaninglessConversionsRaiseInvalidCast)
     };
     for (const auto& [name, call] : cases) {
         SCOPED_TRACE(name);
-        try {
-            call();
-            ADD_FAILURE() << "no exception";
-        } catch (const EInvalidCast& e) {
-            EXPECT_EQ(e.Message(), "Invalid class typecast");
-        }
+        EXPECT_EQ(test::MessageOf<EInvalidCast>(call), "Invalid class typecast");
     }
     int32_t out = 42;
     EXPECT_FALSE(TValue::From("x").TryAsType(out));
@@ -235,13 +230,10 @@ TEST(TValue, EnumerationNames)
 
 TEST(TValue, NumbersIgnoreTheProcessLocale)
 {
-    const std::string old = std::setlocale(LC_ALL, nullptr);
-    ASSERT_NE(std::setlocale(LC_ALL, "de_DE.UTF-8"), nullptr) << "the de_DE.UTF-8 locale is not installed";
-    const std::string single = TValue::From(1.25f).ToString();
-    const std::string dbl = TValue::From(-1234.5).ToString();
-    std::setlocale(LC_ALL, old.c_str());
-    EXPECT_EQ(single, "1.25");
-    EXPECT_EQ(dbl, "-1234.5");
+    korvane::test::CommaDecimalLocale german;
+    ASSERT_TRUE(german.Active()) << "the de_DE.UTF-8 locale is not installed";
+    EXPECT_EQ(TValue::From(1.25f).ToString(), "1.25");
+    EXPECT_EQ(TValue::From(-1234.5).ToString(), "-1234.5");
 }
 
 TEST(TValue, HoldsThePlatformMathRecords)

@@ -18,12 +18,8 @@ namespace {
 void ExpectReadError(TStream& s, int64_t count)
 {
     std::vector<uint8_t> buf(size_t(std::max<int64_t>(count, 1)));
-    try {
-        s.ReadBuffer(buf.data(), count);
-        ADD_FAILURE() << "read " << count << " bytes";
-    } catch (const EReadError& e) {
-        EXPECT_EQ(e.Message(), "Stream read error");
-    }
+    EXPECT_EQ(test::MessageOf<EReadError>([&] { s.ReadBuffer(buf.data(), count); }), "Stream read error")
+        << "reading " << count << " bytes";
 }
 
 class TempDir : public ::testing::Test {
@@ -75,12 +71,8 @@ TEST(TMemoryStream, WritingAndSizing)
     s.SetSize(2); // shrinking pulls the position back
     EXPECT_EQ(s.Position(), 2);
     EXPECT_THROW(s.SetSize(-1), EStreamError);
-    try {
-        s.SetSize(TMemoryStream::MaxSize + 1);
-        ADD_FAILURE();
-    } catch (const EStreamError& e) {
-        EXPECT_EQ(e.Message(), "Out of memory while expanding memory stream");
-    }
+    EXPECT_EQ(test::MessageOf<EStreamError>([&] { s.SetSize(TMemoryStream::MaxSize + 1); }),
+              "Out of memory while expanding memory stream");
     EXPECT_EQ(s.Size(), 2);
     s.SetPosition(INT64_MAX - 1);
     EXPECT_THROW(s.WriteBuffer(&b, 4), EWriteError);
@@ -157,12 +149,8 @@ TEST_F(TempDir, FilesRoundTrip)
 
 TEST_F(TempDir, FileErrors)
 {
-    try {
-        TFileStream f(Path("missing.bin"), fmOpenRead);
-        ADD_FAILURE();
-    } catch (const EFOpenError& e) {
-        EXPECT_EQ(e.Message(), "Cannot open file \"" + Path("missing.bin") + "\". No such file or directory");
-    }
+    EXPECT_EQ(test::MessageOf<EFOpenError>([&] { TFileStream f(Path("missing.bin"), fmOpenRead); }),
+              "Cannot open file \"" + Path("missing.bin") + "\". No such file or directory");
     // A folder opens on this system but is no file.
     EXPECT_THROW(TFileStream(FFolder.Folder().string(), fmOpenRead), EFOpenError);
     TMemoryStream m;
