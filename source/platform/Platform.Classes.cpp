@@ -11,25 +11,6 @@ namespace korvane {
 
 namespace {
 
-// Destroy-time work must not stop destruction: a failure is logged instead.
-template <typename F>
-void Guarded(const TObject* Who, const char* Operation, F&& Work) noexcept
-{
-    try {
-        Work();
-    } catch (const std::exception& e) {
-        try {
-            Log::d("<ERROR> %s.%s: %s", Who->ClassName(), Operation, e.what());
-        } catch (...) {
-        }
-    } catch (...) {
-        try {
-            Log::d("<ERROR> %s.%s: unknown exception", Who->ClassName(), Operation);
-        } catch (...) {
-        }
-    }
-}
-
 template <typename T>
 void EraseOne(std::vector<T*>& List, T* Item)
 {
@@ -45,6 +26,27 @@ void EraseOne(std::vector<T*>& List, T* Item)
 } // namespace
 
 // ---------------------------------------------------------------- TObject
+
+namespace classes_detail {
+
+void LogGuardedFailure(const TObject* Who, const char* Operation) noexcept
+{
+    try {
+        throw;
+    } catch (const std::exception& e) {
+        try {
+            Log::d("<ERROR> %s.%s: %s", Who->ClassName(), Operation, e.what());
+        } catch (...) {
+        }
+    } catch (...) {
+        try {
+            Log::d("<ERROR> %s.%s: unknown exception", Who->ClassName(), Operation);
+        } catch (...) {
+        }
+    }
+}
+
+} // namespace classes_detail
 
 void TObject::Free()
 {

@@ -133,6 +133,23 @@ void FreeAndNil(T*& object)
     if (p) p->Free();
 }
 
+namespace classes_detail {
+// Logs the exception being handled as "<ERROR> Class.Operation: reason".
+void LogGuardedFailure(const TObject* Who, const char* Operation) noexcept;
+} // namespace classes_detail
+
+// Runs work that must not stop the caller (destroy-time work): a failure goes
+// to the debug log as "<ERROR> Class.Operation: reason" instead of propagating.
+template <typename F>
+void Guarded(const TObject* Who, const char* Operation, F&& Work) noexcept
+{
+    try {
+        Work();
+    } catch (...) {
+        classes_detail::LogGuardedFailure(Who, Operation);
+    }
+}
+
 // Runs ABody on AObject, just made, and answers it; frees the object when the
 // body raises, so that a constructor body that fails leaves nothing behind.
 template <typename T, typename Body>

@@ -5,8 +5,6 @@
 #include <memory>
 #include <system_error>
 
-#include "Platform.Log.h"
-
 namespace korvane {
 
 namespace {
@@ -304,21 +302,7 @@ void TThread::Shutdown() noexcept
     }
     // WaitFor raises only what queued work raised while it served the queue;
     // keep waiting until the thread has ended.
-    while (!FJoined) {
-        try {
-            WaitFor();
-        } catch (const std::exception& e) {
-            try {
-                Log::d("<ERROR> %s.WaitFor(): %s", ClassName(), e.what());
-            } catch (...) {
-            }
-        } catch (...) {
-            try {
-                Log::d("<ERROR> %s.WaitFor(): unknown exception", ClassName());
-            } catch (...) {
-            }
-        }
-    }
+    while (!FJoined) Guarded(this, "WaitFor()", [this] { WaitFor(); });
 }
 
 void TThread::Start()
