@@ -18,6 +18,20 @@ void EraseOne(std::vector<T*>& List, T* Item)
     if (it != List.end()) List.erase(it);
 }
 
+template <typename T>
+void AddOnce(std::vector<T*>& List, T* Item)
+{
+    if (std::find(List.begin(), List.end(), Item) == List.end()) List.push_back(Item);
+}
+
+// The position of Item in List, -1 when it is not there.
+template <typename T>
+int IndexOf(const std::vector<T*>& List, const T* Item)
+{
+    auto it = std::find(List.begin(), List.end(), Item);
+    return it == List.end() ? -1 : int(it - List.begin());
+}
+
 [[noreturn]] void ListIndexError(int Index)
 {
     throw EListError(Format("List index out of bounds (%d)", Index));
@@ -110,10 +124,7 @@ TComponent* TComponent::Components(int Index) const
 
 int TComponent::ComponentIndex() const
 {
-    if (!FOwner) return -1;
-    const auto& list = FOwner->FComponents;
-    auto it = std::find(list.begin(), list.end(), this);
-    return it == list.end() ? -1 : int(it - list.begin());
+    return FOwner ? IndexOf(FOwner->FComponents, this) : -1;
 }
 
 void TComponent::SetName(const std::string& NewName)
@@ -162,10 +173,8 @@ void TComponent::Loaded()
 void TComponent::FreeNotification(TComponent* AComponent)
 {
     if (!AComponent || AComponent == this) return;
-    if (std::find(FFreeNotifies.begin(), FFreeNotifies.end(), AComponent) == FFreeNotifies.end())
-        FFreeNotifies.push_back(AComponent);
-    auto& other = AComponent->FFreeNotifies;
-    if (std::find(other.begin(), other.end(), this) == other.end()) other.push_back(this);
+    AddOnce(FFreeNotifies, AComponent);
+    AddOnce(AComponent->FFreeNotifies, static_cast<TComponent*>(this));
 }
 
 void TComponent::RemoveFreeNotification(TComponent* AComponent)
@@ -298,10 +307,7 @@ TPersistent* TCollectionItem::GetOwner() const
 
 int TCollectionItem::Index() const
 {
-    if (!FCollection) return -1;
-    const auto& items = FCollection->FItems;
-    auto it = std::find(items.begin(), items.end(), this);
-    return it == items.end() ? -1 : int(it - items.begin());
+    return FCollection ? IndexOf(FCollection->FItems, this) : -1;
 }
 
 void TCollectionItem::SetIndex(int Value)
