@@ -801,41 +801,43 @@ bool TTriangle::Raycast(const TRaycastData& ARay, PRaycastResult AResult) const
     return true;
 }
 
+namespace {
+
+// Casts from the line's start towards its stop and, when AHits refuses that
+// cast, from its stop back towards its start; the first cast accepted goes to
+// AResult. AHits(ray, length of the line, result) casts and judges.
+template <typename Hits>
+void CastEdgeBothWays(const TLine& L, std::vector<TRaycastResult>& AResult, Hits&& AHits)
+{
+    const float len = L.Length();
+    TRaycastData ray;
+    TRaycastResult res;
+    for (const bool inverse : {false, true}) {
+        ray.Start = inverse ? L.Stop : L.Start;
+        ray.Dir = L.GetDirection(inverse);
+        if (AHits(ray, len, res)) {
+            AResult.push_back(res);
+            return;
+        }
+    }
+}
+
+} // namespace
+
 bool TTriangle::Raycast(const TOBB& OBB, std::vector<TRaycastResult>& AResult) const
 {
     AResult.clear();
     AResult.reserve(15);
-    for (int i = 0; i < 3; ++i) {
-        const TLine L = GetLine(i, false);
-        const float len = L.Length();
-        TRaycastData ray;
-        ray.Start = L.Start;
-        ray.Dir = L.GetDirection(false);
-        TRaycastResult res;
-        float t = OBB.Raycast(ray, &res);
-        if (!(t > 0 && len >= t)) {
-            ray.Start = L.Stop;
-            ray.Dir = L.GetDirection(true);
-            t = OBB.Raycast(ray, &res);
-            if (!(t > 0 && len >= t)) continue;
-        }
-        AResult.push_back(res);
-    }
+    for (int i = 0; i < 3; ++i)
+        CastEdgeBothWays(GetLine(i, false), AResult, [&](const TRaycastData& ray, float len, TRaycastResult& res) {
+            const float t = OBB.Raycast(ray, &res);
+            return t > 0 && len >= t;
+        });
     const TPlane plane = ToPlane();
-    for (const TEdge& edge : OBB.GetEdges()) {
-        const TLine L = TLine::Create(edge);
-        const float len = L.Length();
-        TRaycastData ray;
-        ray.Start = L.Start;
-        ray.Dir = L.GetDirection(false);
-        TRaycastResult res;
-        if (!(plane.Raycast(ray, &res) && len > res.T)) {
-            ray.Start = L.Stop;
-            ray.Dir = L.GetDirection(true);
-            if (!(plane.Raycast(ray, &res) && len > res.T)) continue;
-        }
-        AResult.push_back(res);
-    }
+    for (const TEdge& edge : OBB.GetEdges())
+        CastEdgeBothWays(TLine::Create(edge), AResult, [&](const TRaycastData& ray, float len, TRaycastResult& res) {
+            return plane.Raycast(ray, &res) && len > res.T;
+        });
     return !AResult.empty();
 }
 
@@ -843,20 +845,11 @@ bool TTriangle::Raycast(const TTriangle& ATriangle, std::vector<TRaycastResult>&
 {
     AResult.clear();
     AResult.reserve(15);
-    for (int i = 0; i < 3; ++i) {
-        const TLine L = ATriangle.GetLine(i, false);
-        const float len = L.Length();
-        TRaycastData ray;
-        ray.Start = L.Start;
-        ray.Dir = L.GetDirection(false);
-        TRaycastResult res;
-        if (!(Raycast(ray, &res) && len >= res.T)) {
-            ray.Start = L.Stop;
-            ray.Dir = L.GetDirection(true);
-            if (!(Raycast(ray, &res) && len >= res.T)) continue;
-        }
-        AResult.push_back(res);
-    }
+    for (int i = 0; i < 3; ++i)
+        CastEdgeBothWays(ATriangle.GetLine(i, false), AResult,
+                         [&](const TRaycastData& ray, float len, TRaycastResult& res) {
+                             return Raycast(ray, &res) && len >= res.T;
+                         });
     return !AResult.empty();
 }
 
