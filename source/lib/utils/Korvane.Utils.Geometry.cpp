@@ -665,6 +665,8 @@ bool OverlapOnAxis(const TInterval& I1, const TInterval& I2) { return I1.Max >= 
 // Separating-axis test of triangle T against a box with face normals U, whose
 // projection on an axis ABoxInterval gives: the box's faces, the triangle's
 // normal and the crosses of box faces with triangle edges are the axes to try.
+// The callers take the box's corners once for all thirteen axes: the tree
+// build runs this for every triangle in every node.
 template <typename BoxInterval>
 bool TriangleOverlapsBox(const TTriangle& T, const TPoint3D (&U)[3], BoxInterval&& ABoxInterval)
 {
@@ -684,13 +686,17 @@ bool TriangleOverlapsBox(const TTriangle& T, const TPoint3D (&U)[3], BoxInterval
 bool TTriangle::IntersectsWith(const TAABB& AABB) const
 {
     const TPoint3D u[3] = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}};
-    return TriangleOverlapsBox(*this, u, [&](const TPoint3D& axis) { return AABBInterval(AABB, axis); });
+    TCornerArray c;
+    AABB.GetCorners(c);
+    return TriangleOverlapsBox(*this, u, [&](const TPoint3D& axis) { return CornersInterval(c, axis); });
 }
 
 bool TTriangle::IntersectsWith(const TOBB& OBB) const
 {
     const TPoint3D u[3] = {OBB.Orientation.ex, OBB.Orientation.ey, OBB.Orientation.ez};
-    return TriangleOverlapsBox(*this, u, [&](const TPoint3D& axis) { return OBBInterval(OBB, axis); });
+    std::vector<TPoint3D> c;
+    OBB.GetCorners(c);
+    return TriangleOverlapsBox(*this, u, [&](const TPoint3D& axis) { return CornersInterval(c, axis); });
 }
 
 namespace {
