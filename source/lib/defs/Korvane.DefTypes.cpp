@@ -289,7 +289,8 @@ void TProperties::ToJSON(TJSONObject& AJSON) const
 void TProperties::FromJSON(const TJSONObject& AValue)
 {
     Clear();
-    const auto* array = AValue.GetValue("Properties") ? AValue.GetValue("Properties")->TryAs<TJSONArray>() : nullptr;
+    const TJSONValue* properties = AValue.GetValue("Properties");
+    const auto* array = properties ? properties->TryAs<TJSONArray>() : nullptr;
     if (!array) return;
     for (const auto& element : *array) {
         const auto* entry = element->TryAs<TJSONObject>();
