@@ -338,13 +338,11 @@ std::string MakeIdentifierName(std::string_view Name)
 
 bool IsUniqueComponentName(TComponent* AObject, std::string_view Name)
 {
-    for (TComponent* object = AObject;; object = object->Owner()) {
-        if (IsUniqueGlobalComponentNameProc) return IsUniqueGlobalComponentNameProc(Name);
-        if (FindGlobalComponent(Name)) return false;
-        if (!object) return true;
+    if (IsUniqueGlobalComponentNameProc) return IsUniqueGlobalComponentNameProc(Name);
+    if (FindGlobalComponent(Name)) return false;
+    for (TComponent* object = AObject; object; object = object->Owner())
         if (object->FindComponent(Name)) return false;
-        if (!object->Owner()) return true;
-    }
+    return true;
 }
 
 std::string MakeUniqueChildName(TComponent* AObject, std::string_view Name)

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 namespace korvane {
 
@@ -118,6 +119,16 @@ void ReadSingles(const TJSONArray& array, float (&out)[N])
         out[i] = static_cast<float>(array.Items(static_cast<int>(i))->As<TJSONNumber>().AsDouble());
 }
 
+// A single-precision record of type T made of the N numbers of its "Value" array, in order.
+template <typename T, size_t N>
+TValue SingleRecord(const TJSONValue* value, const std::string& recordType)
+{
+    float v[N];
+    ReadSingles(RecordValues(value, recordType, int(N)), v);
+    const auto make = [&]<size_t... I>(std::index_sequence<I...>) { return TValue::From(T(v[I]...)); };
+    return make(std::make_index_sequence<N>{});
+}
+
 // Elements of the integer records: numbers under the integer rule.
 template <size_t N>
 void ReadIntegers(const TJSONArray& array, const char* recordType, int32_t (&out)[N])
@@ -160,43 +171,18 @@ TValue RecordFromJSON(const TJSONObject& obj, const std::string& recordType)
         ReadIntegers(RecordValues(value, recordType, 2), "TPoint", v);
         return TValue::From(TPoint(v[0], v[1]));
     }
-    if (recordType == "TPointF") {
-        float v[2];
-        ReadSingles(RecordValues(value, recordType, 2), v);
-        return TValue::From(TPointF(v[0], v[1]));
-    }
-    if (recordType == "TPoint3D") {
-        float v[3];
-        ReadSingles(RecordValues(value, recordType, 3), v);
-        return TValue::From(TPoint3D(v[0], v[1], v[2]));
-    }
-    if (recordType == "TVector3D") {
-        float v[4];
-        ReadSingles(RecordValues(value, recordType, 4), v);
-        return TValue::From(TVector3D(v[0], v[1], v[2], v[3]));
-    }
-    if (recordType == "TMatrix") {
-        float v[9];
-        ReadSingles(RecordValues(value, recordType, 9), v);
-        return TValue::From(TMatrix(v[0], v[1], v[2], v[3], v[4], v[5], v[6], v[7], v[8]));
-    }
-    if (recordType == "TMatrix3D") {
-        float v[16];
-        ReadSingles(RecordValues(value, recordType, 16), v);
-        return TValue::From(TMatrix3D(v[0], v[1], v[2], v[3], v[4], v[5], v[6], v[7], v[8], v[9], v[10], v[11], v[12],
-                                      v[13], v[14], v[15]));
-    }
+    if (recordType == "TPointF") return SingleRecord<TPointF, 2>(value, recordType);
+    if (recordType == "TPoint3D") return SingleRecord<TPoint3D, 3>(value, recordType);
+    if (recordType == "TVector3D") return SingleRecord<TVector3D, 4>(value, recordType);
+    if (recordType == "TMatrix") return SingleRecord<TMatrix, 9>(value, recordType);
+    if (recordType == "TMatrix3D") return SingleRecord<TMatrix3D, 16>(value, recordType);
     if (recordType == "TAlphaColor") {
         int32_t v[4];
         ReadIntegers(RecordValues(value, recordType, 4), "TAlphaColor", v);
         const auto low8 = [](int32_t x) { return static_cast<uint8_t>(static_cast<uint32_t>(x) & 0xFFu); };
         return TValue::From<TAlphaColor>(MakeAlphaColor(low8(v[0]), low8(v[1]), low8(v[2]), low8(v[3])));
     }
-    if (recordType == "TAlphaColorF") {
-        float v[4];
-        ReadSingles(RecordValues(value, recordType, 4), v);
-        return TValue::From(TAlphaColorF(v[0], v[1], v[2], v[3]));
-    }
+    if (recordType == "TAlphaColorF") return SingleRecord<TAlphaColorF, 4>(value, recordType);
     throw Exception(Format("Unsupported RecordType \"%s\" found in JSONToRttiValue of %s", recordType, CodecClassName));
 }
 
@@ -289,7 +275,8 @@ void TProperties::ToJSON(TJSONObject& AJSON) const
 void TProperties::FromJSON(const TJSONObject& AValue)
 {
     Clear();
-    const auto* array = AValue.GetValue("Properties") ? AValue.GetValue("Properties")->TryAs<TJSONArray>() : nullptr;
+    const TJSONValue* properties = AValue.GetValue("Properties");
+    const auto* array = properties ? properties->TryAs<TJSONArray>() : nullptr;
     if (!array) return;
     for (const auto& element : *array) {
         const auto* entry = element->TryAs<TJSONObject>();

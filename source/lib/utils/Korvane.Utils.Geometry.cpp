@@ -665,6 +665,8 @@ bool OverlapOnAxis(const TInterval& I1, const TInterval& I2) { return I1.Max >= 
 // Separating-axis test of triangle T against a box with face normals U, whose
 // projection on an axis ABoxInterval gives: the box's faces, the triangle's
 // normal and the crosses of box faces with triangle edges are the axes to try.
+// The callers take the box's corners once for all thirteen axes: the tree
+// build runs this for every triangle in every node.
 template <typename BoxInterval>
 bool TriangleOverlapsBox(const TTriangle& T, const TPoint3D (&U)[3], BoxInterval&& ABoxInterval)
 {
@@ -684,13 +686,17 @@ bool TriangleOverlapsBox(const TTriangle& T, const TPoint3D (&U)[3], BoxInterval
 bool TTriangle::IntersectsWith(const TAABB& AABB) const
 {
     const TPoint3D u[3] = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}};
-    return TriangleOverlapsBox(*this, u, [&](const TPoint3D& axis) { return AABBInterval(AABB, axis); });
+    TCornerArray c;
+    AABB.GetCorners(c);
+    return TriangleOverlapsBox(*this, u, [&](const TPoint3D& axis) { return CornersInterval(c, axis); });
 }
 
 bool TTriangle::IntersectsWith(const TOBB& OBB) const
 {
     const TPoint3D u[3] = {OBB.Orientation.ex, OBB.Orientation.ey, OBB.Orientation.ez};
-    return TriangleOverlapsBox(*this, u, [&](const TPoint3D& axis) { return OBBInterval(OBB, axis); });
+    std::vector<TPoint3D> c;
+    OBB.GetCorners(c);
+    return TriangleOverlapsBox(*this, u, [&](const TPoint3D& axis) { return CornersInterval(c, axis); });
 }
 
 namespace {
@@ -801,41 +807,43 @@ bool TTriangle::Raycast(const TRaycastData& ARay, PRaycastResult AResult) const
     return true;
 }
 
+namespace {
+
+// Casts from the line's start towards its stop and, when AHits refuses that
+// cast, from its stop back towards its start; the first cast accepted goes to
+// AResult. AHits(ray, length of the line, result) casts and judges.
+template <typename Hits>
+void CastEdgeBothWays(const TLine& L, std::vector<TRaycastResult>& AResult, Hits&& AHits)
+{
+    const float len = L.Length();
+    TRaycastData ray;
+    TRaycastResult res;
+    for (const bool inverse : {false, true}) {
+        ray.Start = inverse ? L.Stop : L.Start;
+        ray.Dir = L.GetDirection(inverse);
+        if (AHits(ray, len, res)) {
+            AResult.push_back(res);
+            return;
+        }
+    }
+}
+
+} // namespace
+
 bool TTriangle::Raycast(const TOBB& OBB, std::vector<TRaycastResult>& AResult) const
 {
     AResult.clear();
     AResult.reserve(15);
-    for (int i = 0; i < 3; ++i) {
-        const TLine L = GetLine(i, false);
-        const float len = L.Length();
-        TRaycastData ray;
-        ray.Start = L.Start;
-        ray.Dir = L.GetDirection(false);
-        TRaycastResult res;
-        float t = OBB.Raycast(ray, &res);
-        if (!(t > 0 && len >= t)) {
-            ray.Start = L.Stop;
-            ray.Dir = L.GetDirection(true);
-            t = OBB.Raycast(ray, &res);
-            if (!(t > 0 && len >= t)) continue;
-        }
-        AResult.push_back(res);
-    }
+    for (int i = 0; i < 3; ++i)
+        CastEdgeBothWays(GetLine(i, false), AResult, [&](const TRaycastData& ray, float len, TRaycastResult& res) {
+            const float t = OBB.Raycast(ray, &res);
+            return t > 0 && len >= t;
+        });
     const TPlane plane = ToPlane();
-    for (const TEdge& edge : OBB.GetEdges()) {
-        const TLine L = TLine::Create(edge);
-        const float len = L.Length();
-        TRaycastData ray;
-        ray.Start = L.Start;
-        ray.Dir = L.GetDirection(false);
-        TRaycastResult res;
-        if (!(plane.Raycast(ray, &res) && len > res.T)) {
-            ray.Start = L.Stop;
-            ray.Dir = L.GetDirection(true);
-            if (!(plane.Raycast(ray, &res) && len > res.T)) continue;
-        }
-        AResult.push_back(res);
-    }
+    for (const TEdge& edge : OBB.GetEdges())
+        CastEdgeBothWays(TLine::Create(edge), AResult, [&](const TRaycastData& ray, float len, TRaycastResult& res) {
+            return plane.Raycast(ray, &res) && len > res.T;
+        });
     return !AResult.empty();
 }
 
@@ -843,20 +851,11 @@ bool TTriangle::Raycast(const TTriangle& ATriangle, std::vector<TRaycastResult>&
 {
     AResult.clear();
     AResult.reserve(15);
-    for (int i = 0; i < 3; ++i) {
-        const TLine L = ATriangle.GetLine(i, false);
-        const float len = L.Length();
-        TRaycastData ray;
-        ray.Start = L.Start;
-        ray.Dir = L.GetDirection(false);
-        TRaycastResult res;
-        if (!(Raycast(ray, &res) && len >= res.T)) {
-            ray.Start = L.Stop;
-            ray.Dir = L.GetDirection(true);
-            if (!(Raycast(ray, &res) && len >= res.T)) continue;
-        }
-        AResult.push_back(res);
-    }
+    for (int i = 0; i < 3; ++i)
+        CastEdgeBothWays(ATriangle.GetLine(i, false), AResult,
+                         [&](const TRaycastData& ray, float len, TRaycastResult& res) {
+                             return Raycast(ray, &res) && len >= res.T;
+                         });
     return !AResult.empty();
 }
 

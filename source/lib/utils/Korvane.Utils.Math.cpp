@@ -218,7 +218,7 @@ TPoint3D MatrixToEulerAngles(const TMatrix& M, uint8_t Order)
 
 TQuaternion3D EulerAnglesToQuaternion(const TPoint3D& Angles, uint8_t Order)
 {
-    return TQuaternion3D::Create(MatrixToMatrix3D(EulerAnglesToMatrix(Angles, Order)));
+    return MatrixToQuaternion(EulerAnglesToMatrix(Angles, Order));
 }
 
 TPoint3D QuaternionToEulerAngles(const TQuaternion3D& Q, uint8_t Order)

@@ -29,12 +29,7 @@ TMat3 TMat3::Create(const TPoint3D& _x, const TPoint3D& _y, const TPoint3D& _z)
     return R;
 }
 
-TMat3 TMat3::Create(const TMatrix& AMatrix)
-{
-    return Create(Point3DCopy(AMatrix.m11, AMatrix.m12, AMatrix.m13),
-                  Point3DCopy(AMatrix.m21, AMatrix.m22, AMatrix.m23),
-                  Point3DCopy(AMatrix.m31, AMatrix.m32, AMatrix.m33));
-}
+TMat3 TMat3::Create(const TMatrix& AMatrix) { return TMat3(AMatrix); }
 
 void TMat3::_Set(float a, float b, float c, float d, float e, float f, float g, float h, float i)
 {
