@@ -55,12 +55,11 @@ void TAnimationFrameCompression::SetSourceStream(TVertexFormat AFormat, const TV
         const int n = ABuffer->Length();
         const int f = static_cast<int>(AFormat);
         const bool isColor = f >= static_cast<int>(TVertexFormat::Color0) && f <= static_cast<int>(TVertexFormat::ColorF3);
+        // The colour set, byte or float; -1 for the other attributes.
+        const int colorSet = isColor ? (f - static_cast<int>(TVertexFormat::Color0)) % 4 : -1;
         // The attribute that holds the values (a float colour is read from its byte colour when there is one).
-        TVertexFormat source = AFormat;
-        if (isColor) {
-            const int k = (f - static_cast<int>(TVertexFormat::Color0)) % 4;
-            source = static_cast<TVertexFormat>(static_cast<int>(TVertexFormat::Color0) + k);
-        }
+        const TVertexFormat source =
+            isColor ? static_cast<TVertexFormat>(static_cast<int>(TVertexFormat::Color0) + colorSet) : AFormat;
         if (ABuffer->VertexSize() == width && ABuffer->Format().Contains(source)) {
             // The buffer holds that attribute alone: one block.
             AStream->WriteBuffer(ABuffer->Buffer(), ABuffer->Size());
@@ -69,7 +68,7 @@ void TAnimationFrameCompression::SetSourceStream(TVertexFormat AFormat, const TV
             for (int i = 0; i < n; ++i) {
                 uint8_t* out = packed.data() + static_cast<size_t>(i) * static_cast<size_t>(width);
                 if (isColor) {
-                    const uint32_t c = PackedColor(*ABuffer, (f - static_cast<int>(TVertexFormat::Color0)) % 4, i);
+                    const uint32_t c = PackedColor(*ABuffer, colorSet, i);
                     std::memcpy(out, &c, 4);
                 } else if (const void* p = ABuffer->Attribute(AFormat, i)) {
                     std::memcpy(out, p, static_cast<size_t>(width));

@@ -3,8 +3,8 @@
 #include <epoxy/gl.h>
 
 #include "Korvane.Context.Shader.h"
+#include "Korvane.Context.Texturing.OpenGL.h"
 #include "Korvane.Context.Types.OpenGL.h"
-#include "Platform.Log.h"
 
 namespace korvane {
 
@@ -13,14 +13,6 @@ struct TBuffersOpenGLUnit {
     TBuffersOpenGLUnit() { BufferObjectClass = &TOpenGLBufferObject::ClassInfo(); }
     ~TBuffersOpenGLUnit() { BufferObjectClass = &TBufferObject::ClassInfo(); }
 } BuffersOpenGLUnit;
-
-// An error left behind by someone else must not be reported as a failure of
-// the call that is about to be checked.
-void DrainStaleErrors(const char* AWhere)
-{
-    if (const uint32_t stale = ClearGLErrors())
-        Log::d("<WARNING> %s: OpenGL error %d was pending before the call", AWhere, stale);
-}
 } // namespace
 
 uint32_t BufferUsageToGL(TBufferUsage AUsage)
@@ -143,7 +135,7 @@ void TOpenGLBufferObject::CheckErrors(const char* AWhat) const
 
 void TOpenGLBufferObject::LinkWithBindingPoint(uint32_t ABindingPoint, bool AErrorCheck)
 {
-    if (AErrorCheck) DrainStaleErrors("TBufferObject.LinkWithBindingPoint");
+    if (AErrorCheck) DrainStaleGLErrors("TBufferObject.LinkWithBindingPoint");
     FBindingPoint = ABindingPoint;
     glBindBufferBase(GL_UNIFORM_BUFFER, ABindingPoint, FHandle);
     if (AErrorCheck) CheckErrors("TBufferObject.LinkWithBindingPoint");
@@ -154,7 +146,7 @@ void TOpenGLBufferObject::LinkWithShaderProgram(TShaderProgram* AProgram, const 
 {
     if (!AProgram) throw Exception("TBufferObject.LinkWithShaderProgram failed: no shader program");
     const char* what = "TBufferObject.LinkWithShaderProgram";
-    if (AErrorCheck) DrainStaleErrors(what);
+    if (AErrorCheck) DrainStaleGLErrors(what);
     const auto prog = static_cast<GLuint>(AProgram->Prog());
     if (!FLinked) {
         const GLuint index = glGetUniformBlockIndex(prog, ABlockName.c_str());

@@ -55,6 +55,18 @@ void TBufferObject::LinkWithShaderProgram(TShaderProgram*, const std::string&, c
     AbstractCall("LinkWithShaderProgram");
 }
 
+void PushBound(TBufferObject* ABuffer, const void* AData, intptr_t ASize)
+{
+    ABuffer->Bind();
+    try {
+        ABuffer->Push(AData, ASize);
+    } catch (...) {
+        ABuffer->Unbind();
+        throw;
+    }
+    ABuffer->Unbind();
+}
+
 // ---------------------------------------------------------------------------
 // TMeshBufferObject
 
@@ -147,15 +159,7 @@ void TMeshBufferObject::PushData(TMeshBufferComponent AIndex, const void* AData,
     Slot(AIndex);
     OnGLThread([&] {
         std::lock_guard<std::recursive_mutex> lock(FLock);
-        TBufferObject* c = ComponentLocked(AIndex);
-        c->Bind();
-        try {
-            c->Push(AData, ASize);
-        } catch (...) {
-            c->Unbind();
-            throw;
-        }
-        c->Unbind();
+        PushBound(ComponentLocked(AIndex), AData, ASize);
     });
 }
 

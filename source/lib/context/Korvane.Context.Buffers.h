@@ -101,6 +101,10 @@ protected:
     bool FLinked = false;
 };
 
+// Binds ABuffer, uploads ASize bytes into it and unbinds it again, also when
+// the upload fails.
+void PushBound(TBufferObject* ABuffer, const void* AData, intptr_t ASize);
+
 // Null at load; TOpenGLBufferObject while the OpenGL unit is loaded.
 extern const TBufferObjectClass* BufferObjectClass;
 // BufferObjectClass, raising when no class is installed.

@@ -63,6 +63,15 @@ private:
     TContext3D* FContext;
 };
 
+// Storage for the bound render buffer: multisampled for a multisample frame buffer.
+void RenderBufferStorage(bool AMultisample, int ASamples, GLenum AFormat, int AWidth, int AHeight)
+{
+    if (AMultisample)
+        glRenderbufferStorageMultisampleEXT(GL_RENDERBUFFER, ASamples, AFormat, AWidth, AHeight);
+    else
+        glRenderbufferStorageEXT(GL_RENDERBUFFER, AFormat, AWidth, AHeight);
+}
+
 // Raises the context-method error when OpenGL reports one.
 void CheckStep(TContext3D* AContext, const char* AStep)
 {
@@ -236,10 +245,7 @@ void TOpenGLFrameBufferObject::CreateDepthBuffer(int AWidth, int AHeight)
     glGenRenderbuffersEXT(1, &FDepthBuffer);
     FOwnsDepthBuffer = true;
     glBindRenderbufferEXT(GL_RENDERBUFFER, FDepthBuffer);
-    if (FIsMultisampleBuffer)
-        glRenderbufferStorageMultisampleEXT(GL_RENDERBUFFER, FSamples, GL_DEPTH24_STENCIL8, AWidth, AHeight);
-    else
-        glRenderbufferStorageEXT(GL_RENDERBUFFER, GL_DEPTH24_STENCIL8, AWidth, AHeight);
+    RenderBufferStorage(FIsMultisampleBuffer, FSamples, GL_DEPTH24_STENCIL8, AWidth, AHeight);
     glFramebufferRenderbufferEXT(GL_FRAMEBUFFER, GL_DEPTH_ATTACHMENT, GL_RENDERBUFFER, FDepthBuffer);
     glFramebufferRenderbufferEXT(GL_FRAMEBUFFER, GL_STENCIL_ATTACHMENT, GL_RENDERBUFFER, FDepthBuffer);
     glBindRenderbufferEXT(GL_RENDERBUFFER, 0);
@@ -294,32 +300,17 @@ void TOpenGLFrameBufferObject::Resize(int AWidth, int AHeight)
 {
     FSize = TSize(AWidth, AHeight);
     TBindScope bound(this, FContext);
-    if (FIsMultisampleBuffer) {
-        if (FColorBuffer != 0) {
-            glBindRenderbufferEXT(GL_RENDERBUFFER, FColorBuffer);
-            glRenderbufferStorageMultisampleEXT(GL_RENDERBUFFER, FSamples, GL_RGBA, AWidth, AHeight);
-        } else {
-            CreateRenderBuffer(AWidth, AHeight);
-        }
-        if (FDepthBuffer != 0) {
-            glBindRenderbufferEXT(GL_RENDERBUFFER, FDepthBuffer);
-            glRenderbufferStorageMultisampleEXT(GL_RENDERBUFFER, FSamples, GL_DEPTH24_STENCIL8, AWidth, AHeight);
-        } else {
-            CreateDepthBuffer(AWidth, AHeight);
-        }
+    if (FColorBuffer != 0) {
+        glBindRenderbufferEXT(GL_RENDERBUFFER, FColorBuffer);
+        RenderBufferStorage(FIsMultisampleBuffer, FSamples, GL_RGBA, AWidth, AHeight);
     } else {
-        if (FColorBuffer != 0) {
-            glBindRenderbufferEXT(GL_RENDERBUFFER, FColorBuffer);
-            glRenderbufferStorageEXT(GL_RENDERBUFFER, GL_RGBA, AWidth, AHeight);
-        } else {
-            CreateRenderBuffer(AWidth, AHeight);
-        }
-        if (FDepthBuffer != 0) {
-            glBindRenderbufferEXT(GL_RENDERBUFFER, FDepthBuffer);
-            glRenderbufferStorageEXT(GL_RENDERBUFFER, GL_DEPTH24_STENCIL8, AWidth, AHeight);
-        } else {
-            CreateDepthBuffer(AWidth, AHeight);
-        }
+        CreateRenderBuffer(AWidth, AHeight);
+    }
+    if (FDepthBuffer != 0) {
+        glBindRenderbufferEXT(GL_RENDERBUFFER, FDepthBuffer);
+        RenderBufferStorage(FIsMultisampleBuffer, FSamples, GL_DEPTH24_STENCIL8, AWidth, AHeight);
+    } else {
+        CreateDepthBuffer(AWidth, AHeight);
     }
     glBindRenderbufferEXT(GL_RENDERBUFFER, 0);
     FSize = TSize(AWidth, AHeight);

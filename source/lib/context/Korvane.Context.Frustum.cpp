@@ -90,7 +90,7 @@ void TKorvaneFrustum::Calculate(const TMatrix3D& AProjMatrix, const TPoint3D& AC
                                 const TPoint3D& AUp, const TPoint3D& ARight)
 {
     const double m11 = AProjMatrix.m11, m22 = AProjMatrix.m22, m33 = AProjMatrix.m33, m43 = AProjMatrix.m43;
-    const double fov = std::atan(1 / m22) * 360 / 3.141592653589793;
+    const double fov = std::atan(1 / m22) * 360 / Pi;
     const double ratio = m22 / m11;
     const double nearD = (m43 * 2) / (m33 * 2 - 2);
     const double farD = (m33 - 1) * nearD / (m33 + 1);

@@ -3,6 +3,7 @@
 #include <epoxy/gl.h>
 
 #include "Korvane.Context.Buffers.h"
+#include "Korvane.Context.Texturing.OpenGL.h"
 #include "Korvane.Context.Types.OpenGL.h"
 #include "Korvane.Context.h"
 #include "Platform.Log.h"
@@ -18,14 +19,6 @@ struct TShaderOpenGLUnit {
     TShaderOpenGLUnit() { ShaderProgramClass = &TOpenGLShaderProgram::ClassInfo(); }
     ~TShaderOpenGLUnit() { ShaderProgramClass = &TShaderProgram::ClassInfo(); }
 } ShaderOpenGLUnit;
-
-// An error left behind by someone else must not be reported as a failure of
-// the call that is about to be checked.
-void DrainStaleErrors(const char* AWhere)
-{
-    if (const uint32_t stale = ClearGLErrors())
-        Log::d("<WARNING> %s: OpenGL error %d was pending before the call", AWhere, stale);
-}
 
 // The GLSL name of a variable: "_" in front and after every ".".
 std::string GLSLName(const std::string& AName)
@@ -104,7 +97,7 @@ uintptr_t TOpenGLShaderProgramClass::BuildShader(int AType, const std::vector<ui
 
 void TOpenGLShaderProgramClass::ActivateDefault() const
 {
-    DrainStaleErrors("TOpenGLShaderProgram.ActivateDefault");
+    DrainStaleGLErrors("TOpenGLShaderProgram.ActivateDefault");
     glUseProgram(0);
     intptr_t code = 0;
     if (TKorvaneContext::HasAnyErrors(code))
@@ -133,7 +126,7 @@ void TOpenGLShaderProgram::BeforeDestruction()
 void TOpenGLShaderProgram::LinkProgram(TContextShader* AVS, TContextShader* AGS, TContextShader* ATSE,
                                        TContextShader* ATSC, TContextShader* APS)
 {
-    DrainStaleErrors("TOpenGLShaderProgram.LinkProgram");
+    DrainStaleGLErrors("TOpenGLShaderProgram.LinkProgram");
     auto handle = [](TContextShader* s) { return s ? static_cast<GLuint>(s->Handle()) : 0u; };
     const GLuint prog = glCreateProgram();
     FProg = prog;
@@ -225,7 +218,7 @@ bool TOpenGLShaderProgram::Available() const
 void TOpenGLShaderProgram::Use()
 {
     if (!Available()) return;
-    DrainStaleErrors("TOpenGLShaderProgram.Use");
+    DrainStaleGLErrors("TOpenGLShaderProgram.Use");
     glUseProgram(static_cast<GLuint>(FProg));
     if (TKorvaneContext::HasAnyErrors()) RaiseContextExceptionFmt(this, "cannot use shader program", ClassName());
 }

@@ -121,14 +121,7 @@ PUniformBufferStruct TShaderProgram::RegisterUniformBuffer(const std::string& AN
     TUniformBufferStruct* result = entry.get();
     FUniformBuffers->push_back(std::move(entry));
     result->Binding = count;
-    result->Buffer->Bind();
-    try {
-        result->Buffer->Push(AData, static_cast<intptr_t>(ASize));
-    } catch (...) {
-        result->Buffer->Unbind();
-        throw;
-    }
-    result->Buffer->Unbind();
+    PushBound(result->Buffer, AData, static_cast<intptr_t>(ASize));
     FUniformBuffersModified = true;
     return result;
 }
@@ -192,14 +185,7 @@ void TShaderProgram::PushUniformBuffers()
         entry.Binding = int32_t(i);
         entry.Buffer->LinkWithBindingPoint(uint32_t(i), false);
         entry.Buffer->LinkWithShaderProgram(this, entry.Name, nullptr, 0, false);
-        entry.Buffer->Bind();
-        try {
-            entry.Buffer->Push(entry.Data, static_cast<intptr_t>(entry.Size));
-        } catch (...) {
-            entry.Buffer->Unbind();
-            throw;
-        }
-        entry.Buffer->Unbind();
+        PushBound(entry.Buffer, entry.Data, static_cast<intptr_t>(entry.Size));
     }
     FUniformBuffersModified = false;
 }

@@ -476,29 +476,12 @@ bool TOpenGLKorvaneTexture::RequestTextureData(std::vector<uint8_t>& ABytes, int
     ABytes.clear();
     ASize = 0;
     if (Handle() == 0) return false;
-    GLenum binding = 0, target = 0, imageTarget = 0;
-    switch (Kind) {
-    case TKorvaneTextureKind::Texture2D:
-        binding = GL_TEXTURE_BINDING_2D;
-        target = imageTarget = GL_TEXTURE_2D;
-        break;
-    case TKorvaneTextureKind::Texture3D:
-    case TKorvaneTextureKind::ImageTexture3D:
-        binding = GL_TEXTURE_BINDING_3D;
-        target = imageTarget = GL_TEXTURE_3D;
-        break;
-    case TKorvaneTextureKind::Array2D:
-        binding = GL_TEXTURE_BINDING_2D_ARRAY;
-        target = imageTarget = GL_TEXTURE_2D_ARRAY;
-        break;
-    case TKorvaneTextureKind::CubeMap:
-        // One face: the one the texture is attached with.
-        binding = GL_TEXTURE_BINDING_CUBE_MAP;
-        target = GL_TEXTURE_CUBE_MAP;
-        imageTarget = CubeMapFaceToGL(AttachedCubeMapFace);
-        break;
-    default: throw Exception("failed to request texture data - unsupported texture kind");
-    }
+    if (static_cast<int>(Kind) > static_cast<int>(TKorvaneTextureKind::Array2D))
+        throw Exception("failed to request texture data - unsupported texture kind");
+    uint32_t binding = 0, target = 0;
+    GetBindingAndKind(binding, target);
+    // A cube map reads one face: the one the texture is attached with.
+    const GLenum imageTarget = Kind == TKorvaneTextureKind::CubeMap ? CubeMapFaceToGL(AttachedCubeMapFace) : target;
     uint32_t comps = 0, format = 0, type = 0;
     GetFormatAndType(comps, format, type);
     DrainStaleGLErrors("TOpenGLKorvaneTexture.RequestTextureData");
@@ -628,19 +611,9 @@ void TOpenGLKorvaneTextureBitmap::Update3DSlice(int ASlice, const void* ABuffer,
     if (!IsVolumeKind(Kind())) return;
     TKorvaneTexture* texture = TextureOf(this);
     if (texture->Handle() == 0) return; // no OpenGL context
-    GLenum binding = 0, target = 0;
-    switch (texture->Kind) {
-    case TKorvaneTextureKind::Texture3D:
-    case TKorvaneTextureKind::ImageTexture3D:
-        binding = GL_TEXTURE_BINDING_3D;
-        target = GL_TEXTURE_3D;
-        break;
-    case TKorvaneTextureKind::Array2D:
-        binding = GL_TEXTURE_BINDING_2D_ARRAY;
-        target = GL_TEXTURE_2D_ARRAY;
-        break;
-    default: throw Exception("invalid texture type - 3D texture expected");
-    }
+    if (!IsVolumeKind(texture->Kind)) throw Exception("invalid texture type - 3D texture expected");
+    uint32_t binding = 0, target = 0;
+    texture->GetBindingAndKind(binding, target);
     uint32_t comps = 0, format = 0, type = 0;
     GetFormatAndType(texture, comps, format, type);
     CheckBlock("Update3DSlice", ABuffer, ASize,
