@@ -459,6 +459,18 @@ void ForPassingMembers(const TKorvaneDeclarationNode& ANode, F&& AWrite)
     }
 }
 
+// Appends one line APrefix + declaration + ";" for every passing member of
+// ANode, with its type and its conditional (or default) value.
+void AppendDeclarations(std::string& AText, const TKorvaneDeclarationNode& ANode, std::string_view APrefix)
+{
+    ForPassingMembers(ANode, [&](TKorvaneVariableNode& m) {
+        AText += APrefix;
+        AText += SerializeVariable(m.Definition(), m.GetConditionalValue(), true, true);
+        AText += ';';
+        AText += CRLF;
+    });
+}
+
 } // namespace
 
 std::string TKorvaneGLSLStructType::ToString()
@@ -547,9 +559,7 @@ TKorvaneGLSLUBO::TKorvaneGLSLUBO(TKorvaneNodeBuilder* ABuilder, uintptr_t ARefer
 std::string TKorvaneGLSLUBO::ToString()
 {
     std::string text = Format("layout (binding=%d, std140) uniform ", FBinding) + FId + "{" + CRLF;
-    ForPassingMembers(*this, [&](TKorvaneVariableNode& m) {
-        text += "  " + SerializeVariable(m.Definition(), m.GetConditionalValue(), true, true) + ";" + CRLF;
-    });
+    AppendDeclarations(text, *this, "  ");
     return text + "};" + CRLF + CRLF;
 }
 
@@ -589,9 +599,7 @@ TKorvaneGLSLUBOShaderData::TKorvaneGLSLUBOShaderData(TKorvaneNodeBuilder* ABuild
 std::string TKorvaneGLSLUniformsNode::ToString()
 {
     std::string text;
-    ForPassingMembers(*this, [&](TKorvaneVariableNode& m) {
-        text += "uniform " + SerializeVariable(m.Definition(), m.GetConditionalValue(), true, true) + ";" + CRLF;
-    });
+    AppendDeclarations(text, *this, "uniform ");
     return text;
 }
 
@@ -675,9 +683,7 @@ std::string TKorvaneGLSLLocalsNode::ToString()
             text += "  LOCALS." + SerializeVariable(m.Definition(), conditional, false, true) + ";" + CRLF;
         });
     } else {
-        ForPassingMembers(*this, [&](TKorvaneVariableNode& m) {
-            text += "  " + SerializeVariable(m.Definition(), m.GetConditionalValue(), true, true) + ";" + CRLF;
-        });
+        AppendDeclarations(text, *this, "  ");
     }
     return text;
 }
@@ -704,9 +710,7 @@ std::string TKorvaneGLSLAttributesNode::ToString()
 {
     const char* keyword = Def("INOUTVARS") ? "in " : "attribute ";
     std::string text;
-    ForPassingMembers(*this, [&](TKorvaneVariableNode& m) {
-        text += keyword + SerializeVariable(m.Definition(), m.GetConditionalValue(), true, true) + ";" + CRLF;
-    });
+    AppendDeclarations(text, *this, keyword);
     return text + CRLF;
 }
 
@@ -753,14 +757,10 @@ std::string TKorvaneGLSLInOutNode::ToString()
     std::string text;
     if (Def("VARYING_STRUCTS")) {
         text = std::string("struct TVaryingStruct{") + CRLF;
-        ForPassingMembers(*this, [&](TKorvaneVariableNode& m) {
-            text += "  " + SerializeVariable(m.Definition(), m.GetConditionalValue(), true, true) + ";" + CRLF;
-        });
+        AppendDeclarations(text, *this, "  ");
         text += std::string("};") + CRLF + keyword + "TVaryingStruct vars;" + CRLF;
     } else {
-        ForPassingMembers(*this, [&](TKorvaneVariableNode& m) {
-            text += keyword + SerializeVariable(m.Definition(), m.GetConditionalValue(), true, true) + ";" + CRLF;
-        });
+        AppendDeclarations(text, *this, keyword);
     }
     return text;
 }
