@@ -549,11 +549,9 @@ TKorvaneGLSLUBO::TKorvaneGLSLUBO(TKorvaneNodeBuilder* ABuilder) : TKorvaneDeclar
     if (ABuilder) FBinding = ABuilder->IncNumberOfUBOs();
 }
 
-TKorvaneGLSLUBO::TKorvaneGLSLUBO(TKorvaneNodeBuilder* ABuilder, uintptr_t AReferenceID)
-    : TKorvaneDeclarationNode(ABuilder)
+TKorvaneGLSLUBO::TKorvaneGLSLUBO(TKorvaneNodeBuilder* ABuilder, uintptr_t AReferenceID) : TKorvaneGLSLUBO(ABuilder)
 {
     FReferenceID = AReferenceID;
-    if (ABuilder) FBinding = ABuilder->IncNumberOfUBOs();
 }
 
 std::string TKorvaneGLSLUBO::ToString()
