@@ -970,7 +970,10 @@ std::string TKorvaneGLSLAdjustPointSizeNode::ToString()
 std::string TKorvaneGLSLVertexPositionOutputNode::ToString()
 {
     TGLSLText t;
-    auto v = [&](const char* name) { return Vary(FBuilder, name); };
+    // Every output is a varying: test the struct form once for all of them.
+    const bool structs = Def("VARYING_STRUCTS");
+    const std::string prefix = structs ? "vars." : "";
+    auto v = [&](const char* name) { return prefix + name; };
     if (Def("CLIPPINGPLANE"))
         t.L(v("v_ClipDistance") + " = dot(vec4(LOCALS.TransfVertexPos.xyz, 1.0), LOCALS.ClippingPlane);");
     t.L(v("v_TBN") + " = mat3(LOCALS.Tangent, LOCALS.Binormal, LOCALS.Normal);");
@@ -985,7 +988,7 @@ std::string TKorvaneGLSLVertexPositionOutputNode::ToString()
     t.L(v("v_TransfVertPos") + " = LOCALS.TransfVertexPos.xyz;");
     t.L(v("v_WorldViewProjVertPos") + " = LOCALS.WorldViewProjVertPos;");
     t.L("gl_Position = LOCALS.WorldViewProjVertPos;");
-    if (Def("VARYING_STRUCTS")) {
+    if (structs) {
         t.L("vars.v_ModelMatrix = a_ModelMatrix;");
         if (Def("DISPLACEMENT") && Def("DISPLACE_VAR")) t.L("vars.v_Displace = LOCALS.Displace;");
     }
