@@ -1468,9 +1468,9 @@ std::string TKorvaneGLSLPBRFuncsNode::ToString()
 
 std::string TKorvaneGLSLToneMappingFuncsNode::ToString()
 {
-    const char* define = FirstToneMap(FBuilder);
-    if (!define) return {};
-    const std::string define_(define);
+    const char* first = FirstToneMap(FBuilder);
+    if (!first) return {};
+    const std::string_view define(first);
     const std::string toSRGB = Def("PBR") ? "  color = linearTosRGB(color);\n" : "";
     TGLSLText t;
     static const char* const ACESHill =
@@ -1489,11 +1489,11 @@ std::string TKorvaneGLSLToneMappingFuncsNode::ToString()
         "  color = ACESOutputMat * color;\n"
         "  return clamp(color, 0.0, 1.0);\n"
         "}\n\n";
-    if (define_ == "TONEMAP_EXPOSURE") {
+    if (define == "TONEMAP_EXPOSURE") {
         t.Block("vec3 toneMap(vec3 color, in float exposure){\n"
                 "  color *= exposure;\n" + toSRGB + "  return color;\n"
                 "}\n\n");
-    } else if (define_ == "TONEMAP_ACES_NARKOWICZ") {
+    } else if (define == "TONEMAP_ACES_NARKOWICZ") {
         t.Block("vec3 toneMapACES_Narkowicz(vec3 color){\n"
                 "  const float A = 2.51;\n"
                 "  const float B = 0.03;\n"
@@ -1505,21 +1505,21 @@ std::string TKorvaneGLSLToneMappingFuncsNode::ToString()
                 "vec3 toneMap(vec3 color, in float exposure){\n"
                 "  color = toneMapACES_Narkowicz(color * exposure);\n" + toSRGB + "  return color;\n"
                 "}\n\n");
-    } else if (define_ == "TONEMAP_ACES_HILL") {
+    } else if (define == "TONEMAP_ACES_HILL") {
         t.Block(std::string(ACESHill) + "vec3 toneMap(vec3 color, in float exposure){\n"
                 "  color = toneMapACES_Hill(color * exposure);\n" + toSRGB + "  return color;\n"
                 "}\n\n");
-    } else if (define_ == "TONEMAP_ACES_HILL_EXPOSURE_BOOST") {
+    } else if (define == "TONEMAP_ACES_HILL_EXPOSURE_BOOST") {
         t.Block(std::string(ACESHill) + "vec3 toneMap(vec3 color, in float exposure){\n"
                 "  color = toneMapACES_Hill(color * exposure / 0.6);\n" + toSRGB + "  return color;\n"
                 "}\n\n");
-    } else if (define_ == "TONEMAP_REINHARD") {
+    } else if (define == "TONEMAP_REINHARD") {
         t.Block("vec3 toneMap(vec3 color, in float exposure){\n"
                 "  float l_X = exposure * 1.5;\n"
                 "  color = color * l_X / (1.0 + color / l_X);\n"
                 "  return pow(color, vec3(INV_GAMMA));\n"
                 "}\n\n");
-    } else if (define_ == "TONEMAP_LUMABASED_REINHARD") {
+    } else if (define == "TONEMAP_LUMABASED_REINHARD") {
         t.Block("vec3 toneMap(vec3 color, in float exposure){\n"
                 "  color *= exposure;\n"
                 "  float l_Luma = dot(color, vec3(0.2126, 0.7152, 0.0722));\n"
@@ -1527,7 +1527,7 @@ std::string TKorvaneGLSLToneMappingFuncsNode::ToString()
                 "  color *= l_ToneMappedLuma / l_Luma;\n"
                 "  return pow(color, vec3(INV_GAMMA));\n"
                 "}\n\n");
-    } else if (define_ == "TONEMAP_WP_LUMABASED_REINHARD") {
+    } else if (define == "TONEMAP_WP_LUMABASED_REINHARD") {
         t.Block("vec3 toneMap(vec3 color, in float exposure){\n"
                 "  const float c_White = 2.0;\n"
                 "  color *= exposure;\n"
@@ -1536,13 +1536,13 @@ std::string TKorvaneGLSLToneMappingFuncsNode::ToString()
                 "  color *= l_ToneMappedLuma / l_Luma;\n"
                 "  return pow(color, vec3(INV_GAMMA));\n"
                 "}\n\n");
-    } else if (define_ == "TONEMAP_ROMBINDAHOUSE") {
+    } else if (define == "TONEMAP_ROMBINDAHOUSE") {
         t.Block("vec3 toneMap(vec3 color, in float exposure){\n"
                 "  color *= exposure;\n"
                 "  color = exp(-1.0 / (2.72 * color + 0.15));\n"
                 "  return pow(color, vec3(INV_GAMMA));\n"
                 "}\n\n");
-    } else if (define_ == "TONEMAP_FILMIC") {
+    } else if (define == "TONEMAP_FILMIC") {
         t.Block("vec3 toneMap(vec3 color, in float exposure){\n"
                 "  color *= exposure;\n"
                 "  vec3 l_X = max(vec3(0.0), color - 0.004);\n"
