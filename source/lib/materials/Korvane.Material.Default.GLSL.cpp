@@ -459,6 +459,18 @@ void ForPassingMembers(const TKorvaneDeclarationNode& ANode, F&& AWrite)
     }
 }
 
+// Appends one line APrefix + declaration + ";" for every passing member of
+// ANode, with its type and its conditional (or default) value.
+void AppendDeclarations(std::string& AText, const TKorvaneDeclarationNode& ANode, std::string_view APrefix)
+{
+    ForPassingMembers(ANode, [&](TKorvaneVariableNode& m) {
+        AText += APrefix;
+        AText += SerializeVariable(m.Definition(), m.GetConditionalValue(), true, true);
+        AText += ';';
+        AText += CRLF;
+    });
+}
+
 } // namespace
 
 std::string TKorvaneGLSLStructType::ToString()
@@ -537,19 +549,15 @@ TKorvaneGLSLUBO::TKorvaneGLSLUBO(TKorvaneNodeBuilder* ABuilder) : TKorvaneDeclar
     if (ABuilder) FBinding = ABuilder->IncNumberOfUBOs();
 }
 
-TKorvaneGLSLUBO::TKorvaneGLSLUBO(TKorvaneNodeBuilder* ABuilder, uintptr_t AReferenceID)
-    : TKorvaneDeclarationNode(ABuilder)
+TKorvaneGLSLUBO::TKorvaneGLSLUBO(TKorvaneNodeBuilder* ABuilder, uintptr_t AReferenceID) : TKorvaneGLSLUBO(ABuilder)
 {
     FReferenceID = AReferenceID;
-    if (ABuilder) FBinding = ABuilder->IncNumberOfUBOs();
 }
 
 std::string TKorvaneGLSLUBO::ToString()
 {
     std::string text = Format("layout (binding=%d, std140) uniform ", FBinding) + FId + "{" + CRLF;
-    ForPassingMembers(*this, [&](TKorvaneVariableNode& m) {
-        text += "  " + SerializeVariable(m.Definition(), m.GetConditionalValue(), true, true) + ";" + CRLF;
-    });
+    AppendDeclarations(text, *this, "  ");
     return text + "};" + CRLF + CRLF;
 }
 
@@ -589,9 +597,7 @@ TKorvaneGLSLUBOShaderData::TKorvaneGLSLUBOShaderData(TKorvaneNodeBuilder* ABuild
 std::string TKorvaneGLSLUniformsNode::ToString()
 {
     std::string text;
-    ForPassingMembers(*this, [&](TKorvaneVariableNode& m) {
-        text += "uniform " + SerializeVariable(m.Definition(), m.GetConditionalValue(), true, true) + ";" + CRLF;
-    });
+    AppendDeclarations(text, *this, "uniform ");
     return text;
 }
 
@@ -675,9 +681,7 @@ std::string TKorvaneGLSLLocalsNode::ToString()
             text += "  LOCALS." + SerializeVariable(m.Definition(), conditional, false, true) + ";" + CRLF;
         });
     } else {
-        ForPassingMembers(*this, [&](TKorvaneVariableNode& m) {
-            text += "  " + SerializeVariable(m.Definition(), m.GetConditionalValue(), true, true) + ";" + CRLF;
-        });
+        AppendDeclarations(text, *this, "  ");
     }
     return text;
 }
@@ -704,9 +708,7 @@ std::string TKorvaneGLSLAttributesNode::ToString()
 {
     const char* keyword = Def("INOUTVARS") ? "in " : "attribute ";
     std::string text;
-    ForPassingMembers(*this, [&](TKorvaneVariableNode& m) {
-        text += keyword + SerializeVariable(m.Definition(), m.GetConditionalValue(), true, true) + ";" + CRLF;
-    });
+    AppendDeclarations(text, *this, keyword);
     return text + CRLF;
 }
 
@@ -753,14 +755,10 @@ std::string TKorvaneGLSLInOutNode::ToString()
     std::string text;
     if (Def("VARYING_STRUCTS")) {
         text = std::string("struct TVaryingStruct{") + CRLF;
-        ForPassingMembers(*this, [&](TKorvaneVariableNode& m) {
-            text += "  " + SerializeVariable(m.Definition(), m.GetConditionalValue(), true, true) + ";" + CRLF;
-        });
+        AppendDeclarations(text, *this, "  ");
         text += std::string("};") + CRLF + keyword + "TVaryingStruct vars;" + CRLF;
     } else {
-        ForPassingMembers(*this, [&](TKorvaneVariableNode& m) {
-            text += keyword + SerializeVariable(m.Definition(), m.GetConditionalValue(), true, true) + ";" + CRLF;
-        });
+        AppendDeclarations(text, *this, keyword);
     }
     return text;
 }
@@ -972,7 +970,10 @@ std::string TKorvaneGLSLAdjustPointSizeNode::ToString()
 std::string TKorvaneGLSLVertexPositionOutputNode::ToString()
 {
     TGLSLText t;
-    auto v = [&](const char* name) { return Vary(FBuilder, name); };
+    // Every output is a varying: test the struct form once for all of them.
+    const bool structs = Def("VARYING_STRUCTS");
+    const std::string prefix = structs ? "vars." : "";
+    auto v = [&](const char* name) { return prefix + name; };
     if (Def("CLIPPINGPLANE"))
         t.L(v("v_ClipDistance") + " = dot(vec4(LOCALS.TransfVertexPos.xyz, 1.0), LOCALS.ClippingPlane);");
     t.L(v("v_TBN") + " = mat3(LOCALS.Tangent, LOCALS.Binormal, LOCALS.Normal);");
@@ -987,7 +988,7 @@ std::string TKorvaneGLSLVertexPositionOutputNode::ToString()
     t.L(v("v_TransfVertPos") + " = LOCALS.TransfVertexPos.xyz;");
     t.L(v("v_WorldViewProjVertPos") + " = LOCALS.WorldViewProjVertPos;");
     t.L("gl_Position = LOCALS.WorldViewProjVertPos;");
-    if (Def("VARYING_STRUCTS")) {
+    if (structs) {
         t.L("vars.v_ModelMatrix = a_ModelMatrix;");
         if (Def("DISPLACEMENT") && Def("DISPLACE_VAR")) t.L("vars.v_Displace = LOCALS.Displace;");
     }
@@ -1467,9 +1468,9 @@ std::string TKorvaneGLSLPBRFuncsNode::ToString()
 
 std::string TKorvaneGLSLToneMappingFuncsNode::ToString()
 {
-    const char* define = FirstToneMap(FBuilder);
-    if (!define) return {};
-    const std::string define_(define);
+    const char* first = FirstToneMap(FBuilder);
+    if (!first) return {};
+    const std::string_view define(first);
     const std::string toSRGB = Def("PBR") ? "  color = linearTosRGB(color);\n" : "";
     TGLSLText t;
     static const char* const ACESHill =
@@ -1488,11 +1489,11 @@ std::string TKorvaneGLSLToneMappingFuncsNode::ToString()
         "  color = ACESOutputMat * color;\n"
         "  return clamp(color, 0.0, 1.0);\n"
         "}\n\n";
-    if (define_ == "TONEMAP_EXPOSURE") {
+    if (define == "TONEMAP_EXPOSURE") {
         t.Block("vec3 toneMap(vec3 color, in float exposure){\n"
                 "  color *= exposure;\n" + toSRGB + "  return color;\n"
                 "}\n\n");
-    } else if (define_ == "TONEMAP_ACES_NARKOWICZ") {
+    } else if (define == "TONEMAP_ACES_NARKOWICZ") {
         t.Block("vec3 toneMapACES_Narkowicz(vec3 color){\n"
                 "  const float A = 2.51;\n"
                 "  const float B = 0.03;\n"
@@ -1504,21 +1505,21 @@ std::string TKorvaneGLSLToneMappingFuncsNode::ToString()
                 "vec3 toneMap(vec3 color, in float exposure){\n"
                 "  color = toneMapACES_Narkowicz(color * exposure);\n" + toSRGB + "  return color;\n"
                 "}\n\n");
-    } else if (define_ == "TONEMAP_ACES_HILL") {
+    } else if (define == "TONEMAP_ACES_HILL") {
         t.Block(std::string(ACESHill) + "vec3 toneMap(vec3 color, in float exposure){\n"
                 "  color = toneMapACES_Hill(color * exposure);\n" + toSRGB + "  return color;\n"
                 "}\n\n");
-    } else if (define_ == "TONEMAP_ACES_HILL_EXPOSURE_BOOST") {
+    } else if (define == "TONEMAP_ACES_HILL_EXPOSURE_BOOST") {
         t.Block(std::string(ACESHill) + "vec3 toneMap(vec3 color, in float exposure){\n"
                 "  color = toneMapACES_Hill(color * exposure / 0.6);\n" + toSRGB + "  return color;\n"
                 "}\n\n");
-    } else if (define_ == "TONEMAP_REINHARD") {
+    } else if (define == "TONEMAP_REINHARD") {
         t.Block("vec3 toneMap(vec3 color, in float exposure){\n"
                 "  float l_X = exposure * 1.5;\n"
                 "  color = color * l_X / (1.0 + color / l_X);\n"
                 "  return pow(color, vec3(INV_GAMMA));\n"
                 "}\n\n");
-    } else if (define_ == "TONEMAP_LUMABASED_REINHARD") {
+    } else if (define == "TONEMAP_LUMABASED_REINHARD") {
         t.Block("vec3 toneMap(vec3 color, in float exposure){\n"
                 "  color *= exposure;\n"
                 "  float l_Luma = dot(color, vec3(0.2126, 0.7152, 0.0722));\n"
@@ -1526,7 +1527,7 @@ std::string TKorvaneGLSLToneMappingFuncsNode::ToString()
                 "  color *= l_ToneMappedLuma / l_Luma;\n"
                 "  return pow(color, vec3(INV_GAMMA));\n"
                 "}\n\n");
-    } else if (define_ == "TONEMAP_WP_LUMABASED_REINHARD") {
+    } else if (define == "TONEMAP_WP_LUMABASED_REINHARD") {
         t.Block("vec3 toneMap(vec3 color, in float exposure){\n"
                 "  const float c_White = 2.0;\n"
                 "  color *= exposure;\n"
@@ -1535,13 +1536,13 @@ std::string TKorvaneGLSLToneMappingFuncsNode::ToString()
                 "  color *= l_ToneMappedLuma / l_Luma;\n"
                 "  return pow(color, vec3(INV_GAMMA));\n"
                 "}\n\n");
-    } else if (define_ == "TONEMAP_ROMBINDAHOUSE") {
+    } else if (define == "TONEMAP_ROMBINDAHOUSE") {
         t.Block("vec3 toneMap(vec3 color, in float exposure){\n"
                 "  color *= exposure;\n"
                 "  color = exp(-1.0 / (2.72 * color + 0.15));\n"
                 "  return pow(color, vec3(INV_GAMMA));\n"
                 "}\n\n");
-    } else if (define_ == "TONEMAP_FILMIC") {
+    } else if (define == "TONEMAP_FILMIC") {
         t.Block("vec3 toneMap(vec3 color, in float exposure){\n"
                 "  color *= exposure;\n"
                 "  vec3 l_X = max(vec3(0.0), color - 0.004);\n"

@@ -13,7 +13,6 @@ TKorvaneShaderData InitShaderData()
     data.Brightness = 1.0f;
     data.ViewSize.Z = 1.0f;
     data.ViewSize.W = 1000.0f;
-    data.ClippingPlane = TVector3D(0, 0, 0, 0);
     InitShaderMaterialData(data.Material);
     data.FogMode = 3;
     data.FogDensity = 0.001f;

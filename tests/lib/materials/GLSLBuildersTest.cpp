@@ -106,7 +106,7 @@ TEST(GLSLBuilders, TextUsesCRLFAndEnUSNumbersInAnyLocale)
     EXPECT_NE(classic.find("LOCALS.Attenuation = 1.0;"), std::string::npos);
     EXPECT_NE(classic.find("LOCALS.Ambient = vec3(0.00, 0.00, 0.00);"), std::string::npos);
 
-    TGermanLocale german;
+    CommaDecimalLocale german;
     ASSERT_TRUE(german.Active()) << "the de_DE.UTF-8 locale is not installed";
     char probe[16];
     std::snprintf(probe, sizeof(probe), "%.1f", 1.5);

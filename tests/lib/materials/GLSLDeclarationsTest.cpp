@@ -8,16 +8,6 @@ using namespace korvane::test;
 
 namespace {
 
-std::string MessageOf(const std::function<void()>& AAction)
-{
-    try {
-        AAction();
-    } catch (const Exception& e) {
-        return e.Message();
-    }
-    return "<no exception>";
-}
-
 int CountOf(const std::string& AText, const std::string& APart)
 {
     int n = 0;

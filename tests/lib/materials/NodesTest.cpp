@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 
 #include "Korvane.Material.Default.Nodes.h"
+#include "TestHelpers.h"
 
 using namespace korvane;
+using namespace korvane::test;
 
 namespace {
 
@@ -47,16 +49,6 @@ protected:
 std::unique_ptr<TKorvaneNodeEntity> Text(TKorvaneNodeBuilder* ABuilder, const char* AText)
 {
     return std::make_unique<TTextNode>(ABuilder, AText);
-}
-
-std::string MessageOf(const std::function<void()>& AAction)
-{
-    try {
-        AAction();
-    } catch (const Exception& e) {
-        return e.Message();
-    }
-    return "<no exception>";
 }
 
 } // namespace

@@ -7,8 +7,6 @@
 #include <epoxy/gl.h>
 #include <gtest/gtest.h>
 
-#include <clocale>
-#include <locale>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -16,6 +14,7 @@
 
 #include "GLTestHarness.h"
 #include "Korvane.Material.Default.GLSL.h"
+#include "TestHelpers.h"
 
 namespace korvane::test {
 
@@ -155,26 +154,5 @@ inline GLuint BuildProgram(const std::string& AVertex, const std::string& AFragm
     }
     return program;
 }
-
-// Switches the process to a comma-decimal locale while alive.
-class TGermanLocale {
-public:
-    TGermanLocale()
-    {
-        FOld = std::setlocale(LC_ALL, nullptr);
-        FActive = std::setlocale(LC_ALL, "de_DE.UTF-8") != nullptr;
-        if (FActive) std::locale::global(std::locale("de_DE.UTF-8"));
-    }
-    ~TGermanLocale()
-    {
-        std::setlocale(LC_ALL, FOld.c_str());
-        std::locale::global(std::locale::classic());
-    }
-    bool Active() const { return FActive; }
-
-private:
-    std::string FOld;
-    bool FActive = false;
-};
 
 } // namespace korvane::test
