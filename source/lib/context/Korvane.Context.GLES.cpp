@@ -193,14 +193,14 @@ std::string TKorvaneContextOpenGLESClass::PlatformGetRendererName() const { retu
 std::string TKorvaneContextOpenGLESClass::PlatformGetVersion() const { return GLText(GL_VERSION); }
 std::string TKorvaneContextOpenGLESClass::PlatformGetExtensionString() const { return GLText(GL_EXTENSIONS); }
 
-bool TKorvaneContextOpenGLESClass::PlatformHasAnyErrors() const
-{
-    return TKorvaneContext::IsContextAvailable() && HasGLErrors();
-}
+// Asked through the default context class (this one), once per draw and per
+// shader variable: the class answers the context question itself instead of
+// looking itself up in the context registry again.
+bool TKorvaneContextOpenGLESClass::PlatformHasAnyErrors() const { return PlatformIsContextAvailable() && HasGLErrors(); }
 
 bool TKorvaneContextOpenGLESClass::PlatformHasAnyErrors(intptr_t& AError) const
 {
-    AError = TKorvaneContext::IsContextAvailable() ? static_cast<intptr_t>(ClearGLErrors()) : 0;
+    AError = PlatformIsContextAvailable() ? static_cast<intptr_t>(ClearGLErrors()) : 0;
     return AError != 0;
 }
 
