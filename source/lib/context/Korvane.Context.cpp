@@ -487,8 +487,10 @@ void TKorvaneContext::DoDrawPrimitives(TPrimitivesKind AKind, const void* Vertic
             throw;
         }
         if (passMaterialApplied) ResetMaterial(passMaterial);
-        if (HasAnyErrors()) RaiseContextExceptionFmt(this, SErrorInContextMethod, "DoDrawPrimitives");
-        if (IsContextAvailable()) InstalledShaderProgramClass().ActivateDefault();
+        // One registry look-up for both questions of every draw.
+        const TKorvaneContextClass& platform = PlatformClass();
+        if (platform.PlatformHasAnyErrors()) RaiseContextExceptionFmt(this, SErrorInContextMethod, "DoDrawPrimitives");
+        if (platform.PlatformIsContextAvailable()) InstalledShaderProgramClass().ActivateDefault();
     } catch (const Exception& e) {
         if (!DesignTimeMode) throw;
         Log::d("<ERROR> %s.DoDrawPrimitives: %s", ClassName(), e.Message());
