@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstring>
 #include <fstream>
+#include <initializer_list>
 #include <vector>
 
 #include "Korvane.Context.Buffers.h"
@@ -692,11 +693,10 @@ void EnableIf(GLenum ACap, bool AOn)
     if (AOn) glEnable(ACap);
     else glDisable(ACap);
 }
-} // namespace
 
-void TKorvaneContextOpenGLES::DoSetContextState(TContextState AState)
+// The GL work of one context state.
+void ApplyContextState(TContextState AState)
 {
-    if (FMultipleSetContextState.load() > 0 || !IsContextAvailable()) return;
     using S = TContextState;
     switch (AState) {
     case S::cs2DScene:
@@ -729,36 +729,34 @@ void TKorvaneContextOpenGLES::DoSetContextState(TContextState AState)
     case S::csAllFace: glDisable(GL_CULL_FACE); break;
     }
 }
+} // namespace
+
+void TKorvaneContextOpenGLES::DoSetContextState(TContextState AState)
+{
+    if (FMultipleSetContextState.load() > 0 || !IsContextAvailable()) return;
+    ApplyContextState(AState);
+}
 
 void TKorvaneContextOpenGLES::DoSetContextStates(TContextStates AStates)
 {
     if (!IsContextAvailable()) return;
     using S = TContextState;
     // Per pair the "off" member wins when both are in the set; a pair with
-    // neither member leaves that state alone.
-    auto pair = [&](S AOn, S AOff, auto&& AApply) {
-        if (AStates.Contains(AOff)) AApply(false);
-        else if (AStates.Contains(AOn)) AApply(true);
+    // neither member leaves that state alone. Of the faces, front wins over back.
+    auto first = [&](std::initializer_list<S> AStatesInOrder) {
+        for (S state : AStatesInOrder)
+            if (AStates.Contains(state)) {
+                ApplyContextState(state);
+                return;
+            }
     };
-    pair(S::csZWriteOn, S::csZWriteOff, [](bool on) { glDepthMask(on ? GL_TRUE : GL_FALSE); });
-    pair(S::csZTestOn, S::csZTestOff, [](bool on) {
-        EnableIf(GL_DEPTH_TEST, on);
-        if (on) glDepthFunc(GL_LEQUAL);
-    });
-    pair(S::csAlphaBlendOn, S::csAlphaBlendOff, [](bool on) { EnableIf(GL_BLEND, on); });
-    pair(S::csStencilOn, S::csStencilOff, [](bool on) { EnableIf(GL_STENCIL_TEST, on); });
-    pair(S::csColorWriteOn, S::csColorWriteOff, [](bool on) {
-        const GLboolean b = on ? GL_TRUE : GL_FALSE;
-        glColorMask(b, b, b, b);
-    });
-    pair(S::csScissorOn, S::csScissorOff, [](bool on) { EnableIf(GL_SCISSOR_TEST, on); });
-    if (AStates.Contains(S::csFrontFace) || AStates.Contains(S::csBackFace)) {
-        glFrontFace(GL_CW);
-        glCullFace(AStates.Contains(S::csFrontFace) ? GL_BACK : GL_FRONT);
-        glEnable(GL_CULL_FACE);
-    } else if (AStates.Contains(S::csAllFace)) {
-        glDisable(GL_CULL_FACE);
-    }
+    first({S::csZWriteOff, S::csZWriteOn});
+    first({S::csZTestOff, S::csZTestOn});
+    first({S::csAlphaBlendOff, S::csAlphaBlendOn});
+    first({S::csStencilOff, S::csStencilOn});
+    first({S::csColorWriteOff, S::csColorWriteOn});
+    first({S::csScissorOff, S::csScissorOn});
+    first({S::csFrontFace, S::csBackFace, S::csAllFace});
 }
 
 void TKorvaneContextOpenGLES::DoSetStencilOp(TStencilOp AFail, TStencilOp AZFail, TStencilOp AZPass)
