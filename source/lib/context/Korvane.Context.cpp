@@ -132,27 +132,11 @@ TClass TKorvaneContext::StaticClass()
     return &info;
 }
 
-void TKorvaneContext::SetPointSpriteDefaults()
-{
-    FPointThreshold = 5.0f;
-    FPointSizeMin = 1.0f;
-    FPointSizeMax = 512.0f;
-}
-
-void TKorvaneContext::CreateFromWindow(TWindowHandle* AParent, int AWidth, int AHeight, TMultisample AMultisample,
-                                       bool ADepthStencil)
-{
-    // A window context has no render-pass table.
-    SetPointSpriteDefaults();
-    TContext3D::CreateFromWindow(AParent, AWidth, AHeight, AMultisample, ADepthStencil);
-}
-
 void TKorvaneContext::CreateFromTexture(TTexture* ATexture, TMultisample AMultisample, bool ADepthStencil)
 {
     TContext3D::CreateFromTexture(ATexture, AMultisample, ADepthStencil);
     FSmoothTargets = {};
     if (!KorvaneClassType().Valid()) throw Exception("TKorvaneContext.CreateFromTexture failed - invalid context");
-    SetPointSpriteDefaults();
     FPasses = new TRenderPasses(this);
     CreateBuffer();
 }
