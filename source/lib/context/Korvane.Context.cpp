@@ -192,15 +192,8 @@ bool TKorvaneContext::DoBeginScene()
 {
     if (!KorvaneClassType().Valid()) return false;
     StorePreviousContextSize();
-    int width, height;
-    if (TTexture* texture = GetCurrentTexture()) {
-        width = texture->Width();
-        height = texture->Height();
-    } else {
-        width = static_cast<int>(std::lround(double(Width()) * Scale()));
-        height = static_cast<int>(std::lround(double(Height()) * Scale()));
-    }
-    SetContextSize(0, 0, width, height);
+    const TPoint size = CurrentTargetSize();
+    SetContextSize(0, 0, size.X, size.Y);
     intptr_t code = 0;
     if (HasAnyErrors(code)) RaiseContextExceptionFmt(this, "cannot begin rendering scene for %s: %d", ClassName(), code);
     if (!CanBeginScene()) return false;
@@ -352,12 +345,14 @@ void TKorvaneContext::LinkDepthBufferToTranslucentBuffer()
 {
     TFrameBufferObject* source = FDefaultMSFrameBuf ? FDefaultMSFrameBuf : FDefaultFrameBuf;
     if (!FTranslucentBuf || !source) return;
-    TPoint size;
-    if (const TTexture* texture = GetCurrentTexture()) size = TPoint(texture->Width(), texture->Height());
-    else
-        size = TPoint(static_cast<int32_t>(std::lround(double(Width()) * Scale())),
-                      static_cast<int32_t>(std::lround(double(Height()) * Scale())));
-    FTranslucentBuf->AttachDepthBuffer(source->DepthBuffer(), size);
+    FTranslucentBuf->AttachDepthBuffer(source->DepthBuffer(), CurrentTargetSize());
+}
+
+TPoint TKorvaneContext::CurrentTargetSize() const
+{
+    if (const TTexture* texture = GetCurrentTexture()) return TPoint(texture->Width(), texture->Height());
+    return TPoint(static_cast<int32_t>(std::lround(double(Width()) * Scale())),
+                  static_cast<int32_t>(std::lround(double(Height()) * Scale())));
 }
 
 // ---------------------------------------------------------------------------

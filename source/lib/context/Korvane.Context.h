@@ -563,6 +563,8 @@ protected:
     std::atomic<int> FMultipleSetContextState{0};
 
 private:
+    // The size of the current texture, else of the context in pixels.
+    TPoint CurrentTargetSize() const;
     // The fields of ACount records, without the design-time guard.
     void SetStructFields(const std::string& AName, const TShaderTypeInfo& AType, int ACount, const uint8_t* AData);
 
