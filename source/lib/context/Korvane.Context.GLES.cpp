@@ -119,6 +119,17 @@ void SetCubeMapLevels(const TTextureParams& p, uintptr_t AHandle)
         throw Exception(Format("failed to create texture storage for cubemap @%d (error = %d)", AHandle, error));
 }
 
+// The wraps, filters and cube-map levels of the bound texture AHandle. A render
+// target other than a cube map has no mip-maps: its styles lose them here.
+void SetSampling(TTexture* ATexture, TTextureParams& p, uintptr_t AHandle)
+{
+    SetWraps(p);
+    if (p.Kind != TKorvaneTextureKind::CubeMap && p.Styles.Contains(TTextureStyle::RenderTarget))
+        p.Styles.Exclude(TTextureStyle::MipMaps);
+    TKorvaneContext::DoSetTextureFiltering(ATexture, p.Styles, p.Target, p.Internal);
+    SetCubeMapLevels(p, AHandle);
+}
+
 // Replaces "korvane3d.context.log" in the public folder with the failure and
 // what the GL context reports of itself. Writing it must not hide the failure.
 void WriteTextureDiagnostics(const std::string& AMessage)
@@ -279,16 +290,12 @@ void TKorvaneContextOpenGLESClass::DoInitializeTexture(TTexture* ATexture) const
                 generated = true;
             }
             glBindTexture(p.Target, name);
-            SetWraps(p);
-            if (p.Kind != TKorvaneTextureKind::CubeMap && p.Styles.Contains(TTextureStyle::RenderTarget))
-                p.Styles.Exclude(TTextureStyle::MipMaps);
             if (p.Korvane) {
                 const TAlphaColorF& c = p.Korvane->BorderColor;
                 const GLfloat border[4] = {c.R, c.G, c.B, c.A};
                 glTexParameterfv(p.Target, GL_TEXTURE_BORDER_COLOR, border);
             }
-            TKorvaneContext::DoSetTextureFiltering(ATexture, p.Styles, p.Target, p.Internal);
-            SetCubeMapLevels(p, name);
+            SetSampling(ATexture, p, name);
             {
                 TPixelStateScope pixelState(ATexture->Width(), ATexture->Height(), depth, p.InternalBytes, 0);
                 const auto internal = static_cast<GLint>(p.Internal);
@@ -353,11 +360,7 @@ void TKorvaneContextOpenGLESClass::DoUpdateTexture(TTexture* ATexture, const voi
         glActiveTexture(TKorvaneContextOpenGLES::GetTextureByTextureIndex(p.Unit));
         TGLTextureBindingScope restoreUnit(p.Binding, p.Target);
         glBindTexture(p.Target, static_cast<GLuint>(ATexture->Handle()));
-        SetWraps(p);
-        if (p.Kind != TKorvaneTextureKind::CubeMap && p.Styles.Contains(TTextureStyle::RenderTarget))
-            p.Styles.Exclude(TTextureStyle::MipMaps);
-        TKorvaneContext::DoSetTextureFiltering(ATexture, p.Styles, p.Target, p.Internal);
-        SetCubeMapLevels(p, ATexture->Handle());
+        SetSampling(ATexture, p, ATexture->Handle());
         if (!p.Styles.Contains(TTextureStyle::RenderTarget)) {
             {
                 TPixelStateScope pixelState(w, h, IsVolume(p.Kind) ? p.Depth : 0, static_cast<int>(bytesPerPixel),
