@@ -1193,7 +1193,6 @@ void TKorvaneContextOpenGLES::DrawBatch(TBatch& B)
     const TVertexDeclaration& decl = *B.Declaration;
     TKorvanePrimitivesKind kind = static_cast<TKorvanePrimitivesKind>(B.Kind);
     float lineWidth = 1.0f;
-    const int positionOffset = VertexOffset(decl);
     const GLsizei stride = B.VertexSize;
     const TAttributeLayout position = AttributeLayout(TVertexFormat::Vertex);
     const TVertexSource client{static_cast<const uint8_t*>(B.Vertices), false};
@@ -1236,7 +1235,7 @@ void TKorvaneContextOpenGLES::DrawBatch(TBatch& B)
             if (!cache->ComponentAvailable(TMeshBufferComponent::All))
                 throw Exception("cache used, but no meshbuffer object found ...");
             const TVertexSource source = staticVertices();
-            if (positionOffset >= 0) {
+            if (const int positionOffset = VertexOffset(decl); positionOffset >= 0) {
                 requirePosition(source);
                 PointAttribute(position, stride, source.At(positionOffset), FEnabledAttributeArrays);
             }
