@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstring>
 #include <fstream>
+#include <initializer_list>
 #include <vector>
 
 #include "Korvane.Context.Buffers.h"
@@ -118,6 +119,17 @@ void SetCubeMapLevels(const TTextureParams& p, uintptr_t AHandle)
         throw Exception(Format("failed to create texture storage for cubemap @%d (error = %d)", AHandle, error));
 }
 
+// The wraps, filters and cube-map levels of the bound texture AHandle. A render
+// target other than a cube map has no mip-maps: its styles lose them here.
+void SetSampling(TTexture* ATexture, TTextureParams& p, uintptr_t AHandle)
+{
+    SetWraps(p);
+    if (p.Kind != TKorvaneTextureKind::CubeMap && p.Styles.Contains(TTextureStyle::RenderTarget))
+        p.Styles.Exclude(TTextureStyle::MipMaps);
+    TKorvaneContext::DoSetTextureFiltering(ATexture, p.Styles, p.Target, p.Internal);
+    SetCubeMapLevels(p, AHandle);
+}
+
 // Replaces "korvane3d.context.log" in the public folder with the failure and
 // what the GL context reports of itself. Writing it must not hide the failure.
 void WriteTextureDiagnostics(const std::string& AMessage)
@@ -193,14 +205,14 @@ std::string TKorvaneContextOpenGLESClass::PlatformGetRendererName() const { retu
 std::string TKorvaneContextOpenGLESClass::PlatformGetVersion() const { return GLText(GL_VERSION); }
 std::string TKorvaneContextOpenGLESClass::PlatformGetExtensionString() const { return GLText(GL_EXTENSIONS); }
 
-bool TKorvaneContextOpenGLESClass::PlatformHasAnyErrors() const
-{
-    return TKorvaneContext::IsContextAvailable() && HasGLErrors();
-}
+// Asked through the default context class (this one), once per draw and per
+// shader variable: the class answers the context question itself instead of
+// looking itself up in the context registry again.
+bool TKorvaneContextOpenGLESClass::PlatformHasAnyErrors() const { return PlatformIsContextAvailable() && HasGLErrors(); }
 
 bool TKorvaneContextOpenGLESClass::PlatformHasAnyErrors(intptr_t& AError) const
 {
-    AError = TKorvaneContext::IsContextAvailable() ? static_cast<intptr_t>(ClearGLErrors()) : 0;
+    AError = PlatformIsContextAvailable() ? static_cast<intptr_t>(ClearGLErrors()) : 0;
     return AError != 0;
 }
 
@@ -278,16 +290,12 @@ void TKorvaneContextOpenGLESClass::DoInitializeTexture(TTexture* ATexture) const
                 generated = true;
             }
             glBindTexture(p.Target, name);
-            SetWraps(p);
-            if (p.Kind != TKorvaneTextureKind::CubeMap && p.Styles.Contains(TTextureStyle::RenderTarget))
-                p.Styles.Exclude(TTextureStyle::MipMaps);
             if (p.Korvane) {
                 const TAlphaColorF& c = p.Korvane->BorderColor;
                 const GLfloat border[4] = {c.R, c.G, c.B, c.A};
                 glTexParameterfv(p.Target, GL_TEXTURE_BORDER_COLOR, border);
             }
-            TKorvaneContext::DoSetTextureFiltering(ATexture, p.Styles, p.Target, p.Internal);
-            SetCubeMapLevels(p, name);
+            SetSampling(ATexture, p, name);
             {
                 TPixelStateScope pixelState(ATexture->Width(), ATexture->Height(), depth, p.InternalBytes, 0);
                 const auto internal = static_cast<GLint>(p.Internal);
@@ -352,11 +360,7 @@ void TKorvaneContextOpenGLESClass::DoUpdateTexture(TTexture* ATexture, const voi
         glActiveTexture(TKorvaneContextOpenGLES::GetTextureByTextureIndex(p.Unit));
         TGLTextureBindingScope restoreUnit(p.Binding, p.Target);
         glBindTexture(p.Target, static_cast<GLuint>(ATexture->Handle()));
-        SetWraps(p);
-        if (p.Kind != TKorvaneTextureKind::CubeMap && p.Styles.Contains(TTextureStyle::RenderTarget))
-            p.Styles.Exclude(TTextureStyle::MipMaps);
-        TKorvaneContext::DoSetTextureFiltering(ATexture, p.Styles, p.Target, p.Internal);
-        SetCubeMapLevels(p, ATexture->Handle());
+        SetSampling(ATexture, p, ATexture->Handle());
         if (!p.Styles.Contains(TTextureStyle::RenderTarget)) {
             {
                 TPixelStateScope pixelState(w, h, IsVolume(p.Kind) ? p.Depth : 0, static_cast<int>(bytesPerPixel),
@@ -692,11 +696,10 @@ void EnableIf(GLenum ACap, bool AOn)
     if (AOn) glEnable(ACap);
     else glDisable(ACap);
 }
-} // namespace
 
-void TKorvaneContextOpenGLES::DoSetContextState(TContextState AState)
+// The GL work of one context state.
+void ApplyContextState(TContextState AState)
 {
-    if (FMultipleSetContextState.load() > 0 || !IsContextAvailable()) return;
     using S = TContextState;
     switch (AState) {
     case S::cs2DScene:
@@ -729,36 +732,34 @@ void TKorvaneContextOpenGLES::DoSetContextState(TContextState AState)
     case S::csAllFace: glDisable(GL_CULL_FACE); break;
     }
 }
+} // namespace
+
+void TKorvaneContextOpenGLES::DoSetContextState(TContextState AState)
+{
+    if (FMultipleSetContextState.load() > 0 || !IsContextAvailable()) return;
+    ApplyContextState(AState);
+}
 
 void TKorvaneContextOpenGLES::DoSetContextStates(TContextStates AStates)
 {
     if (!IsContextAvailable()) return;
     using S = TContextState;
     // Per pair the "off" member wins when both are in the set; a pair with
-    // neither member leaves that state alone.
-    auto pair = [&](S AOn, S AOff, auto&& AApply) {
-        if (AStates.Contains(AOff)) AApply(false);
-        else if (AStates.Contains(AOn)) AApply(true);
+    // neither member leaves that state alone. Of the faces, front wins over back.
+    auto first = [&](std::initializer_list<S> AStatesInOrder) {
+        for (S state : AStatesInOrder)
+            if (AStates.Contains(state)) {
+                ApplyContextState(state);
+                return;
+            }
     };
-    pair(S::csZWriteOn, S::csZWriteOff, [](bool on) { glDepthMask(on ? GL_TRUE : GL_FALSE); });
-    pair(S::csZTestOn, S::csZTestOff, [](bool on) {
-        EnableIf(GL_DEPTH_TEST, on);
-        if (on) glDepthFunc(GL_LEQUAL);
-    });
-    pair(S::csAlphaBlendOn, S::csAlphaBlendOff, [](bool on) { EnableIf(GL_BLEND, on); });
-    pair(S::csStencilOn, S::csStencilOff, [](bool on) { EnableIf(GL_STENCIL_TEST, on); });
-    pair(S::csColorWriteOn, S::csColorWriteOff, [](bool on) {
-        const GLboolean b = on ? GL_TRUE : GL_FALSE;
-        glColorMask(b, b, b, b);
-    });
-    pair(S::csScissorOn, S::csScissorOff, [](bool on) { EnableIf(GL_SCISSOR_TEST, on); });
-    if (AStates.Contains(S::csFrontFace) || AStates.Contains(S::csBackFace)) {
-        glFrontFace(GL_CW);
-        glCullFace(AStates.Contains(S::csFrontFace) ? GL_BACK : GL_FRONT);
-        glEnable(GL_CULL_FACE);
-    } else if (AStates.Contains(S::csAllFace)) {
-        glDisable(GL_CULL_FACE);
-    }
+    first({S::csZWriteOff, S::csZWriteOn});
+    first({S::csZTestOff, S::csZTestOn});
+    first({S::csAlphaBlendOff, S::csAlphaBlendOn});
+    first({S::csStencilOff, S::csStencilOn});
+    first({S::csColorWriteOff, S::csColorWriteOn});
+    first({S::csScissorOff, S::csScissorOn});
+    first({S::csFrontFace, S::csBackFace, S::csAllFace});
 }
 
 void TKorvaneContextOpenGLES::DoSetStencilOp(TStencilOp AFail, TStencilOp AZFail, TStencilOp AZPass)
@@ -1192,7 +1193,6 @@ void TKorvaneContextOpenGLES::DrawBatch(TBatch& B)
     const TVertexDeclaration& decl = *B.Declaration;
     TKorvanePrimitivesKind kind = static_cast<TKorvanePrimitivesKind>(B.Kind);
     float lineWidth = 1.0f;
-    const int positionOffset = VertexOffset(decl);
     const GLsizei stride = B.VertexSize;
     const TAttributeLayout position = AttributeLayout(TVertexFormat::Vertex);
     const TVertexSource client{static_cast<const uint8_t*>(B.Vertices), false};
@@ -1235,7 +1235,7 @@ void TKorvaneContextOpenGLES::DrawBatch(TBatch& B)
             if (!cache->ComponentAvailable(TMeshBufferComponent::All))
                 throw Exception("cache used, but no meshbuffer object found ...");
             const TVertexSource source = staticVertices();
-            if (positionOffset >= 0) {
+            if (const int positionOffset = VertexOffset(decl); positionOffset >= 0) {
                 requirePosition(source);
                 PointAttribute(position, stride, source.At(positionOffset), FEnabledAttributeArrays);
             }

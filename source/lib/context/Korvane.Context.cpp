@@ -132,27 +132,11 @@ TClass TKorvaneContext::StaticClass()
     return &info;
 }
 
-void TKorvaneContext::SetPointSpriteDefaults()
-{
-    FPointThreshold = 5.0f;
-    FPointSizeMin = 1.0f;
-    FPointSizeMax = 512.0f;
-}
-
-void TKorvaneContext::CreateFromWindow(TWindowHandle* AParent, int AWidth, int AHeight, TMultisample AMultisample,
-                                       bool ADepthStencil)
-{
-    // A window context has no render-pass table.
-    SetPointSpriteDefaults();
-    TContext3D::CreateFromWindow(AParent, AWidth, AHeight, AMultisample, ADepthStencil);
-}
-
 void TKorvaneContext::CreateFromTexture(TTexture* ATexture, TMultisample AMultisample, bool ADepthStencil)
 {
     TContext3D::CreateFromTexture(ATexture, AMultisample, ADepthStencil);
     FSmoothTargets = {};
     if (!KorvaneClassType().Valid()) throw Exception("TKorvaneContext.CreateFromTexture failed - invalid context");
-    SetPointSpriteDefaults();
     FPasses = new TRenderPasses(this);
     CreateBuffer();
 }
@@ -208,15 +192,8 @@ bool TKorvaneContext::DoBeginScene()
 {
     if (!KorvaneClassType().Valid()) return false;
     StorePreviousContextSize();
-    int width, height;
-    if (TTexture* texture = GetCurrentTexture()) {
-        width = texture->Width();
-        height = texture->Height();
-    } else {
-        width = static_cast<int>(std::lround(double(Width()) * Scale()));
-        height = static_cast<int>(std::lround(double(Height()) * Scale()));
-    }
-    SetContextSize(0, 0, width, height);
+    const TPoint size = CurrentTargetSize();
+    SetContextSize(0, 0, size.X, size.Y);
     intptr_t code = 0;
     if (HasAnyErrors(code)) RaiseContextExceptionFmt(this, "cannot begin rendering scene for %s: %d", ClassName(), code);
     if (!CanBeginScene()) return false;
@@ -368,12 +345,14 @@ void TKorvaneContext::LinkDepthBufferToTranslucentBuffer()
 {
     TFrameBufferObject* source = FDefaultMSFrameBuf ? FDefaultMSFrameBuf : FDefaultFrameBuf;
     if (!FTranslucentBuf || !source) return;
-    TPoint size;
-    if (const TTexture* texture = GetCurrentTexture()) size = TPoint(texture->Width(), texture->Height());
-    else
-        size = TPoint(static_cast<int32_t>(std::lround(double(Width()) * Scale())),
-                      static_cast<int32_t>(std::lround(double(Height()) * Scale())));
-    FTranslucentBuf->AttachDepthBuffer(source->DepthBuffer(), size);
+    FTranslucentBuf->AttachDepthBuffer(source->DepthBuffer(), CurrentTargetSize());
+}
+
+TPoint TKorvaneContext::CurrentTargetSize() const
+{
+    if (const TTexture* texture = GetCurrentTexture()) return TPoint(texture->Width(), texture->Height());
+    return TPoint(static_cast<int32_t>(std::lround(double(Width()) * Scale())),
+                  static_cast<int32_t>(std::lround(double(Height()) * Scale())));
 }
 
 // ---------------------------------------------------------------------------
@@ -487,8 +466,10 @@ void TKorvaneContext::DoDrawPrimitives(TPrimitivesKind AKind, const void* Vertic
             throw;
         }
         if (passMaterialApplied) ResetMaterial(passMaterial);
-        if (HasAnyErrors()) RaiseContextExceptionFmt(this, SErrorInContextMethod, "DoDrawPrimitives");
-        if (IsContextAvailable()) InstalledShaderProgramClass().ActivateDefault();
+        // One registry look-up for both questions of every draw.
+        const TKorvaneContextClass& platform = PlatformClass();
+        if (platform.PlatformHasAnyErrors()) RaiseContextExceptionFmt(this, SErrorInContextMethod, "DoDrawPrimitives");
+        if (platform.PlatformIsContextAvailable()) InstalledShaderProgramClass().ActivateDefault();
     } catch (const Exception& e) {
         if (!DesignTimeMode) throw;
         Log::d("<ERROR> %s.DoDrawPrimitives: %s", ClassName(), e.Message());

@@ -141,8 +141,7 @@ class TKorvaneContext : public TContext3D {
         return static_cast<const TKorvaneContextClass&>(*ClassType());
     }
 
-    void CreateFromWindow(TWindowHandle* AParent, int AWidth, int AHeight, TMultisample AMultisample,
-                          bool ADepthStencil) override;
+    // A window context is made by the base alone: it has no render-pass table.
     void CreateFromTexture(TTexture* ATexture, TMultisample AMultisample, bool ADepthStencil) override;
 
     // --- properties ----------------------------------------------------------
@@ -556,14 +555,16 @@ protected:
     TMeshBufferObject* FCurrentCache = nullptr;
     TBufferObject* FInstanceVAO = nullptr;
     int FInstanceCount = 0;
-    // GL point-sprite coordinate origin and parameters.
+    // GL point-sprite coordinate origin and parameters (threshold, minimum and
+    // maximum size as every context starts with them).
     int FPointOrigin = 0;
     float FPointThreshold = 5.0f, FPointSizeMin = 1.0f, FPointSizeMax = 512.0f;
     // Nesting of SetContextStates; the single-state GL work is skipped while above 0.
     std::atomic<int> FMultipleSetContextState{0};
 
 private:
-    void SetPointSpriteDefaults();
+    // The size of the current texture, else of the context in pixels.
+    TPoint CurrentTargetSize() const;
     // The fields of ACount records, without the design-time guard.
     void SetStructFields(const std::string& AName, const TShaderTypeInfo& AType, int ACount, const uint8_t* AData);
 
