@@ -855,14 +855,7 @@ void TKorvaneContext::SetInstances(int AInstances, const void* AData)
     FInstanceCount = AInstances;
     if (AInstances < 1) return;
     CreateInstanceBuffer();
-    FInstanceVAO->Bind();
-    try {
-        FInstanceVAO->Push(AData, static_cast<intptr_t>(AInstances) * static_cast<intptr_t>(sizeof(TMatrix3D)));
-    } catch (...) {
-        FInstanceVAO->Unbind();
-        throw;
-    }
-    FInstanceVAO->Unbind();
+    PushBound(FInstanceVAO, AData, static_cast<intptr_t>(AInstances) * static_cast<intptr_t>(sizeof(TMatrix3D)));
 }
 
 void TKorvaneContext::CreateInstanceBuffer()
