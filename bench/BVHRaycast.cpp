@@ -2,6 +2,7 @@
 // triangle, on a closed, bumpy sphere of about 100,000 triangles. Reports
 // rays per second for both and their ratio.
 
+#include "Korvane.Units.h"
 #include <benchmark/benchmark.h>
 
 #include <cmath>
@@ -115,6 +116,7 @@ BENCHMARK(BM_BruteForceRaycast);
 // Prints the usual table, then the tree's speed as a multiple of brute force.
 int main(int argc, char** argv)
 {
+    korvane::TUnitsScope units;
     korvane::bench::TRateReporter reporter("items_per_second");
     return korvane::bench::RunBenchmarks(argc, argv, reporter, [&] {
         const double tree = reporter.Rate("BM_TreeRaycast"), brute = reporter.Rate("BM_BruteForceRaycast");

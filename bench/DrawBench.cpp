@@ -3,6 +3,7 @@
 // render-pass hooks, vertex set-up) and once with the same GL calls issued by
 // hand, and prints how the framework's draw rate compares with the raw one.
 
+#include "Korvane.Units.h"
 #include <benchmark/benchmark.h>
 
 #include <epoxy/gl.h>
@@ -191,6 +192,7 @@ BENCHMARK(BM_RawGLDraws)->Unit(benchmark::kMillisecond)->Repetitions(5);
 // once) and the framework's share of the raw rate.
 int main(int argc, char** argv)
 {
+    korvane::TUnitsScope units;
     korvane::bench::TRateReporter reporter("draws/s");
     return korvane::bench::RunBenchmarks(argc, argv, reporter, [&] {
         const double framework = reporter.Rate("BM_FrameworkDraws"), raw = reporter.Rate("BM_RawGLDraws");

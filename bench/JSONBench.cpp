@@ -1,6 +1,7 @@
 // Reading and writing a 10 MB definition JSON with our object model, next to
 // RapidJSON's own DOM on the same text. Prints our speed as a ratio of theirs.
 
+#include "Korvane.Units.h"
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
@@ -129,6 +130,7 @@ BENCHMARK(RapidJSONWrite)->Unit(benchmark::kMillisecond);
 // Prints each run's throughput, then ours as a ratio of RapidJSON's.
 int main(int argc, char** argv)
 {
+    korvane::TUnitsScope units;
     korvane::bench::TRateReporter reporter("bytes_per_second");
     return korvane::bench::RunBenchmarks(argc, argv, reporter, [&] {
         std::printf("\ndefinition JSON: %.1f MB\n", static_cast<double>(DefinitionText().size()) / 1e6);

@@ -3,6 +3,7 @@
 // same run is copying texts of the same size; compiling and linking the
 // generated texts on the GL implementation is timed beside it for scale.
 
+#include "Korvane.Units.h"
 #include <benchmark/benchmark.h>
 #include <epoxy/gl.h>
 
@@ -126,6 +127,7 @@ BENCHMARK(BM_CompileSplatMapShadersOnGL)->Unit(benchmark::kMillisecond);
 // Prints the usual table, then generation's speed against copying the texts.
 int main(int argc, char** argv)
 {
+    korvane::TUnitsScope units;
     // Mesa's shader cache would answer repeated compiles of the same text from
     // disk; the comparison is with a real compile and link.
     setenv("MESA_SHADER_CACHE_DISABLE", "true", 0);

@@ -18,8 +18,6 @@ std::atomic<std::thread::id>& MainThread()
     static std::atomic<std::thread::id> id{std::this_thread::get_id()};
     return id;
 }
-// Static initialisation runs on the process's initial thread: record it there.
-const bool MainThreadRecorded = (MainThread(), true);
 
 struct TSyncEntry {
     TThreadProcedure Proc;
@@ -457,7 +455,6 @@ void TThread::Sleep(int64_t Milliseconds)
 
 bool CheckSynchronize(int64_t TimeoutMs)
 {
-    (void)MainThreadRecorded;
     if (!TThread::CurrentThreadIsMain())
         throw EThread("CheckSynchronize called from a thread that is not the main thread");
     auto& q = SyncQueue();

@@ -1,9 +1,9 @@
 #pragma once
 // Threads, the main-thread queue, clocks, stopwatches and locks.
 //
-// The main thread. Components and GL live on one thread: the process's initial
-// thread, recorded while the program's static objects are initialised (before
-// main runs), unless SetMainThread() names another. TThread::Synchronize and
+// The main thread. Components and GL live on one thread: the thread that runs
+// the program's start-up (korvane::InitializeUnits calls SetMainThread), or
+// before that the first thread that asks. TThread::Synchronize and
 // TThread::Queue run their work at once when called on the main thread; from
 // any other thread they post it to the main-thread queue, which the
 // application loop (or a test) drains with CheckSynchronize(). Work runs in

@@ -9,10 +9,6 @@
 namespace korvane {
 
 namespace {
-struct TBuffersOpenGLUnit {
-    TBuffersOpenGLUnit() { BufferObjectClass = &TOpenGLBufferObject::ClassInfo(); }
-    ~TBuffersOpenGLUnit() { BufferObjectClass = &TBufferObject::ClassInfo(); }
-} BuffersOpenGLUnit;
 } // namespace
 
 uint32_t BufferUsageToGL(TBufferUsage AUsage)
@@ -165,5 +161,16 @@ void TOpenGLBufferObject::LinkWithShaderProgram(TShaderProgram* AProgram, const 
         if (AErrorCheck) CheckErrors(what);
     }
 }
+
+namespace units {
+void BuffersOpenGLInitialize()
+{
+    BufferObjectClass = &TOpenGLBufferObject::ClassInfo();
+}
+void BuffersOpenGLFinalize()
+{
+    BufferObjectClass = &TBufferObject::ClassInfo();
+}
+} // namespace units
 
 } // namespace korvane

@@ -14,10 +14,6 @@ std::string GLText(GLenum name)
     return text ? std::string(text) : std::string();
 }
 
-struct TExtensionOpenGLUnit {
-    TExtensionOpenGLUnit() { ExtensionsClass = &TOpenGLExtensions::ClassInfo(); }
-    ~TExtensionOpenGLUnit() { ExtensionsClass = &TExtensions::ClassInfo(); }
-} ExtensionOpenGLUnit;
 } // namespace
 
 TExtensions* TOpenGLExtensionsClass::Create() const { return Construct<TOpenGLExtensions>(); }
@@ -41,5 +37,16 @@ void TOpenGLExtensions::ReadExtensions()
     ParseExtensionList(text);
     FRenderer = UpperCase(GLText(GL_RENDERER));
 }
+
+namespace units {
+void ExtensionOpenGLInitialize()
+{
+    ExtensionsClass = &TOpenGLExtensions::ClassInfo();
+}
+void ExtensionOpenGLFinalize()
+{
+    ExtensionsClass = &TExtensions::ClassInfo();
+}
+} // namespace units
 
 } // namespace korvane

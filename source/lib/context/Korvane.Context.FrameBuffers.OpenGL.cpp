@@ -12,19 +12,6 @@ namespace korvane {
 
 namespace {
 
-struct TFrameBuffersOpenGLUnit {
-    TFrameBuffersOpenGLUnit()
-    {
-        FrameBufferObjectClass = &static_cast<const TOpenGLFrameBufferObjectClass&>(
-            *TOpenGLFrameBufferObject::StaticClass());
-        FBOTextureMapClass = &static_cast<const TOpenGLFBOTextureMapClass&>(*TOpenGLFBOTextureMap::StaticClass());
-    }
-    ~TFrameBuffersOpenGLUnit()
-    {
-        FrameBufferObjectClass = &TFrameBufferObject::ClassInfo();
-        FBOTextureMapClass = &TFBOTextureMap::ClassInfo();
-    }
-} FrameBuffersOpenGLUnit;
 
 // How a texture is bound and attached: the binding query, the bind target and
 // the attachment target (a cube map attaches one face).
@@ -366,5 +353,19 @@ void TOpenGLFrameBufferObject::Clear(TRenderTargets ATargets, const TAlphaColorF
         }
     }
 }
+
+namespace units {
+void FrameBuffersOpenGLInitialize()
+{
+    FrameBufferObjectClass = &static_cast<const TOpenGLFrameBufferObjectClass&>(
+        *TOpenGLFrameBufferObject::StaticClass());
+    FBOTextureMapClass = &static_cast<const TOpenGLFBOTextureMapClass&>(*TOpenGLFBOTextureMap::StaticClass());
+}
+void FrameBuffersOpenGLFinalize()
+{
+    FrameBufferObjectClass = &TFrameBufferObject::ClassInfo();
+    FBOTextureMapClass = &TFBOTextureMap::ClassInfo();
+}
+} // namespace units
 
 } // namespace korvane

@@ -24,29 +24,6 @@ struct TContextList {
 };
 TContextList* GContextList = nullptr;
 
-struct TWindowsContextUnit {
-    TWindowsContextUnit()
-    {
-        // The device outlives this unit's shut-down, which releases its context.
-        platform::EGLDevice::Instance();
-        RegisterOpenGLWindowsContext();
-    }
-    ~TWindowsContextUnit()
-    {
-        Log::d("Unregistering Korvane3D TContextOpenGLWindows context...");
-        TCustomContextWindows::ClassInfo().DestroySharedContext();
-        Log::d("Korvane3D TContextOpenGLWindows context unregistered");
-        if (GContextList) {
-            {
-                std::lock_guard<std::mutex> lock(GContextList->Lock);
-                for (auto*& c : GContextList->Items) FreeAndNil(c);
-                GContextList->Items.clear();
-            }
-            delete GContextList;
-            GContextList = nullptr;
-        }
-    }
-} WindowsContextUnit;
 } // namespace
 
 // ---------------------------------------------------------------------------
@@ -301,5 +278,29 @@ void RegisterOpenGLWindowsContext()
     TContextManager::RegisterContext(TContextOpenGLWindows::ClassInfo(), true);
     Log::d("Korvane3D TContextOpenGLWindows context registered");
 }
+
+namespace units {
+void WindowsContextInitialize()
+{
+    // The device outlives this unit's shut-down, which releases its context.
+    platform::EGLDevice::Instance();
+    RegisterOpenGLWindowsContext();
+}
+void WindowsContextFinalize()
+{
+    Log::d("Unregistering Korvane3D TContextOpenGLWindows context...");
+    TCustomContextWindows::ClassInfo().DestroySharedContext();
+    Log::d("Korvane3D TContextOpenGLWindows context unregistered");
+    if (GContextList) {
+        {
+            std::lock_guard<std::mutex> lock(GContextList->Lock);
+            for (auto*& c : GContextList->Items) FreeAndNil(c);
+            GContextList->Items.clear();
+        }
+        delete GContextList;
+        GContextList = nullptr;
+    }
+}
+} // namespace units
 
 } // namespace korvane

@@ -21,10 +21,6 @@ int64_t MemoryValue(GLenum name)
     return static_cast<int64_t>(value);
 }
 
-struct TMemoryOpenGLUnit {
-    TMemoryOpenGLUnit() { MemoryManagerClass = &TOpenGLMemoryManager::ClassInfo(); }
-    ~TMemoryOpenGLUnit() { MemoryManagerClass = &TKorvaneMemoryManager::ClassInfo(); }
-} MemoryOpenGLUnit;
 } // namespace
 
 int64_t TOpenGLMemoryManagerClass::GetPlatformTotalMemory() const
@@ -44,5 +40,16 @@ TClass TOpenGLMemoryManager::StaticClass()
         *new TClassInfo<TOpenGLMemoryManager, TOpenGLMemoryManagerClass>("Korvane.Context.Memory.OpenGL");
     return &info;
 }
+
+namespace units {
+void MemoryOpenGLInitialize()
+{
+    MemoryManagerClass = &TOpenGLMemoryManager::ClassInfo();
+}
+void MemoryOpenGLFinalize()
+{
+    MemoryManagerClass = &TKorvaneMemoryManager::ClassInfo();
+}
+} // namespace units
 
 } // namespace korvane

@@ -15,10 +15,6 @@ const char* const ShaderAttributeNames[13] = {
     "a_TexCoord1", "a_TexCoord2", "a_TexCoord3", "a_Binormal", "a_Tangent", "a_ModelMatrix"};
 
 namespace {
-struct TShaderOpenGLUnit {
-    TShaderOpenGLUnit() { ShaderProgramClass = &TOpenGLShaderProgram::ClassInfo(); }
-    ~TShaderOpenGLUnit() { ShaderProgramClass = &TShaderProgram::ClassInfo(); }
-} ShaderOpenGLUnit;
 
 // The GLSL name of a variable: "_" in front and after every ".".
 std::string GLSLName(const std::string& AName)
@@ -222,5 +218,16 @@ void TOpenGLShaderProgram::Use()
     glUseProgram(static_cast<GLuint>(FProg));
     if (TKorvaneContext::HasAnyErrors()) RaiseContextExceptionFmt(this, "cannot use shader program", ClassName());
 }
+
+namespace units {
+void ShaderOpenGLInitialize()
+{
+    ShaderProgramClass = &TOpenGLShaderProgram::ClassInfo();
+}
+void ShaderOpenGLFinalize()
+{
+    ShaderProgramClass = &TShaderProgram::ClassInfo();
+}
+} // namespace units
 
 } // namespace korvane

@@ -136,24 +136,6 @@ TKorvaneTexture* TextureOf(TKorvaneTextureBitmap* ABitmap)
     return texture;
 }
 
-struct TTexturingOpenGLUnit {
-    TTexturingOpenGLUnit()
-    {
-        PixelFormatExHelperClass = &TOpenGLPixelFormatExHelper::ClassInfo();
-        TextureWrapHelperClass = &TOpenGLKorvaneTextureWrapHelper::ClassInfo();
-        TextureDataTypeHelperClass = &TOpenGLKorvaneTextureDataTypeHelper::ClassInfo();
-        KorvaneTextureClass = &TOpenGLKorvaneTexture::ClassInfo();
-        KorvaneTextureBitmapClass = &TOpenGLKorvaneTextureBitmap::ClassInfo();
-    }
-    ~TTexturingOpenGLUnit()
-    {
-        PixelFormatExHelperClass = &TPixelFormatExHelper::ClassInfo();
-        TextureWrapHelperClass = &TKorvaneTextureWrapHelper::ClassInfo();
-        TextureDataTypeHelperClass = &TKorvaneTextureDataTypeHelper::ClassInfo();
-        KorvaneTextureClass = &TKorvaneTexture::ClassInfo();
-        KorvaneTextureBitmapClass = &TKorvaneTextureBitmap::ClassInfo();
-    }
-} TexturingOpenGLUnit;
 
 } // namespace
 
@@ -631,5 +613,24 @@ void TOpenGLKorvaneTextureBitmap::Update3DSlice(int ASlice, const void* ABuffer,
             throw Exception(korvane::Format("failed to generate mipmaps by Update3DSlice (Error = %d)", error));
     }
 }
+
+namespace units {
+void TexturingOpenGLInitialize()
+{
+    PixelFormatExHelperClass = &TOpenGLPixelFormatExHelper::ClassInfo();
+    TextureWrapHelperClass = &TOpenGLKorvaneTextureWrapHelper::ClassInfo();
+    TextureDataTypeHelperClass = &TOpenGLKorvaneTextureDataTypeHelper::ClassInfo();
+    KorvaneTextureClass = &TOpenGLKorvaneTexture::ClassInfo();
+    KorvaneTextureBitmapClass = &TOpenGLKorvaneTextureBitmap::ClassInfo();
+}
+void TexturingOpenGLFinalize()
+{
+    PixelFormatExHelperClass = &TPixelFormatExHelper::ClassInfo();
+    TextureWrapHelperClass = &TKorvaneTextureWrapHelper::ClassInfo();
+    TextureDataTypeHelperClass = &TKorvaneTextureDataTypeHelper::ClassInfo();
+    KorvaneTextureClass = &TKorvaneTexture::ClassInfo();
+    KorvaneTextureBitmapClass = &TKorvaneTextureBitmap::ClassInfo();
+}
+} // namespace units
 
 } // namespace korvane

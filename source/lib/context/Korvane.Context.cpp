@@ -42,14 +42,21 @@ uint8_t GIndexBufferAnswer = 0;
 std::vector<TShaderProgram*>* GProgramCache = nullptr;
 TShaderProgram* GCurrentProgram = nullptr;
 
-struct TContextUnit {
-    ~TContextUnit()
-    {
-        TKorvaneContext::FreeProgramCache();
-        FreeAndNil(GExtensions);
-    }
-} ContextUnit;
 } // namespace
+
+namespace units {
+void ContextInitialize()
+{
+    DefaultNearPlane = 0.1f;
+    DefaultFarPlane = 10000.0f;
+    RaiseShaderCompileErrors = true;
+}
+void ContextFinalize()
+{
+    TKorvaneContext::FreeProgramCache();
+    FreeAndNil(GExtensions);
+}
+} // namespace units
 
 // ---------------------------------------------------------------------------
 // TKorvaneContextClass: abstract until a platform class answers

@@ -196,11 +196,8 @@ const char* const ChildClassTable[] = {
 const char* const DefaultChildClass = "Korvane.DefTypes.TMeshDef";
 
 // The metaclass that creates children of the given "Type".
-bool RegisterDefClasses();
-
 const TTransformDefMetaClass& ChildClass(const std::string& type)
 {
-    RegisterDefClasses();
     const char* name = DefaultChildClass;
     for (const char* row : ChildClassTable)
         if (type == row) {
@@ -216,19 +213,11 @@ struct FreeDeleter {
     void operator()(TObject* object) const { object->Free(); }
 };
 
-// Registers the classes of this unit once: at start-up, or earlier when a
-// definition is read during another unit's start-up.
-bool RegisterDefClasses()
-{
-    static const bool registered = [] {
-        RegisterClass<TTransformDef>();
-        return true;
-    }();
-    return registered;
-}
-const bool DefClassesRegistered = RegisterDefClasses();
-
 } // namespace
+
+namespace units {
+void DefTypesInitialize() { RegisterClass<TTransformDef>(); }
+} // namespace units
 
 // ---- TProperties ----
 

@@ -1,0 +1,111 @@
+#include "Korvane.Units.h"
+
+#include <exception>
+
+#include "Platform.Log.h"
+#include "Platform.Threads.h"
+
+namespace korvane {
+
+// Each unit's start-up and shut-down, defined in the unit itself.
+namespace units {
+void ContextInitialize();
+void ContextFinalize();
+void BuffersOpenGLInitialize();
+void BuffersOpenGLFinalize();
+void FrameBuffersOpenGLInitialize();
+void FrameBuffersOpenGLFinalize();
+void TexturingOpenGLInitialize();
+void TexturingOpenGLFinalize();
+void ShaderOpenGLInitialize();
+void ShaderOpenGLFinalize();
+void ExtensionOpenGLInitialize();
+void ExtensionOpenGLFinalize();
+void MemoryOpenGLInitialize();
+void MemoryOpenGLFinalize();
+void WindowsContextInitialize();
+void WindowsContextFinalize();
+void DefTypesInitialize();
+} // namespace units
+
+namespace {
+
+struct TUnitEntry {
+    const char* Name;
+    void (*Initialize)();
+    void (*Finalize)();
+};
+
+// The start-up order: the render context first (default planes, shader
+// errors), then the OpenGL back ends that set the render layer's class
+// references, then the window context class that registers itself as the
+// default 3D context; then the scene, pipeline, material and asset units; the
+// image library; the definition model and the other units that only fill tables.
+// Shut-down runs the list backwards.
+const TUnitEntry Units[] = {
+    {"Korvane.Context", units::ContextInitialize, units::ContextFinalize},
+    {"Korvane.Context.Texturing.OpenGL", units::TexturingOpenGLInitialize, units::TexturingOpenGLFinalize},
+    {"Korvane.Context.Buffers.OpenGL", units::BuffersOpenGLInitialize, units::BuffersOpenGLFinalize},
+    {"Korvane.Context.FrameBuffers.OpenGL", units::FrameBuffersOpenGLInitialize, units::FrameBuffersOpenGLFinalize},
+    {"Korvane.Context.Shader.OpenGL", units::ShaderOpenGLInitialize, units::ShaderOpenGLFinalize},
+    {"Korvane.Context.Extension.OpenGL", units::ExtensionOpenGLInitialize, units::ExtensionOpenGLFinalize},
+    {"Korvane.Context.Memory.OpenGL", units::MemoryOpenGLInitialize, units::MemoryOpenGLFinalize},
+    {"Korvane.Context.GLES.Windows", units::WindowsContextInitialize, units::WindowsContextFinalize},
+    {"Korvane.DefTypes", units::DefTypesInitialize, nullptr},
+};
+constexpr int UnitCount = static_cast<int>(sizeof(Units) / sizeof(Units[0]));
+
+int GNesting = 0;
+// How many units have run their start-up; a failed start-up finalises exactly those.
+int GInitialized = 0;
+
+void FinalizeFrom(int ACount)
+{
+    for (int i = ACount - 1; i >= 0; --i) {
+        if (!Units[i].Finalize) continue;
+        try {
+            Units[i].Finalize();
+        } catch (const std::exception& e) {
+            Log::d(std::string("<ERROR> finalization of ") + Units[i].Name + " failed: " + e.what());
+        } catch (...) {
+            Log::d(std::string("<ERROR> finalization of ") + Units[i].Name + " failed");
+        }
+    }
+}
+
+} // namespace
+
+void InitializeUnits()
+{
+    if (GNesting++ > 0) return;
+    TThread::SetMainThread();
+    try {
+        for (GInitialized = 0; GInitialized < UnitCount; ++GInitialized)
+            if (Units[GInitialized].Initialize) Units[GInitialized].Initialize();
+    } catch (...) {
+        FinalizeFrom(GInitialized);
+        GInitialized = 0;
+        GNesting = 0;
+        throw;
+    }
+}
+
+void FinalizeUnits()
+{
+    if (GNesting <= 0) return;
+    if (--GNesting > 0) return;
+    FinalizeFrom(GInitialized);
+    GInitialized = 0;
+}
+
+bool UnitsInitialized() { return GNesting > 0; }
+
+const char* const* UnitNames(int& ACount)
+{
+    static const char* names[UnitCount];
+    for (int i = 0; i < UnitCount; ++i) names[i] = Units[i].Name;
+    ACount = UnitCount;
+    return names;
+}
+
+} // namespace korvane
