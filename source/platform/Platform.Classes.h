@@ -21,6 +21,7 @@
 
 #include <cstdint>
 #include <initializer_list>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <type_traits>
@@ -131,6 +132,25 @@ void FreeAndNil(T*& object)
     T* p = object;
     object = nullptr;
     if (p) p->Free();
+}
+
+// The one owned-pointer type for framework objects: frees through Free(), so
+// destroy-time work in BeforeDestruction() runs on the most-derived object.
+// Use it for every member, local or container slot that owns an object nobody
+// else owns (components with an owner are freed by that owner instead).
+struct TFreeObject {
+    void operator()(TObject* AObject) const noexcept
+    {
+        if (AObject) AObject->Free();
+    }
+};
+template <typename T>
+using TOwned = std::unique_ptr<T, TFreeObject>;
+
+template <typename T, typename... Args>
+TOwned<T> MakeOwned(Args&&... AArgs)
+{
+    return TOwned<T>(new T(std::forward<Args>(AArgs)...));
 }
 
 namespace classes_detail {

@@ -16,11 +16,8 @@ namespace korvane::test {
 
 // Frees an object through Free() when its owner goes, also when an assertion
 // ends a test early.
-struct FreeObject {
-    void operator()(TObject* o) const { o->Free(); }
-};
 template <typename T>
-using Owned = std::unique_ptr<T, FreeObject>;
+using Owned = TOwned<T>;
 
 // The message of the exception of class E that f raises; "(no exception)"
 // when it raises none.

@@ -166,7 +166,7 @@ protected:
 // Frees a timer when a test ends, also when an assertion ends it early (the
 // timer must stop before the clock it runs on goes).
 template <typename T = TKorvaneTimer>
-using TOwned = test::Owned<T>;
+using TOwnedTimer = test::Owned<T>;
 
 // A new timer on a stepping clock that is the default clock while it lives,
 // and a log for its handler. The members go in reverse order: the timer stops
@@ -175,7 +175,7 @@ struct TSteppedTimer {
     TSteppingClock Clock;
     TDefaultClockScope Scope{&Clock};
     THandlerLog Log;
-    TOwned<> Owner{new TKorvaneTimer()};
+    TOwnedTimer<> Owner{new TKorvaneTimer()};
     TKorvaneTimer* const Timer = Owner.get();
 
     // Hooks Log's handler (running Extra after its checks) and switches the timer on.
@@ -202,7 +202,7 @@ protected:
 
 TEST_F(TimerTest, NewTimerIsInactiveWithDefaults)
 {
-    TOwned<> owner(new TKorvaneTimer());
+    TOwnedTimer<> owner(new TKorvaneTimer());
     auto* timer = owner.get();
     EXPECT_FALSE(timer->Active());
     EXPECT_FALSE(timer->Started());
@@ -466,7 +466,7 @@ TEST_F(TimerTest, WaitsWithoutSpinning)
     for (const TCase& c : {TCase{16, 30.0f, 70.0f, 0.05}, TCase{0, 50.0f, 1001.0f, 0.30}}) {
         SCOPED_TRACE(c.Interval);
         THandlerLog log;
-        TOwned<TMeasuredTimer> owner(new TMeasuredTimer());
+        TOwnedTimer<TMeasuredTimer> owner(new TMeasuredTimer());
         auto* timer = owner.get();
         timer->SetOnTimer(log.Handler(timer));
         timer->SetInterval(c.Interval);
