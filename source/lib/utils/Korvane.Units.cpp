@@ -25,6 +25,9 @@ void MemoryOpenGLInitialize();
 void MemoryOpenGLFinalize();
 void WindowsContextInitialize();
 void WindowsContextFinalize();
+void ImagingFormatsInitialize();
+void ImagingFormatsFinalize();
+void ImagingInitialize();
 void DefTypesInitialize();
 } // namespace units
 
@@ -51,6 +54,8 @@ const TUnitEntry Units[] = {
     {"Korvane.Context.Extension.OpenGL", units::ExtensionOpenGLInitialize, units::ExtensionOpenGLFinalize},
     {"Korvane.Context.Memory.OpenGL", units::MemoryOpenGLInitialize, units::MemoryOpenGLFinalize},
     {"Korvane.Context.GLES.Windows", units::WindowsContextInitialize, units::WindowsContextFinalize},
+    {"Korvane.Imaging.Formats", units::ImagingFormatsInitialize, units::ImagingFormatsFinalize},
+    {"Korvane.Imaging", units::ImagingInitialize, nullptr},
     {"Korvane.DefTypes", units::DefTypesInitialize, nullptr},
 };
 constexpr int UnitCount = static_cast<int>(sizeof(Units) / sizeof(Units[0]));

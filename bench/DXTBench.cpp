@@ -1,0 +1,100 @@
+// Decoding a 2048 x 2048 DXT1 and DXT5 image with our block decoder, next to
+// libsquish's DecompressImage on the same blocks. Both write into an output
+// image allocated once, outside the timed loop. Prints our speed as a ratio
+// of libsquish's.
+
+#include "Korvane.Units.h"
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+#include <squish.h>
+
+#include "BenchSupport.h"
+
+#include "Korvane.Imaging.Formats.h"
+#include "Korvane.Imaging.h"
+
+using namespace korvane;
+
+namespace {
+
+constexpr int32_t Side = 2048;
+
+// A compressed image of random blocks (the same for both decoders, made once).
+TImageData& Compressed(TImageFormat AFormat)
+{
+    static TImageData dxt1, dxt5;
+    TImageData& image = AFormat == ifDXT1 ? dxt1 : dxt5;
+    if (!image.Bits) {
+        CreateImageData(Side, Side, AFormat, image);
+        std::mt19937 random(AFormat);
+        auto* bytes = static_cast<uint8_t*>(image.Bits);
+        for (int32_t i = 0; i < image.Size; ++i) bytes[i] = uint8_t(random());
+    }
+    return image;
+}
+
+void OurDecode(benchmark::State& AState, TImageFormat AFormat)
+{
+    const TImageData& image = Compressed(AFormat);
+    TImageData target;
+    CreateImageData(Side, Side, ifA8R8G8B8, target);
+    for (auto _ : AState) {
+        DecompressImage(image, target);
+        benchmark::DoNotOptimize(target.Bits);
+        benchmark::ClobberMemory();
+    }
+    AState.counters["pixels_per_second"] =
+        benchmark::Counter(double(AState.iterations()) * Side * Side, benchmark::Counter::kIsRate);
+    FreeImageData(target);
+}
+
+void SquishDecode(benchmark::State& AState, TImageFormat AFormat)
+{
+    const TImageData& image = Compressed(AFormat);
+    std::vector<uint8_t> rgba(size_t(Side) * Side * 4);
+    const int flags = AFormat == ifDXT1 ? squish::kDxt1 : squish::kDxt5;
+    for (auto _ : AState) {
+        squish::DecompressImage(rgba.data(), Side, Side, image.Bits, flags);
+        benchmark::DoNotOptimize(rgba.data());
+        benchmark::ClobberMemory();
+    }
+    AState.counters["pixels_per_second"] =
+        benchmark::Counter(double(AState.iterations()) * Side * Side, benchmark::Counter::kIsRate);
+}
+
+void OurDXT1(benchmark::State& s) { OurDecode(s, ifDXT1); }
+void SquishDXT1(benchmark::State& s) { SquishDecode(s, ifDXT1); }
+void OurDXT5(benchmark::State& s) { OurDecode(s, ifDXT5); }
+void SquishDXT5(benchmark::State& s) { SquishDecode(s, ifDXT5); }
+
+BENCHMARK(OurDXT1)->Unit(benchmark::kMillisecond);
+BENCHMARK(SquishDXT1)->Unit(benchmark::kMillisecond);
+BENCHMARK(OurDXT5)->Unit(benchmark::kMillisecond);
+BENCHMARK(SquishDXT5)->Unit(benchmark::kMillisecond);
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    korvane::TUnitsScope units;
+    korvane::bench::TRateReporter reporter("pixels_per_second");
+    return korvane::bench::RunBenchmarks(argc, argv, reporter, [&] {
+        std::printf("\n%dx%d image of random blocks, decoded to 32-bit pixels\n", Side, Side);
+        for (const char* format : {"DXT1", "DXT5"}) {
+            const double ours = reporter.Rate(std::string("Our") + format);
+            const double theirs = reporter.Rate(std::string("Squish") + format);
+            if (ours <= 0 || theirs <= 0) continue;
+            std::printf("%s decode: ours %7.1f Mpixel/s, libsquish %7.1f Mpixel/s, ratio ours/libsquish %.2f "
+                        "(above 1 means we decode faster)\n",
+                        format, ours / 1e6, theirs / 1e6, ours / theirs);
+        }
+        FreeImageData(Compressed(ifDXT1));
+        FreeImageData(Compressed(ifDXT5));
+    });
+}
