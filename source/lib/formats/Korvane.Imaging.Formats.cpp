@@ -1363,14 +1363,11 @@ inline void DecodeAlphaBlock(const uint8_t* ABlock, uint8_t AValues[16])
     for (int j = 0; j < 16; ++j, bits >>= 3) AValues[j] = ramp[bits & 7];
 }
 
-// The 16 ARGB pixels of a colour block.
-inline void DecodeColorBlock(const uint8_t* ABlock, bool ADXT1, uint32_t APixels[16])
+// The four palette entries of a colour block.
+inline void ColorEntries(const uint8_t* ABlock, bool ADXT1, uint32_t AEntries[4])
 {
     const uint32_t c0 = Load<uint16_t>(ABlock), c1 = Load<uint16_t>(ABlock + 2);
-    uint32_t entries[4];
-    ColorPalette(c0, c1, ADXT1 && c0 <= c1, entries);
-    uint32_t indices = Load<uint32_t>(ABlock + 4);
-    for (int j = 0; j < 16; ++j, indices >>= 2) APixels[j] = entries[indices & 3];
+    ColorPalette(c0, c1, ADXT1 && c0 <= c1, AEntries);
 }
 
 struct TBlockFormat {
@@ -1378,7 +1375,7 @@ struct TBlockFormat {
     int32_t PixelBytes; // of the decoded format
 };
 
-TBlockFormat BlockFormatOf(TImageFormat AFormat)
+constexpr TBlockFormat BlockFormatOf(TImageFormat AFormat)
 {
     switch (AFormat) {
     case ifDXT1: return {8, 4};
@@ -1391,43 +1388,77 @@ TBlockFormat BlockFormatOf(TImageFormat AFormat)
     }
 }
 
-// Decodes one block into 16 pixels of the decoded format: 32-bit ARGB words,
-// or for the gray formats the first 16 bytes.
-void DecodeBlock(TImageFormat AFormat, const uint8_t* ABlock, uint32_t* APixels)
+// Decodes one block of format F into 16 pixels of the decoded format: 32-bit
+// ARGB words, or for the gray formats the first 16 bytes.
+template <TImageFormat F>
+inline void DecodeBlock(const uint8_t* ABlock, uint32_t* APixels)
 {
-    uint32_t* px = APixels;
-    uint8_t* bytes = reinterpret_cast<uint8_t*>(APixels);
-    switch (AFormat) {
-    case ifDXT1: DecodeColorBlock(ABlock, true, px); break;
-    case ifDXT3: {
-        DecodeColorBlock(ABlock + 8, false, px);
-        for (int j = 0; j < 16; ++j) {
-            const uint32_t nibble = (ABlock[j >> 1] >> ((j & 1) * 4)) & 0xF;
-            px[j] = (px[j] & 0x00FFFFFFu) | ((nibble * 17) << 24);
-        }
-        break;
-    }
-    case ifDXT5: {
-        uint8_t alpha[16];
-        DecodeAlphaBlock(ABlock, alpha);
-        DecodeColorBlock(ABlock + 8, false, px);
-        for (int j = 0; j < 16; ++j) px[j] = (px[j] & 0x00FFFFFFu) | (uint32_t(alpha[j]) << 24);
-        break;
-    }
-    case ifBTC: {
+    if constexpr (F == ifDXT1) {
+        uint32_t entries[4];
+        ColorEntries(ABlock, true, entries);
+        uint32_t indices = Load<uint32_t>(ABlock + 4);
+        for (int j = 0; j < 16; ++j, indices >>= 2) APixels[j] = entries[indices & 3];
+    } else if constexpr (F == ifDXT3) {
+        uint32_t entries[4];
+        ColorEntries(ABlock + 8, false, entries);
+        uint32_t indices = Load<uint32_t>(ABlock + 12);
+        uint64_t alphas = Load<uint64_t>(ABlock);
+        for (int j = 0; j < 16; ++j, indices >>= 2, alphas >>= 4)
+            APixels[j] = (entries[indices & 3] & 0x00FFFFFFu) | ((uint32_t(alphas & 0xF) * 17) << 24);
+    } else if constexpr (F == ifDXT5) {
+        uint8_t ramp[8];
+        AlphaRamp(ABlock[0], ABlock[1], ramp);
+        uint32_t alpha[8];
+        for (int k = 0; k < 8; ++k) alpha[k] = uint32_t(ramp[k]) << 24;
+        uint32_t entries[4];
+        ColorEntries(ABlock + 8, false, entries);
+        for (uint32_t& e : entries) e &= 0x00FFFFFFu;
+        uint64_t alphaBits = 0;
+        std::memcpy(&alphaBits, ABlock + 2, 6);
+        uint32_t indices = Load<uint32_t>(ABlock + 12);
+        for (int j = 0; j < 16; ++j, indices >>= 2, alphaBits >>= 3)
+            APixels[j] = entries[indices & 3] | alpha[alphaBits & 7];
+    } else if constexpr (F == ifBTC) {
+        uint8_t* bytes = reinterpret_cast<uint8_t*>(APixels);
         const uint32_t mask = Load<uint16_t>(ABlock + 2);
         for (int j = 0; j < 16; ++j) bytes[j] = (mask >> j) & 1 ? ABlock[1] : ABlock[0];
-        break;
-    }
-    case ifATI1N: DecodeAlphaBlock(ABlock, bytes); break;
-    case ifATI2N: {
+    } else if constexpr (F == ifATI1N) {
+        DecodeAlphaBlock(ABlock, reinterpret_cast<uint8_t*>(APixels));
+    } else if constexpr (F == ifATI2N) {
         uint8_t red[16], green[16];
         DecodeAlphaBlock(ABlock, red);
         DecodeAlphaBlock(ABlock + 8, green);
-        for (int j = 0; j < 16; ++j) px[j] = MakeColor32(255, red[j], green[j], 0);
-        break;
+        for (int j = 0; j < 16; ++j) APixels[j] = MakeColor32(255, red[j], green[j], 0);
     }
-    default: break;
+}
+
+// Decodes every block of AImage into ATarget (same dimensions, checked by the caller).
+template <TImageFormat F>
+void DecodeBlocks(const TImageData& AImage, TImageData& ATarget)
+{
+    constexpr TBlockFormat block = BlockFormatOf(F);
+    constexpr size_t bpp = size_t(block.PixelBytes);
+    const int32_t width = ATarget.Width, height = ATarget.Height;
+    const int32_t blocksX = int32_t((int64_t(width) + 3) / 4), blocksY = int32_t((int64_t(height) + 3) / 4);
+    const size_t rowBytes = size_t(width) * bpp;
+    const uint8_t* src = static_cast<const uint8_t*>(AImage.Bits);
+    uint32_t pixels[16];
+    const uint8_t* bytes = reinterpret_cast<const uint8_t*>(pixels);
+    for (int32_t by = 0; by < blocksY; ++by) {
+        const int32_t rows = std::min(4, height - by * 4);
+        uint8_t* dstRow = static_cast<uint8_t*>(ATarget.Bits) + size_t(by) * 4 * rowBytes;
+        for (int32_t bx = 0; bx < blocksX; ++bx, src += block.BlockBytes) {
+            DecodeBlock<F>(src, pixels);
+            const int32_t cols = std::min(4, width - bx * 4);
+            uint8_t* dst = dstRow + size_t(bx) * 4 * bpp;
+            if (cols == 4 && rows == 4) {
+                for (size_t y = 0; y < 4; ++y, dst += rowBytes) std::memcpy(dst, bytes + y * 4 * bpp, 4 * bpp);
+            } else {
+                // A block on the right or bottom edge: only the pixels inside the image.
+                for (int32_t y = 0; y < rows; ++y, dst += rowBytes)
+                    std::memcpy(dst, bytes + size_t(y) * 4 * bpp, size_t(cols) * bpp);
+            }
+        }
     }
 }
 
@@ -1588,27 +1619,14 @@ void CheckBlockPair(const TImageData& ACompressed, const TImageData& APlain, con
 void DecompressImage(const TImageData& AImage, TImageData& ATarget)
 {
     CheckBlockPair(AImage, ATarget, "DecompressImage");
-    const TBlockFormat block = BlockFormatOf(AImage.Format);
-    const int32_t width = ATarget.Width, height = ATarget.Height, bpp = block.PixelBytes;
-    const int32_t blocksX = int32_t((int64_t(width) + 3) / 4), blocksY = int32_t((int64_t(height) + 3) / 4);
-    const uint8_t* src = static_cast<const uint8_t*>(AImage.Bits);
-    uint32_t block16[16];
-    const uint8_t* pixels = reinterpret_cast<const uint8_t*>(block16);
-    for (int32_t by = 0; by < blocksY; ++by) {
-        const int32_t rows = std::min(4, height - by * 4);
-        for (int32_t bx = 0; bx < blocksX; ++bx, src += block.BlockBytes) {
-            DecodeBlock(AImage.Format, src, block16);
-            const int32_t cols = std::min(4, width - bx * 4);
-            uint8_t* dst = PixelAt(ATarget, bx * 4, by * 4, bpp);
-            const size_t rowBytes = size_t(width) * size_t(bpp);
-            if (cols == 4) {
-                for (int32_t y = 0; y < rows; ++y, dst += rowBytes)
-                    std::memcpy(dst, pixels + y * 4 * bpp, size_t(4 * bpp));
-            } else {
-                for (int32_t y = 0; y < rows; ++y, dst += rowBytes)
-                    std::memcpy(dst, pixels + y * 4 * bpp, size_t(cols * bpp));
-            }
-        }
+    switch (AImage.Format) {
+    case ifDXT1: DecodeBlocks<ifDXT1>(AImage, ATarget); break;
+    case ifDXT3: DecodeBlocks<ifDXT3>(AImage, ATarget); break;
+    case ifDXT5: DecodeBlocks<ifDXT5>(AImage, ATarget); break;
+    case ifBTC: DecodeBlocks<ifBTC>(AImage, ATarget); break;
+    case ifATI1N: DecodeBlocks<ifATI1N>(AImage, ATarget); break;
+    case ifATI2N: DecodeBlocks<ifATI2N>(AImage, ATarget); break;
+    default: break;
     }
 }
 
