@@ -4,7 +4,6 @@
 #include <cstring>
 #include <exception>
 #include <memory>
-#include <source_location>
 #include <utility>
 
 #include "Korvane.Imaging.Formats.h"
@@ -32,9 +31,9 @@ namespace {
 
 // A failed precondition: a programming error of the caller, reported as an
 // assertion naming this unit and the line.
-void Require(bool ACondition, const char* AText, std::source_location AWhere = std::source_location::current())
+void Require(bool ACondition, const char* AText, int ALine)
 {
-    if (!ACondition) throw EAssertionFailed(AText, "source/lib/formats/Korvane.Imaging", int(AWhere.line()));
+    if (!ACondition) throw EAssertionFailed(AText, "source/lib/formats/Korvane.Imaging", ALine);
 }
 
 // Runs an operation's body; any failure leaves as EImagingError with the
@@ -88,7 +87,7 @@ bool CreateImageData(int32_t AWidth, int32_t AHeight, TImageFormat AFormat, TIma
 {
     return RunOperation(
         [&] {
-            Require(AWidth >= 0 && AHeight >= 0, "The image dimensions must not be negative");
+            Require(AWidth >= 0 && AHeight >= 0, "The image dimensions must not be negative", __LINE__);
             FreeImageData(AImage);
             const TImageFormat format = AFormat == ifDefault ? DefaultImageFormat : AFormat;
             const TImageFormatDescriptor* info = FindPixelFormatInfo(format);
@@ -129,7 +128,7 @@ bool ConvertImageData(TImageData& AImage, TImageFormat AFormat)
     const TImageFormat target = AFormat == ifDefault ? DefaultImageFormat : AFormat;
     return RunOperation(
         [&] {
-            Require(IsImageFormatValid(target), "The target format must be a known format");
+            Require(IsImageFormatValid(target), "The target format must be a known format", __LINE__);
             if (!IsImageDataValid(AImage)) return false;
             if (AImage.Format == target) return true;
             const TImageFormatDescriptor& src = *FindPixelFormatInfo(AImage.Format);
@@ -168,7 +167,7 @@ bool ResizeImageData(TImageData& AImage, int32_t AWidth, int32_t AHeight, TResiz
 {
     return RunOperation(
         [&] {
-            Require(AWidth >= 1 && AHeight >= 1, "The new image size must be at least 1 x 1");
+            Require(AWidth >= 1 && AHeight >= 1, "The new image size must be at least 1 x 1", __LINE__);
             if (!IsImageDataValid(AImage)) return false;
             if (AImage.Width == AWidth && AImage.Height == AHeight) return false;
             const TImageFormatDescriptor& info = *FindPixelFormatInfo(AImage.Format);
@@ -204,7 +203,7 @@ bool SwapImageChannels(TImageData& AImage, int32_t AChannelA, int32_t AChannelB)
     return RunOperation(
         [&] {
             Require(AChannelA >= 0 && AChannelA <= 3 && AChannelB >= 0 && AChannelB <= 3,
-                    "Channels must lie in 0..3");
+                    "Channels must lie in 0..3", __LINE__);
             if (!IsImageDataValid(AImage) || AChannelA == AChannelB) return false;
             const TImageFormatDescriptor& info = *FindPixelFormatInfo(AImage.Format);
             const int64_t count = int64_t(AImage.Width) * AImage.Height;
@@ -253,7 +252,7 @@ int32_t FindPaletteColor(const TColor32Rec* APalette, int32_t AEntries, uint32_t
 {
     return RunOperation(
         [&] {
-            Require(APalette != nullptr, "A palette must be given");
+            Require(APalette != nullptr, "A palette must be given", __LINE__);
             for (int32_t i = 0; i < AEntries; ++i)
                 if (APalette[i].Color == AColor) return i;
             const TColor32Rec color{.Color = AColor};
@@ -279,7 +278,7 @@ void FillGrayscalePalette(TColor32Rec* APalette, int32_t AEntries)
 {
     RunOperation(
         [&] {
-            Require(APalette != nullptr, "A palette must be given");
+            Require(APalette != nullptr, "A palette must be given", __LINE__);
             for (int32_t i = 0; i < AEntries; ++i) {
                 const uint8_t g = uint8_t(i);
                 APalette[i].B = APalette[i].G = APalette[i].R = g;
@@ -297,9 +296,9 @@ void SwapPaletteChannels(TColor32Rec* APalette, int32_t AEntries, int32_t AChann
 {
     RunOperation(
         [&] {
-            Require(APalette != nullptr, "A palette must be given");
+            Require(APalette != nullptr, "A palette must be given", __LINE__);
             Require(AChannelA >= 0 && AChannelA <= 3 && AChannelB >= 0 && AChannelB <= 3,
-                    "Channels must lie in 0..3");
+                    "Channels must lie in 0..3", __LINE__);
             for (int32_t i = 0; i < AEntries; ++i) {
                 uint8_t* bytes = reinterpret_cast<uint8_t*>(&APalette[i]);
                 std::swap(bytes[AChannelA], bytes[AChannelB]);
