@@ -26,6 +26,10 @@ void MemoryOpenGLFinalize();
 void WindowsContextInitialize();
 void WindowsContextFinalize();
 void DefTypesInitialize();
+void ControlInitialize();
+void ControlFinalize();
+void TransformInitialize();
+void TransformFinalize();
 } // namespace units
 
 namespace {
@@ -51,6 +55,8 @@ const TUnitEntry Units[] = {
     {"Korvane.Context.Extension.OpenGL", units::ExtensionOpenGLInitialize, units::ExtensionOpenGLFinalize},
     {"Korvane.Context.Memory.OpenGL", units::MemoryOpenGLInitialize, units::MemoryOpenGLFinalize},
     {"Korvane.Context.GLES.Windows", units::WindowsContextInitialize, units::WindowsContextFinalize},
+    {"Korvane.Control", units::ControlInitialize, units::ControlFinalize},
+    {"Korvane.Transform", units::TransformInitialize, units::TransformFinalize},
     {"Korvane.DefTypes", units::DefTypesInitialize, nullptr},
 };
 constexpr int UnitCount = static_cast<int>(sizeof(Units) / sizeof(Units[0]));
