@@ -403,6 +403,38 @@ TEST_F(Rendering, TranslucentNodesWritingDepthSetTheTransparencyStates)
     }
 }
 
+TEST_F(Rendering, RayCastObjectAtPointAsksChildrenFirstThenTheControl)
+{
+    Owned<TContext3D> context(new TContext3D());
+    context->SetSize(100, 100);
+    Owned<TKorvaneViewport> viewport(new TKorvaneViewport(nullptr));
+    viewport->Context = context.get();
+    TKorvaneControl* parent = Node(viewport.get(), "");
+    TKorvaneControl* child = Node(parent, "");
+    for (TKorvaneControl* n : {parent, child}) {
+        n->SetProjection(TProjection::Screen);
+        n->SetHitTest(true);
+    }
+    parent->Position().SetPoint({0, 0, 5});
+    child->Position().SetPoint({0, 0, 2}); // at z = 7 in the world
+    GlobalProjection = TProjection::Screen;
+
+    // The centre pixel's screen ray runs from (0, 0, -1) along +Z.
+    GlobalDistance = MaxHitDistance;
+    TVector3D pos, dir;
+    TPoint3D hit;
+    EXPECT_EQ(RayCastObjectAtPoint(parent, {50, 50}, pos, dir, hit), child);
+    child->SetVisible(false);
+    GlobalDistance = MaxHitDistance;
+    EXPECT_EQ(RayCastObjectAtPoint(parent, {50, 50}, pos, dir, hit), parent);
+    EXPECT_TRUE(test::NearPoint(pos.ToPoint3D(), {0, 0, -1}));
+    EXPECT_TRUE(test::NearPoint(hit, {0, 0, 4.5f}));
+    EXPECT_FLOAT_EQ(GlobalDistance, 5.5f);
+    GlobalDistance = MaxHitDistance;
+    EXPECT_EQ(RayCastObjectAtPoint(parent, {2, 2}, pos, dir, hit), nullptr);
+    GlobalProjection = TProjection::Camera;
+}
+
 TEST(KorvaneControl, ChildrenAreNotDrawnThroughTheNode)
 {
     Owned<TContext3D> context(new TContext3D());
