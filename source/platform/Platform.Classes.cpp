@@ -497,4 +497,10 @@ TComponent* FindGlobalComponent(std::string_view Name)
     return nullptr;
 }
 
+bool IsUniqueGlobalComponentName(std::string_view Name)
+{
+    if (IsUniqueGlobalComponentNameProc) return IsUniqueGlobalComponentNameProc(Name);
+    return FindGlobalComponent(Name) == nullptr;
+}
+
 } // namespace korvane

@@ -386,5 +386,8 @@ TComponent* FindGlobalComponent(std::string_view Name);
 // when set, it alone decides. Nil by default.
 using TIsUniqueGlobalComponentName = bool (*)(std::string_view Name);
 extern TIsUniqueGlobalComponentName IsUniqueGlobalComponentNameProc;
+// Whether Name is free among the global components: the installed check when
+// there is one, else no registered lookup knows the name.
+bool IsUniqueGlobalComponentName(std::string_view Name);
 
 } // namespace korvane

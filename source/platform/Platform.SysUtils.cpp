@@ -5,6 +5,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <random>
 #include <system_error>
 
 namespace korvane {
@@ -428,6 +429,22 @@ std::string Trim(std::string_view s)
     while (b < e && static_cast<unsigned char>(s[b]) <= ' ') ++b;
     while (e > b && static_cast<unsigned char>(s[e - 1]) <= ' ') --e;
     return std::string(s.substr(b, e - b));
+}
+
+TGUID CreateGUID()
+{
+    thread_local std::mt19937_64 engine{[] {
+        std::random_device rd;
+        return (uint64_t(rd()) << 32) ^ rd();
+    }()};
+    const uint64_t a = engine(), b = engine();
+    TGUID g;
+    g.D1 = uint32_t(a >> 32);
+    g.D2 = uint16_t(a >> 16);
+    g.D3 = uint16_t((uint16_t(a) & 0x0FFF) | 0x4000);
+    for (int i = 0; i < 8; ++i) g.D4[i] = uint8_t(b >> (8 * i));
+    g.D4[0] = uint8_t((g.D4[0] & 0x3F) | 0x80);
+    return g;
 }
 
 } // namespace korvane

@@ -29,6 +29,10 @@ void ImagingFormatsInitialize();
 void ImagingFormatsFinalize();
 void ImagingInitialize();
 void DefTypesInitialize();
+void ControlInitialize();
+void ControlFinalize();
+void TransformInitialize();
+void TransformFinalize();
 } // namespace units
 
 namespace {
@@ -54,6 +58,8 @@ const TUnitEntry Units[] = {
     {"Korvane.Context.Extension.OpenGL", units::ExtensionOpenGLInitialize, units::ExtensionOpenGLFinalize},
     {"Korvane.Context.Memory.OpenGL", units::MemoryOpenGLInitialize, units::MemoryOpenGLFinalize},
     {"Korvane.Context.GLES.Windows", units::WindowsContextInitialize, units::WindowsContextFinalize},
+    {"Korvane.Control", units::ControlInitialize, units::ControlFinalize},
+    {"Korvane.Transform", units::TransformInitialize, units::TransformFinalize},
     {"Korvane.Imaging.Formats", units::ImagingFormatsInitialize, units::ImagingFormatsFinalize},
     {"Korvane.Imaging", units::ImagingInitialize, nullptr},
     {"Korvane.DefTypes", units::DefTypesInitialize, nullptr},
