@@ -26,6 +26,7 @@ void MemoryOpenGLFinalize();
 void WindowsContextInitialize();
 void WindowsContextFinalize();
 void DefTypesInitialize();
+void DefTypesMeshInitialize();
 } // namespace units
 
 namespace {
@@ -52,6 +53,7 @@ const TUnitEntry Units[] = {
     {"Korvane.Context.Memory.OpenGL", units::MemoryOpenGLInitialize, units::MemoryOpenGLFinalize},
     {"Korvane.Context.GLES.Windows", units::WindowsContextInitialize, units::WindowsContextFinalize},
     {"Korvane.DefTypes", units::DefTypesInitialize, nullptr},
+    {"Korvane.DefTypes.Mesh", units::DefTypesMeshInitialize, nullptr},
 };
 constexpr int UnitCount = static_cast<int>(sizeof(Units) / sizeof(Units[0]));
 
