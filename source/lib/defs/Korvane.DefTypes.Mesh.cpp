@@ -116,9 +116,14 @@ int32_t CheckedLength(int64_t ALength, const char* AWhat)
     return static_cast<int32_t>(ALength);
 }
 
-TPoint3D TransformPoint(const TPoint3D& P, const TMatrix3D& M)
+// Inserts every entry of ASource with its vertex indices raised by AOffset.
+void InsertRaised(TVertexIndexMap& ATarget, const TVertexIndexMap& ASource, uint32_t AOffset)
 {
-    return (TVector3D(P, 1) * M).ToPoint3D();
+    for (const auto& [key, indices] : ASource) {
+        TVertexIndexMap::TIndices raised(indices);
+        for (uint32_t& index : raised) index += AOffset;
+        ATarget.Add(key, std::move(raised));
+    }
 }
 
 } // namespace
@@ -368,11 +373,7 @@ void TCustomMeshDef::AddVertexIndexMap(const TVertexIndexMap& AMap, uint32_t AOf
         FVertexIndexMap->Assign(&AMap);
         return;
     }
-    for (const auto& [key, indices] : AMap) {
-        TVertexIndexMap::TIndices raised(indices);
-        for (uint32_t& index : raised) index += AOffset;
-        FVertexIndexMap->Add(key, std::move(raised));
-    }
+    InsertRaised(*FVertexIndexMap, AMap, AOffset);
 }
 
 void TCustomMeshDef::AppendVertexIndexMap(const TVertexIndexMap& AMap, uint32_t AOffset)
@@ -381,11 +382,7 @@ void TCustomMeshDef::AppendVertexIndexMap(const TVertexIndexMap& AMap, uint32_t 
         AddVertexIndexMap(AMap, AOffset);
         return;
     }
-    for (const auto& [key, indices] : AMap) {
-        TVertexIndexMap::TIndices raised(indices);
-        for (uint32_t& index : raised) index += AOffset;
-        FVertexIndexMap->Add(key, std::move(raised));
-    }
+    InsertRaised(*FVertexIndexMap, AMap, AOffset);
 }
 
 void TCustomMeshDef::ApplyTransformation(const TMatrix3D& AMatrix) { SetTransform(Transform() * AMatrix); }
@@ -405,9 +402,9 @@ TBoundingBox TCustomMeshDef::GetBoundingBox()
         FBoundingBox = TBoundingBox();
         return FBoundingBox;
     }
-    TPoint3D lo = TransformPoint(FVertexSource->Vertices(0), Transform()), hi = lo;
+    TPoint3D lo = FVertexSource->Vertices(0) * Transform(), hi = lo;
     for (int32_t i = 1; i < FVertexSource->Length(); ++i) {
-        const TPoint3D p = TransformPoint(FVertexSource->Vertices(i), Transform());
+        const TPoint3D p = FVertexSource->Vertices(i) * Transform();
         for (int a = 0; a < 3; ++a) {
             lo[a] = std::min(lo[a], p[a]);
             hi[a] = std::max(hi[a], p[a]);
@@ -864,8 +861,6 @@ int64_t TMeshDef::GetSize() const
         for (const TTransformDef* child : *Children()) size += int64_t(sizeof(TTransformDefList)) + child->GetSize();
     return size;
 }
-
-std::unique_ptr<TJSONObject> TMeshDef::ToJSON() const { return TCustomMeshDef::ToJSON(); }
 
 void TMeshDef::FromJSON(TModelDef* AModel, const TJSONObject& AValue)
 {

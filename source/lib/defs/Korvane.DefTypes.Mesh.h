@@ -264,7 +264,7 @@ class TMeshDef : public TCustomMeshDef {
     static TPoint3D GetNormalVectorFromPoints(const TPoint3D& A, const TPoint3D& B, const TPoint3D& C);
 
     int64_t GetSize() const override;
-    std::unique_ptr<TJSONObject> ToJSON() const override;
+    // The mesh's pairs, then sub-meshes from "Meshes" (read like "Children").
     void FromJSON(TModelDef* AModel, const TJSONObject& AValue) override;
 
 protected:
