@@ -570,6 +570,7 @@ std::unique_ptr<TJSONObject> TCustomMeshDef::ToJSON() const
             if (n++ >= WrittenAlwaysCount && !present) continue;
             auto array = std::make_unique<TJSONArray>();
             if (present) {
+                array->Reserve(vb.Length() * a.Group);
                 for (int32_t i = 0; i < vb.Length(); ++i) {
                     if (!IsFloatArray(a)) {
                         const uint32_t color = vb.Color(ChannelOf(TVertexFormat::Color0, a.Format), i);
@@ -590,6 +591,7 @@ std::unique_ptr<TJSONObject> TCustomMeshDef::ToJSON() const
     obj->AddPair("IndexCount", std::make_unique<TJSONNumber>(FIndexSource ? FIndexSource->Length() : 0));
     obj->AddPair("IndicesDataType", "Values");
     auto indices = std::make_unique<TJSONArray>();
+    if (FIndexSource) indices->Reserve(FIndexSource->Length());
     if (FIndexSource)
         for (int32_t i = 0; i < FIndexSource->Length(); ++i)
             indices->Add(std::make_unique<TJSONNumber>(FIndexSource->Indices(i)));
