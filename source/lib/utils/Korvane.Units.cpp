@@ -33,6 +33,7 @@ void ControlInitialize();
 void ControlFinalize();
 void TransformInitialize();
 void TransformFinalize();
+void DefTypesMeshInitialize();
 } // namespace units
 
 namespace {
@@ -63,6 +64,7 @@ const TUnitEntry Units[] = {
     {"Korvane.Imaging.Formats", units::ImagingFormatsInitialize, units::ImagingFormatsFinalize},
     {"Korvane.Imaging", units::ImagingInitialize, nullptr},
     {"Korvane.DefTypes", units::DefTypesInitialize, nullptr},
+    {"Korvane.DefTypes.Mesh", units::DefTypesMeshInitialize, nullptr},
 };
 constexpr int UnitCount = static_cast<int>(sizeof(Units) / sizeof(Units[0]));
 
