@@ -497,4 +497,7 @@ TComponent* FindGlobalComponent(std::string_view Name)
     return nullptr;
 }
 
+// Components without a tree of their own keep only their owner.
+void TComponent::SetParentComponent(TComponent*) {}
+
 } // namespace korvane

@@ -26,6 +26,8 @@ void MemoryOpenGLFinalize();
 void WindowsContextInitialize();
 void WindowsContextFinalize();
 void DefTypesInitialize();
+void PlatformFormsInitialize();
+void PlatformFormsFinalize();
 } // namespace units
 
 namespace {
@@ -52,6 +54,8 @@ const TUnitEntry Units[] = {
     {"Korvane.Context.Memory.OpenGL", units::MemoryOpenGLInitialize, units::MemoryOpenGLFinalize},
     {"Korvane.Context.GLES.Windows", units::WindowsContextInitialize, units::WindowsContextFinalize},
     {"Korvane.DefTypes", units::DefTypesInitialize, nullptr},
+    // Last, so that its shut-down frees the forms (and what they show) first.
+    {"Platform.Forms", units::PlatformFormsInitialize, units::PlatformFormsFinalize},
 };
 constexpr int UnitCount = static_cast<int>(sizeof(Units) / sizeof(Units[0]));
 
