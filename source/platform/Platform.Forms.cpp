@@ -94,7 +94,11 @@ void TForm::MouseDownAt(TMouseButton AButton, TShiftState AShift, float AX, floa
     // An open list takes the click first; a click outside it only closes it.
     if (FDroppedDown && !FCaptured) {
         TComboBox* combo = FDroppedDown;
-        if (combo->ListClick(TPointF(AX, AY))) return;
+        if (combo->ListClick(TPointF(AX, AY))) {
+            // The release of this press belongs to the list too.
+            FSwallowUp = true;
+            return;
+        }
     }
     TControl* target = InputTarget(AX, AY);
     if (!target) return;
@@ -125,6 +129,10 @@ void TForm::MouseMoveAt(TShiftState AShift, float AX, float AY)
 
 void TForm::MouseUpAt(TMouseButton AButton, TShiftState AShift, float AX, float AY)
 {
+    if (FSwallowUp) {
+        FSwallowUp = false;
+        return;
+    }
     TControl* target = InputTarget(AX, AY);
     FCaptured = nullptr;
     if (!target) return;

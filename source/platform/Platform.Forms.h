@@ -77,7 +77,7 @@ private:
     TControl* InputTarget(float AX, float AY);
 
     std::string FCaption;
-    bool FShowing = false, FNeedsPaint = true, FCreated = false;
+    bool FShowing = false, FNeedsPaint = true, FCreated = false, FSwallowUp = false;
     TControl* FCaptured = nullptr;
     TControl* FHover = nullptr;
     TComboBox* FDroppedDown = nullptr;
