@@ -502,5 +502,7 @@ bool IsUniqueGlobalComponentName(std::string_view Name)
     if (IsUniqueGlobalComponentNameProc) return IsUniqueGlobalComponentNameProc(Name);
     return FindGlobalComponent(Name) == nullptr;
 }
+// Components without a tree of their own keep only their owner.
+void TComponent::SetParentComponent(TComponent*) {}
 
 } // namespace korvane

@@ -34,6 +34,8 @@ void ControlFinalize();
 void TransformInitialize();
 void TransformFinalize();
 void DefTypesMeshInitialize();
+void PlatformFormsInitialize();
+void PlatformFormsFinalize();
 } // namespace units
 
 namespace {
@@ -65,6 +67,8 @@ const TUnitEntry Units[] = {
     {"Korvane.Imaging", units::ImagingInitialize, nullptr},
     {"Korvane.DefTypes", units::DefTypesInitialize, nullptr},
     {"Korvane.DefTypes.Mesh", units::DefTypesMeshInitialize, nullptr},
+    // Last, so that its shut-down frees the forms (and what they show) first.
+    {"Platform.Forms", units::PlatformFormsInitialize, units::PlatformFormsFinalize},
 };
 constexpr int UnitCount = static_cast<int>(sizeof(Units) / sizeof(Units[0]));
 
