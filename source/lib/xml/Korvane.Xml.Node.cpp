@@ -604,9 +604,10 @@ bool TMz_XmlElement::defined(std::string_view pNamespace) const { return Declare
 
 void TMz_XmlElement::WriteAttributes(TMz_StreamWriter& pWriter) const
 {
-    for (const TMz_XmlAttribute* a : fAttributes) a->toStream(pWriter);
+    // Declarations first: the parser checks an attribute's prefix as soon as it reads it.
     if (fNamespaces)
         for (const TMz_XmlNamespace* n : *fNamespaces) n->toStream(pWriter);
+    for (const TMz_XmlAttribute* a : fAttributes) a->toStream(pWriter);
 }
 
 namespace {
