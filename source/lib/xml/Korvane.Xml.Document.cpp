@@ -43,7 +43,7 @@ private:
 
     static bool IsBlank(int c) { return c == 8 || c == 9 || c == 10 || c == 13 || c == 32; }
     // Text may go into any node of the element class (the declaration too).
-    static bool IsElement(const TMz_XmlNode* n) { return dynamic_cast<const TMz_XmlElement*>(n) != nullptr; }
+    static bool IsElement(const TMz_XmlNode* n) { return n && n->AsElement(); }
     // End tags and namespace declarations belong to elements proper: an end
     // tag naming the declaration would otherwise end the load early and drop
     // what follows, and the declaration keeps no namespaces when written.
@@ -115,7 +115,7 @@ private:
         }
         AMadeHere = node == nullptr;
         if (node) return node;
-        auto* e = new TMz_XmlElement(&D, AParent, APrefix, AName);
+        auto* e = new (&D.fArena) TMz_XmlElement(&D, AParent, APrefix, AName);
         e->fKind = AKind;
         return e;
     }
@@ -123,8 +123,7 @@ private:
     // A node the parser made that hangs under nothing stays with the document.
     void Keep(TMz_XmlNode* ANode, bool AMadeHere)
     {
-        if (AMadeHere && !ANode->parent()) D.KeepDetached(ANode);
-        else if (AMadeHere && !dynamic_cast<TMz_XmlElement*>(ANode->parent())) D.KeepDetached(ANode);
+        if (AMadeHere && !IsElement(ANode->parent())) D.KeepDetached(ANode);
     }
 
     bool Content(TMz_XmlNode* p, int ADepth)
@@ -191,6 +190,9 @@ private:
                 if (UpperCase("D" + ReadToken()) != "DOCTYPE")
                     Fail("\"<!DOCTYPE\" expected for valid doctype-definition, but \"<!D?\" found");
                 Section(p, "DOCTYPE", mzDocType, ">");
+            } else if (d >= 0xC0) {
+                // The dropped character is dropped whole, not just its first byte.
+                while (I < Len && (static_cast<unsigned char>(S[I]) & 0xC0) == 0x80) ++I;
             }
             return false;
         }
@@ -270,7 +272,7 @@ private:
             if (prefix == "xmlns") {
                 if (!IsTagElement(n))
                     Fail("failed to define namespace in none element node \"" + n->getQualifiedName() + "\"");
-                auto* ns = new TMz_XmlNamespace(&D, n, std::string(), name);
+                auto* ns = new (&D.fArena) TMz_XmlNamespace(&D, n, std::string(), name);
                 Value(ns, true);
                 continue;
             }
@@ -289,7 +291,7 @@ private:
         }
         const bool made = attr == nullptr;
         if (made) {
-            attr = new TMz_XmlAttribute(&D, n, APrefix, AName);
+            attr = new (&D.fArena) TMz_XmlAttribute(&D, n, APrefix, AName);
             Keep(attr, true);
         }
         try {
@@ -298,7 +300,7 @@ private:
                 Fail(Format("namespace \"%s\" not defined for attribute \"%s\"", APrefix, AName));
         } catch (...) {
             // The element drops the attribute that failed.
-            auto* e = dynamic_cast<TMz_XmlElement*>(n);
+            const TMz_XmlElement* e = n->AsElement();
             if (e && e->attributes().Find(attr->getQualifiedName()) == attr) attr->Free();
             throw;
         }

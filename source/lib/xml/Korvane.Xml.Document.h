@@ -123,6 +123,8 @@ private:
     TOwned<TMz_XmlNode> fRoot;
     TMz_OnCreateNode fOnCreateNode;
     std::vector<TOwned<TMz_XmlNode>> fDetached;
+    // The memory of the nodes the parser makes (a block goes with its last node).
+    TMz_XmlNodeArena fArena;
 };
 
 } // namespace korvane

@@ -1,6 +1,11 @@
 #include "Korvane.Xml.Node.h"
 
 #include <algorithm>
+#include <new>
+
+#if defined(__SANITIZE_ADDRESS__)
+#include <sanitizer/asan_interface.h>
+#endif
 
 #include "Korvane.Xml.Document.h"
 #include "Korvane.Xml.Writer.h"
@@ -12,6 +17,117 @@ KORVANE_IMPLEMENT_CLASS(TMz_XmlNode, "Korvane.Xml.Node")
 KORVANE_IMPLEMENT_CLASS(TMz_XmlElement, "Korvane.Xml.Node")
 KORVANE_IMPLEMENT_CLASS(TMz_XmlAttribute, "Korvane.Xml.Node")
 KORVANE_IMPLEMENT_CLASS(TMz_XmlNamespace, "Korvane.Xml.Node")
+
+namespace {
+
+TMz_XmlElement* ElementOf(TMz_XmlNode* ANode) { return ANode ? ANode->AsElement() : nullptr; }
+
+} // namespace
+
+// ---- node memory ----
+
+struct TMz_XmlNodeArena::TBlock {
+    int64_t Live = 0;
+    bool Retired = false;
+};
+
+namespace {
+
+// The header in front of every node: the arena block it lives in, nil for the heap.
+struct alignas(16) TNodeHeader {
+    TMz_XmlNodeArena::TBlock* Block;
+};
+constexpr size_t HeaderSize = sizeof(TNodeHeader);
+constexpr size_t BlockSize = 256 * 1024;
+constexpr size_t BlockData = BlockSize - 16;
+
+// Under AddressSanitizer, arena memory that holds no live node is poisoned,
+// so a node used after it was freed is still caught.
+#if defined(__SANITIZE_ADDRESS__)
+void Poison(void* APtr, size_t ASize) { __asan_poison_memory_region(APtr, ASize); }
+void Unpoison(void* APtr, size_t ASize) { __asan_unpoison_memory_region(APtr, ASize); }
+#else
+void Poison(void*, size_t) {}
+void Unpoison(void*, size_t) {}
+#endif
+
+void ReleaseBlock(TMz_XmlNodeArena::TBlock* ABlock)
+{
+    Unpoison(ABlock, BlockSize);
+    ABlock->~TBlock();
+    ::operator delete(static_cast<void*>(ABlock), std::align_val_t(16));
+}
+
+} // namespace
+
+TMz_XmlNodeArena::~TMz_XmlNodeArena()
+{
+    if (!FCurrent) return;
+    FCurrent->Retired = true;
+    if (FCurrent->Live == 0) ReleaseBlock(FCurrent);
+}
+
+void* TMz_XmlNodeArena::Allocate(size_t ASize)
+{
+    const size_t need = HeaderSize + ((ASize + 15) & ~size_t(15));
+    if (need > BlockData / 4) return nullptr;
+    if (!FCurrent || FUsed + need > BlockData) {
+        if (FCurrent) {
+            FCurrent->Retired = true;
+            if (FCurrent->Live == 0) ReleaseBlock(FCurrent);
+        }
+        void* raw = ::operator new(BlockSize, std::align_val_t(16));
+        FCurrent = new (raw) TBlock();
+        FUsed = 0;
+        Poison(reinterpret_cast<char*>(raw) + 16, BlockData);
+    }
+    char* at = reinterpret_cast<char*>(FCurrent) + 16 + FUsed;
+    Unpoison(at, need);
+    FUsed += need;
+    ++FCurrent->Live;
+    new (at) TNodeHeader{FCurrent};
+    return at + HeaderSize;
+}
+
+void* TMz_XmlNode::operator new(size_t ASize)
+{
+    char* at = static_cast<char*>(::operator new(HeaderSize + ASize, std::align_val_t(16)));
+    new (at) TNodeHeader{nullptr};
+    return at + HeaderSize;
+}
+
+void* TMz_XmlNode::operator new(size_t ASize, TMz_XmlNodeArena* AArena)
+{
+    if (AArena)
+        if (void* p = AArena->Allocate(ASize)) return p;
+    return TMz_XmlNode::operator new(ASize);
+}
+
+void TMz_XmlNode::operator delete(void* APtr, size_t ASize)
+{
+    if (!APtr) return;
+    auto* header = reinterpret_cast<TNodeHeader*>(static_cast<char*>(APtr) - HeaderSize);
+    TMz_XmlNodeArena::TBlock* block = header->Block;
+    if (!block) {
+        ::operator delete(static_cast<void*>(header), std::align_val_t(16));
+        return;
+    }
+    Poison(header, HeaderSize + ASize);
+    if (--block->Live == 0 && block->Retired) ReleaseBlock(block);
+}
+
+void TMz_XmlNode::operator delete(void* APtr, TMz_XmlNodeArena*)
+{
+    // Only reached when a constructor fails: the size is unknown, the memory
+    // simply stays with its block until the block goes.
+    if (!APtr) return;
+    auto* header = reinterpret_cast<TNodeHeader*>(static_cast<char*>(APtr) - HeaderSize);
+    if (TMz_XmlNodeArena::TBlock* block = header->Block) {
+        if (--block->Live == 0 && block->Retired) ReleaseBlock(block);
+    } else {
+        ::operator delete(static_cast<void*>(header), std::align_val_t(16));
+    }
+}
 
 // ---- TMz_XmlValue ----
 
@@ -127,7 +243,7 @@ bool DeclaredFrom(const TMz_XmlNode* ANode, std::string_view pNamespace)
 {
     for (const TMz_XmlNode* n = ANode; n; n = n->parent()) {
         if (const auto* ns = dynamic_cast<const TMz_XmlNamespace*>(n)) return ns->name() == pNamespace;
-        if (const auto* e = dynamic_cast<const TMz_XmlElement*>(n))
+        if (const TMz_XmlElement* e = n->AsElement())
             if (e->namespace_(pNamespace)) return true;
     }
     return false;
@@ -159,6 +275,20 @@ std::string_view PrefixOf(std::string_view q)
 
 // ---- TMz_XmlNodeMap ----
 
+namespace {
+
+// Whether a node's qualified name is AKey, without building the name.
+bool HasQualifiedName(const TMz_XmlNode* ANode, std::string_view AKey)
+{
+    const std::string& ns = ANode->namespace_();
+    const std::string& name = ANode->name();
+    if (ns.empty()) return name == AKey;
+    return AKey.size() == ns.size() + 1 + name.size() && AKey.substr(0, ns.size()) == ns && AKey[ns.size()] == ':' &&
+           AKey.substr(ns.size() + 1) == name;
+}
+
+} // namespace
+
 template <class TNode>
 int TMz_XmlNodeMap<TNode>::IndexOf(std::string_view AKey) const
 {
@@ -166,8 +296,8 @@ int TMz_XmlNodeMap<TNode>::IndexOf(std::string_view AKey) const
         const auto it = FIndex->find(std::string(AKey));
         return it == FIndex->end() ? -1 : it->second;
     }
-    for (size_t i = 0; i < FKeys.size(); ++i)
-        if (FKeys[i] == AKey) return int(i);
+    for (size_t i = 0; i < FItems.size(); ++i)
+        if (HasQualifiedName(FItems[i], AKey)) return int(i);
     return -1;
 }
 
@@ -187,7 +317,7 @@ void TMz_XmlNodeMap<TNode>::Reindex()
     }
     if (!FIndex) FIndex = std::make_unique<std::unordered_map<std::string, int>>();
     FIndex->clear();
-    for (size_t i = 0; i < FKeys.size(); ++i) (*FIndex)[FKeys[i]] = int(i);
+    for (size_t i = 0; i < FItems.size(); ++i) (*FIndex)[FItems[i]->getQualifiedName()] = int(i);
 }
 
 template <class TNode>
@@ -200,7 +330,6 @@ TNode* TMz_XmlNodeMap<TNode>::Put(const std::string& AKey, TNode* ANode)
         return old == ANode ? nullptr : old;
     }
     FItems.push_back(ANode);
-    FKeys.push_back(AKey);
     if (FIndex) (*FIndex)[AKey] = int(FItems.size() - 1);
     else if (FItems.size() > HashFrom) Reindex();
     return nullptr;
@@ -218,7 +347,6 @@ TNode* TMz_XmlNodeMap<TNode>::Take(std::string_view AKey, TNode* ANode)
     if (i < 0) return nullptr;
     TNode* taken = FItems[size_t(i)];
     FItems.erase(FItems.begin() + i);
-    FKeys.erase(FKeys.begin() + i);
     if (FIndex) Reindex();
     return taken;
 }
@@ -254,7 +382,7 @@ bool TMz_XmlNode::defined(std::string_view pNamespace) const { return DeclaredFr
 
 void TMz_XmlNode::BeforeDestruction()
 {
-    if (auto* e = dynamic_cast<TMz_XmlElement*>(fParent); e && !e->Destroying()) e->DetachChild(this);
+    if (auto* e = ElementOf(fParent); e && !e->Destroying()) e->DetachChild(this);
     fParent = nullptr;
     inherited::BeforeDestruction();
 }
@@ -266,7 +394,7 @@ TMz_XmlElement::TMz_XmlElement(TMz_XmlDocument* pDocument, TMz_XmlNode* pParent,
     : TMz_XmlNode(pDocument, pParent, std::move(pNamespace), std::move(pName))
 {
     fKind = mzDefault;
-    if (auto* e = dynamic_cast<TMz_XmlElement*>(pParent)) e->AppendChild(this);
+    if (auto* e = ElementOf(pParent)) e->AppendChild(this);
 }
 
 const TMz_XmlNamespaces& TMz_XmlElement::namespaces() const
@@ -277,14 +405,14 @@ const TMz_XmlNamespaces& TMz_XmlElement::namespaces() const
 
 void TMz_XmlElement::AppendChild(TMz_XmlElement* pNode)
 {
-    if (!fNodes) fNodes = std::make_unique<TMz_XmlNodes>();
-    fNodes->FItems.push_back(pNode);
+    fHasNodes = true;
+    fNodes.FItems.push_back(pNode);
 }
 
 void TMz_XmlElement::DetachChild(TMz_XmlNode* pNode)
 {
-    if (auto* child = dynamic_cast<TMz_XmlElement*>(pNode); child && fNodes) {
-        auto& items = fNodes->FItems;
+    if (auto* child = ElementOf(pNode); child && fHasNodes) {
+        auto& items = fNodes.FItems;
         const auto it = std::find(items.rbegin(), items.rend(), child);
         if (it != items.rend()) {
             items.erase(std::next(it).base());
@@ -313,24 +441,23 @@ void TMz_XmlElement::FreeElements(std::vector<TMz_XmlElement*> AWork)
     while (!AWork.empty()) {
         TMz_XmlElement* e = AWork.back();
         AWork.pop_back();
-        if (e->fNodes) {
-            for (TMz_XmlElement* c : e->fNodes->FItems) {
-                c->fParent = nullptr;
-                AWork.push_back(c);
-            }
-            e->fNodes->FItems.clear();
+        for (TMz_XmlElement* c : e->fNodes.FItems) {
+            c->fParent = nullptr;
+            AWork.push_back(c);
         }
+        e->fNodes.FItems.clear();
         e->Free();
     }
 }
 
 void TMz_XmlElement::BeforeDestruction()
 {
-    if (fNodes) {
-        std::vector<TMz_XmlElement*> children = std::move(fNodes->FItems);
-        fNodes.reset();
+    if (!fNodes.FItems.empty()) {
+        std::vector<TMz_XmlElement*> children = std::move(fNodes.FItems);
+        fNodes.FItems.clear();
         FreeElements(std::move(children));
     }
+    fHasNodes = false;
     for (TMz_XmlAttribute* a : fAttributes) a->Free();
     fAttributes.Clear();
     if (fNamespaces) {
@@ -347,7 +474,7 @@ void TMz_XmlElement::add(TMz_XmlElement* pNode)
     if (!pNode) return;
     for (const TMz_XmlNode* n = this; n; n = n->parent())
         if (n == pNode) throw EInvalidOperation("an element cannot be added to itself or to one of its descendants");
-    if (auto* old = dynamic_cast<TMz_XmlElement*>(pNode->fParent)) old->DetachChild(pNode);
+    if (auto* old = ElementOf(pNode->fParent)) old->DetachChild(pNode);
     else if (!pNode->fParent && pNode->fDocument) pNode->fDocument->ReleaseDetached(pNode);
     pNode->fParent = this;
     AppendChild(pNode);
@@ -355,8 +482,8 @@ void TMz_XmlElement::add(TMz_XmlElement* pNode)
 
 void TMz_XmlElement::remove(TMz_XmlElement* pNode)
 {
-    if (!fNodes || !pNode) return;
-    auto& items = fNodes->FItems;
+    if (!fHasNodes || !pNode) return;
+    auto& items = fNodes.FItems;
     const auto it = std::find(items.begin(), items.end(), pNode);
     if (it == items.end()) return;
     items.erase(it);
@@ -365,38 +492,37 @@ void TMz_XmlElement::remove(TMz_XmlElement* pNode)
 
 void TMz_XmlElement::clear()
 {
-    if (!fNodes) return;
-    std::vector<TMz_XmlElement*> children = std::move(fNodes->FItems);
-    fNodes.reset();
+    if (!fHasNodes) return;
+    std::vector<TMz_XmlElement*> children = std::move(fNodes.FItems);
+    fNodes.FItems.clear();
+    fHasNodes = false;
     FreeElements(std::move(children));
 }
 
 TMz_XmlElement* TMz_XmlElement::find(std::string_view pTagname) const
 {
-    if (fNodes)
-        for (TMz_XmlElement* c : *fNodes)
-            if (c->fName == pTagname) return c;
+    for (TMz_XmlElement* c : fNodes)
+        if (c->fName == pTagname) return c;
     return nullptr;
 }
 
 TMz_XmlElement* TMz_XmlElement::find(TClass pClass) const
 {
-    if (fNodes)
-        for (TMz_XmlElement* c : *fNodes)
-            if (c->InheritsFrom(pClass)) return c;
+    for (TMz_XmlElement* c : fNodes)
+        if (c->InheritsFrom(pClass)) return c;
     return nullptr;
 }
 
 TMz_XmlElement* TMz_XmlElement::searchUpwardsForNode(TClass pClass) const
 {
-    for (auto* e = dynamic_cast<TMz_XmlElement*>(fParent); e; e = dynamic_cast<TMz_XmlElement*>(e->fParent))
+    for (auto* e = ElementOf(fParent); e; e = ElementOf(e->fParent))
         if (e->InheritsFrom(pClass)) return e;
     return nullptr;
 }
 
 TMz_XmlElement* TMz_XmlElement::searchUpwardsForNode(std::string_view pTagName) const
 {
-    for (auto* e = dynamic_cast<TMz_XmlElement*>(fParent); e; e = dynamic_cast<TMz_XmlElement*>(e->fParent))
+    for (auto* e = ElementOf(fParent); e; e = ElementOf(e->fParent))
         if (e->fName == pTagName) return e;
     return nullptr;
 }
@@ -405,7 +531,7 @@ void TMz_XmlElement::addAttribute(TMz_XmlAttribute* pAttr)
 {
     if (!pAttr) return;
     if (pAttr->fParent != this) {
-        if (auto* old = dynamic_cast<TMz_XmlElement*>(pAttr->fParent)) old->DetachChild(pAttr);
+        if (auto* old = ElementOf(pAttr->fParent)) old->DetachChild(pAttr);
         else if (!pAttr->fParent && pAttr->fDocument) pAttr->fDocument->ReleaseDetached(pAttr);
         pAttr->fParent = this;
     }
@@ -528,7 +654,7 @@ void TMz_XmlElement::addNamespace(TMz_XmlNamespace* pNamespace)
 {
     if (!pNamespace) return;
     if (pNamespace->fParent != this) {
-        if (auto* old = dynamic_cast<TMz_XmlElement*>(pNamespace->fParent)) old->DetachChild(pNamespace);
+        if (auto* old = ElementOf(pNamespace->fParent)) old->DetachChild(pNamespace);
         else if (!pNamespace->fParent && pNamespace->fDocument) pNamespace->fDocument->ReleaseDetached(pNamespace);
         pNamespace->fParent = this;
     }
@@ -660,16 +786,16 @@ void TMz_XmlElement::toStream(TMz_StreamWriter& pWriter) const
         pWriter.write("<", b);
         pWriter.write(qname);
         WriteAttributes(pWriter);
-        if ((fNodes && fNodes->Count() > 0) || !fValue.empty()) {
+        if (fNodes.Count() > 0 || !fValue.empty()) {
             pWriter.write(">");
             pWriter.write(fValue);
-            if (fNodes) {
+            if (fHasNodes) {
                 if (b) pWriter.crlf();
                 pWriter.indent();
-                for (const TMz_XmlElement* c : *fNodes) c->toStream(pWriter);
+                for (const TMz_XmlElement* c : fNodes) c->toStream(pWriter);
                 pWriter.outdent();
             }
-            pWriter.write("</", fNodes && b);
+            pWriter.write("</", fHasNodes && b);
             pWriter.write(qname);
             pWriter.write(">");
         } else {
@@ -707,8 +833,7 @@ void TMz_XmlElement::toStream(TMz_StreamWriter& pWriter) const
             pWriter.write(fValue);
             if (b) pWriter.crlf();
         }
-        if (fNodes)
-            for (const TMz_XmlElement* c : *fNodes) c->toStream(pWriter);
+        for (const TMz_XmlElement* c : fNodes) c->toStream(pWriter);
         return;
     }
     case mzData:
@@ -738,7 +863,7 @@ TMz_XmlAttribute::TMz_XmlAttribute(TMz_XmlDocument* pDocument, TMz_XmlNode* pPar
                                    std::string pName)
     : TMz_XmlAttribute(TUnattached{}, pDocument, pParent, std::move(pNamespace), std::move(pName))
 {
-    if (auto* e = dynamic_cast<TMz_XmlElement*>(pParent)) e->Retire(e->fAttributes.Put(getQualifiedName(), this));
+    if (auto* e = ElementOf(pParent)) e->Retire(e->fAttributes.Put(getQualifiedName(), this));
 }
 
 TMz_XmlAttribute::TMz_XmlAttribute(TUnattached, TMz_XmlDocument* pDocument, TMz_XmlNode* pParent,
@@ -789,7 +914,7 @@ TMz_XmlNamespace::TMz_XmlNamespace(TMz_XmlDocument* pDocument, TMz_XmlNode* pPar
     : TMz_XmlAttribute(TUnattached{}, pDocument, pParent, std::move(pNamespace), std::move(pName))
 {
     fKind = mzNamespace;
-    if (auto* e = dynamic_cast<TMz_XmlElement*>(pParent)) {
+    if (auto* e = ElementOf(pParent)) {
         if (!e->fNamespaces) e->fNamespaces = std::make_unique<TMz_XmlNamespaces>();
         e->Retire(e->fNamespaces->Put(getQualifiedName(), this));
     }

@@ -29,6 +29,23 @@ class TMz_XmlElement;
 class TMz_XmlAttribute;
 class TMz_XmlNamespace;
 
+// Block memory for the nodes one parse makes: allocation is a pointer bump,
+// and a block is released when every node in it is gone and the arena has
+// moved on (or been destroyed). Used by one thread at a time, like its document.
+class TMz_XmlNodeArena {
+public:
+    TMz_XmlNodeArena() = default;
+    TMz_XmlNodeArena(const TMz_XmlNodeArena&) = delete;
+    TMz_XmlNodeArena& operator=(const TMz_XmlNodeArena&) = delete;
+    ~TMz_XmlNodeArena();
+    struct TBlock;
+    void* Allocate(size_t ASize);
+
+private:
+    TBlock* FCurrent = nullptr;
+    size_t FUsed = 0;
+};
+
 enum TMz_XmlNodeKind : uint8_t {
     mzDefault,    // an element
     mzDocument,   // the XML declaration "<?xml ...?>"
@@ -127,6 +144,17 @@ class TMz_XmlNode : public TPersistent {
     // True when the prefix is declared for this node (a plain node asks its parent).
     virtual bool defined(std::string_view pNamespace) const;
     virtual void toStream(TMz_StreamWriter& pWriter) const = 0;
+    // This node as an element, nil when it is none (cheaper than a cast).
+    virtual TMz_XmlElement* AsElement() { return nullptr; }
+    const TMz_XmlElement* AsElement() const { return const_cast<TMz_XmlNode*>(this)->AsElement(); }
+
+    // Nodes are allocated with a small header that says where their memory
+    // comes from: the heap, or the node arena of the document that parsed
+    // them (new (arena) T(...)). An arena block goes when its last node does.
+    static void* operator new(size_t ASize);
+    static void* operator new(size_t ASize, TMz_XmlNodeArena* AArena);
+    static void operator delete(void* APtr, size_t ASize);
+    static void operator delete(void* APtr, TMz_XmlNodeArena* AArena);
 
 protected:
     void BeforeDestruction() override;
@@ -170,9 +198,9 @@ private:
     int IndexOf(std::string_view AKey) const;
     void Reindex();
 
+    // Entries are keyed by their nodes' qualified names.
     static constexpr size_t HashFrom = 8;
     TList FItems;
-    std::vector<std::string> FKeys;
     std::unique_ptr<std::unordered_map<std::string, int>> FIndex;
 };
 
@@ -186,7 +214,7 @@ class TMz_XmlElement : public TMz_XmlNode {
     TMz_XmlElement(TMz_XmlDocument* pDocument, TMz_XmlNode* pParent, std::string pNamespace, std::string pName);
 
     // The child list; nil until the first child, and again after clear().
-    const TMz_XmlNodes* nodes() const { return fNodes.get(); }
+    const TMz_XmlNodes* nodes() const { return fHasNodes ? &fNodes : nullptr; }
     const TMz_XmlAttributes& attributes() const { return fAttributes; }
     const TMz_XmlNamespaces& namespaces() const;
 
@@ -253,6 +281,8 @@ class TMz_XmlElement : public TMz_XmlNode {
 
     bool defined(std::string_view pNamespace) const override;
     void toStream(TMz_StreamWriter& pWriter) const override;
+    TMz_XmlElement* AsElement() override { return this; }
+    using TMz_XmlNode::AsElement;
 
 protected:
     void BeforeDestruction() override;
@@ -270,7 +300,8 @@ private:
     TMz_XmlAttribute* NewAttribute(const std::string& pName);
     void WriteAttributes(TMz_StreamWriter& pWriter) const;
 
-    std::unique_ptr<TMz_XmlNodes> fNodes;
+    TMz_XmlNodes fNodes;
+    bool fHasNodes = false;
     TMz_XmlAttributes fAttributes;
     std::unique_ptr<TMz_XmlNamespaces> fNamespaces;
     std::vector<TMz_XmlNode*> fRetired;

@@ -141,6 +141,8 @@ TEST(XmlParser, ReadsTheTreesOfWellFormedInput)
          [](const TMz_XmlDocument& d) { EXPECT_EQ(Child(d.root(), 0)->attribute_raw("xmlns"), "urn:d"); }},
         {"an end tag may hold blanks before its name", Decl + "<a></ a>",
          [](const TMz_XmlDocument& d) { EXPECT_TRUE(Child(d.root(), 0)->closed()); }},
+        {"a character dropped after \"<!\" is dropped whole", Decl + "<a><!\xC3\xA4x</a>",
+         [](const TMz_XmlDocument& d) { EXPECT_EQ(Child(d.root(), 0)->getRawValue(), "x"); }},
         {"several top-level elements hang under the declaration", Decl + "\r\n<a/>\r\n<b/>\r\n",
          [](const TMz_XmlDocument& d) { EXPECT_EQ(ChildCount(d.root()), 2); }},
     };
