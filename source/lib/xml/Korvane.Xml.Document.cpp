@@ -187,7 +187,8 @@ private:
                 Expect('[', "invalid character - \"[\" expected behind \"<![CDATA\"");
                 Section(p, "CDATA", mzData, "]]>");
             } else if (d == 'D' || d == 'd') {
-                if (UpperCase("D" + ReadToken()) != "DOCTYPE")
+                // "D" and the name after it make "DOCTYPE" in any letter case.
+                if (!SameText(ReadToken(), "OCTYPE"))
                     Fail("\"<!DOCTYPE\" expected for valid doctype-definition, but \"<!D?\" found");
                 Section(p, "DOCTYPE", mzDocType, ">");
             } else if (d >= 0xC0) {
