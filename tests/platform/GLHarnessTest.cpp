@@ -1,3 +1,4 @@
+#include <gtest/gtest-spi.h>
 #include <gtest/gtest.h>
 
 #include <string>
@@ -39,4 +40,30 @@ TEST(GLHarness, FramebufferRestoresPreviousBinding)
     GLint bound = 0;
     glGetIntegerv(GL_DRAW_FRAMEBUFFER_BINDING, &bound);
     EXPECT_EQ(static_cast<GLuint>(bound), outer.Handle());
+}
+
+// The error net: an invalid call fails the running test with the driver's
+// message, and a paused net lets a deliberate error through to glGetError.
+TEST(GLHarness, ErrorNetFailsTheTestOnAnInvalidCall)
+{
+    EnsureGLContext();
+    while (glGetError() != GL_NO_ERROR) {
+    }
+    EXPECT_NONFATAL_FAILURE(glEnable(0xFFFF), "GL_INVALID_ENUM");
+    EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_INVALID_ENUM));
+    EXPECT_NONFATAL_FAILURE(glUseProgram(0x7FFFFFF0u), "glUseProgram");
+    EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_INVALID_VALUE));
+}
+
+TEST(GLHarness, PausedErrorNetLetsADeliberateErrorThrough)
+{
+    EnsureGLContext();
+    {
+        GLErrorNetPause pause;
+        glEnable(0xFFFF);
+    }
+    EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_INVALID_ENUM));
+    // The net is back once the pause ends.
+    EXPECT_NONFATAL_FAILURE(glEnable(0xFFFF), "glEnable");
+    EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_INVALID_ENUM));
 }

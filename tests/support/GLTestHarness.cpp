@@ -1,6 +1,11 @@
 #include "GLTestHarness.h"
 
+#include <gtest/gtest.h>
+
+#include <atomic>
 #include <cstdlib>
+#include <cstring>
+#include <string>
 
 #include "Platform.EGL.h"
 #include "Platform.SysUtils.h"
@@ -10,6 +15,45 @@ namespace korvane::test {
 void EnsureGLContext()
 {
     platform::EGLDevice::Instance().CreateContext();
+}
+
+namespace {
+std::atomic<int> GNetPauses{0};
+
+void GLAPIENTRY OnGLDebugMessage(GLenum, GLenum AType, GLuint AId, GLenum, GLsizei ALength, const GLchar* AMessage,
+                                 const void*)
+{
+    if (AType != GL_DEBUG_TYPE_ERROR || GNetPauses.load() > 0) return;
+    const std::string text = ALength >= 0 ? std::string(AMessage, static_cast<size_t>(ALength)) : std::string(AMessage);
+    ADD_FAILURE() << "OpenGL error reported by the driver (message " << AId << "): " << text;
+}
+
+// Sends the current context's debug messages to OnGLDebugMessage, on the
+// thread and at the moment of the call that caused them.
+void InstallOnCurrentContext()
+{
+    if (!platform::EGLDevice::HasCurrentContext() || !epoxy_is_desktop_gl()) return;
+    if (epoxy_gl_version() < 43 && !epoxy_has_gl_extension("GL_KHR_debug")) return;
+    glEnable(GL_DEBUG_OUTPUT);
+    glEnable(GL_DEBUG_OUTPUT_SYNCHRONOUS);
+    glDebugMessageControl(GL_DONT_CARE, GL_DEBUG_TYPE_ERROR, GL_DONT_CARE, 0, nullptr, GL_TRUE);
+    glDebugMessageCallback(OnGLDebugMessage, nullptr);
+}
+} // namespace
+
+void InstallGLErrorNet()
+{
+    platform::EGLDevice::Instance().SetContextCreatedHook(InstallOnCurrentContext);
+    InstallOnCurrentContext();
+}
+
+GLErrorNetPause::GLErrorNetPause() { ++GNetPauses; }
+GLErrorNetPause::~GLErrorNetPause() { --GNetPauses; }
+
+void LeaveGLErrorPending()
+{
+    GLErrorNetPause pause;
+    glEnable(0x7FFF); // no such capability
 }
 
 OffscreenFramebuffer::OffscreenFramebuffer(int width, int height) : FWidth(width), FHeight(height)

@@ -209,10 +209,6 @@ const TTransformDefMetaClass& ChildClass(const std::string& type)
     return *meta;
 }
 
-struct FreeDeleter {
-    void operator()(TObject* object) const { object->Free(); }
-};
-
 } // namespace
 
 namespace units {
@@ -632,7 +628,7 @@ void TTransformDef::FromJSON(TModelDef* AModel, const TJSONObject& AValue)
         if (!childJSON) throw EInvalidCast();
         const TTransformDefMetaClass& childClass = ChildClass(JSONGetString(*childJSON, "Type", ""));
         // The child is ours only once it is added: a failed reading frees it.
-        std::unique_ptr<TTransformDef, FreeDeleter> child(childClass.CreateDef(this));
+        TOwned<TTransformDef> child(childClass.CreateDef(this));
         child->FromJSON(AModel, *childJSON);
         AddChild(child.release());
     }

@@ -73,9 +73,10 @@ TEST_F(FrameBuffers, TheOpenGLClassesAreInstalled)
     EXPECT_TRUE(ms->IsMultisampleBuffer());
     EXPECT_EQ(ms->Samples(), 4);
 
-    // Freeing deletes the frame-buffer name.
+    // The frame buffer exists from its creation (it carries its label), and
+    // freeing deletes it.
     const GLuint name = fbo->Handle();
-    EXPECT_TRUE(glIsFramebuffer(name) == GL_FALSE); // a name is a frame buffer once bound
+    EXPECT_TRUE(glIsFramebuffer(name));
     fbo->Bind(FContext.get());
     fbo->Unbind(FContext.get());
     EXPECT_TRUE(glIsFramebuffer(name));

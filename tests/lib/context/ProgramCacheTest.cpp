@@ -525,6 +525,7 @@ TEST_F(ShaderVariables, UnknownNamesAndNoCurrentProgramSetNothing)
 TEST_F(ShaderVariables, AGLErrorRaisesExceptWhileDesigning)
 {
     // A float value for a sampler: GL refuses it.
+    test::GLErrorNetPause pause;
     const std::string expected = "Cannot find shader variable: Tex";
     {
         LogCapture log;
