@@ -94,16 +94,6 @@ void LabelGLObject(TGLObjectKind AKind, GLuint AName, std::string_view ALabel)
     glObjectLabel(LabelNamespace(AKind), AName, static_cast<GLsizei>(length), ALabel.data());
 }
 
-std::string GLObjectLabel(TGLObjectKind AKind, GLuint AName)
-{
-    if (AName == 0 || !HasGLDebug()) return {};
-    std::string label(MinMaxLabelLength, '\0');
-    GLsizei length = 0;
-    glGetObjectLabel(LabelNamespace(AKind), AName, static_cast<GLsizei>(label.size()), &length, label.data());
-    label.resize(static_cast<size_t>(std::clamp<GLsizei>(length, 0, static_cast<GLsizei>(label.size()))));
-    return label;
-}
-
 // ---------------------------------------------------------------------------
 // TGLName
 

@@ -85,8 +85,6 @@ private:
 // when the context has KHR_debug (core from GL 4.3); nothing otherwise or for
 // name 0. Labels longer than GL takes are cut.
 void LabelGLObject(TGLObjectKind AKind, uint32_t AName, std::string_view ALabel);
-// The label of an object; empty without KHR_debug.
-std::string GLObjectLabel(TGLObjectKind AKind, uint32_t AName);
 // True when the current context takes debug labels and messages.
 bool HasGLDebug();
 
