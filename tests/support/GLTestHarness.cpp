@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
@@ -119,6 +120,16 @@ std::vector<uint8_t> OffscreenFramebuffer::ReadAll()
     std::vector<uint8_t> pixels(static_cast<size_t>(FWidth) * static_cast<size_t>(FHeight) * 4);
     ReadRect(0, 0, FWidth, FHeight, pixels.data());
     return pixels;
+}
+
+RgbaImage OffscreenFramebuffer::ReadImage()
+{
+    const std::vector<uint8_t> bottomUp = ReadAll();
+    const size_t row = static_cast<size_t>(FWidth) * 4;
+    std::vector<uint8_t> topDown(bottomUp.size());
+    for (size_t y = 0; y < static_cast<size_t>(FHeight); ++y)
+        std::copy_n(bottomUp.data() + (static_cast<size_t>(FHeight) - 1 - y) * row, row, topDown.data() + y * row);
+    return RgbaImage(FWidth, FHeight, std::move(topDown));
 }
 
 bool NearColor(const std::array<uint8_t, 4>& a, const std::array<uint8_t, 4>& b, int tolerance)

@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "ImageCompare.h"
+
 namespace korvane::test {
 
 // Makes the process's OpenGL context current, creating it on first use.
@@ -50,6 +52,8 @@ public:
     std::array<uint8_t, 4> ReadPixel(int x, int y);
     // All pixels, RGBA, rows bottom first.
     std::vector<uint8_t> ReadAll();
+    // All pixels as an image, top row first (as it is seen and written to files).
+    RgbaImage ReadImage();
 
 private:
     // RGBA pixels of a rectangle, rows bottom first; the read binding comes back afterwards.
