@@ -134,8 +134,9 @@ GLuint GenerateBound(TGLObjectKind AKind, GLenum ATarget)
         const GLint draw = GLInteger(GL_DRAW_FRAMEBUFFER_BINDING);
         const GLint read = GLInteger(GL_READ_FRAMEBUFFER_BINDING);
         glBindFramebufferEXT(GL_FRAMEBUFFER, name);
-        glBindFramebufferEXT(GL_DRAW_FRAMEBUFFER, static_cast<GLuint>(draw));
-        glBindFramebufferEXT(GL_READ_FRAMEBUFFER, static_cast<GLuint>(read));
+        // The draw and read bindings may differ: each comes back on its own.
+        glBindFramebuffer(GL_DRAW_FRAMEBUFFER, static_cast<GLuint>(draw));
+        glBindFramebuffer(GL_READ_FRAMEBUFFER, static_cast<GLuint>(read));
         break;
     }
     case TGLObjectKind::RenderBuffer: {

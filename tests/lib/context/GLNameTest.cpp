@@ -86,6 +86,7 @@ TEST_F(GLNames, CreateMakesALabelledObjectThatResetDeletes)
 {
     const GLint buffer = GLInteger(GL_COPY_WRITE_BUFFER_BINDING);
     const GLint draw = GLInteger(GL_DRAW_FRAMEBUFFER_BINDING);
+    const GLint readFrom = GLInteger(GL_READ_FRAMEBUFFER_BINDING);
     const GLint renderBuffer = GLInteger(GL_RENDERBUFFER_BINDING);
     const GLint texture = GLInteger(GL_TEXTURE_BINDING_2D);
     for (const KindCase& c : Kinds) {
@@ -102,6 +103,17 @@ TEST_F(GLNames, CreateMakesALabelledObjectThatResetDeletes)
     EXPECT_EQ(GLInteger(GL_DRAW_FRAMEBUFFER_BINDING), draw);
     EXPECT_EQ(GLInteger(GL_RENDERBUFFER_BINDING), renderBuffer);
     EXPECT_EQ(GLInteger(GL_TEXTURE_BINDING_2D), texture);
+
+    // Different draw and read frame buffers both come back.
+    TGLName drawn = TGLName::Create(TGLObjectKind::FrameBuffer, "Test.Draw");
+    TGLName read = TGLName::Create(TGLObjectKind::FrameBuffer, "Test.Read");
+    glBindFramebuffer(GL_DRAW_FRAMEBUFFER, drawn.Get());
+    glBindFramebuffer(GL_READ_FRAMEBUFFER, read.Get());
+    TGLName made = TGLName::Create(TGLObjectKind::FrameBuffer, "Test.Made");
+    EXPECT_EQ(static_cast<GLuint>(GLInteger(GL_DRAW_FRAMEBUFFER_BINDING)), drawn.Get());
+    EXPECT_EQ(static_cast<GLuint>(GLInteger(GL_READ_FRAMEBUFFER_BINDING)), read.Get());
+    glBindFramebuffer(GL_DRAW_FRAMEBUFFER, static_cast<GLuint>(draw));
+    glBindFramebuffer(GL_READ_FRAMEBUFFER, static_cast<GLuint>(readFrom));
 }
 
 // Moving hands the object over (deleted once, by its last holder); Release
