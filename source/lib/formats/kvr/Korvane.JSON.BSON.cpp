@@ -518,16 +518,18 @@ bool TBsonReader::DataEnded()
 
 bool TBsonReader::ReadCStringAt(int64_t AEnd, std::string_view& AValue)
 {
-    const int64_t limit = std::min(AEnd, FLimit);
-    const auto* start = FData + FPos;
-    const auto* zero = limit > FPos ? static_cast<const uint8_t*>(std::memchr(start, 0, static_cast<size_t>(limit - FPos)))
-                                    : nullptr;
-    if (!zero) {
+    // Names are short: one pass finds the terminator and whether any byte is beyond ASCII.
+    const uint8_t* start = FData + FPos;
+    const uint8_t* limit = FData + std::max(FPos, std::min(AEnd, FLimit));
+    const uint8_t* q = start;
+    uint8_t high = 0;
+    while (q < limit && *q) high |= *q++;
+    if (q == limit) {
         if (AEnd <= FLimit) Raise("BSON text without terminator", FPos);
         return false;
     }
-    AValue = std::string_view(reinterpret_cast<const char*>(start), static_cast<size_t>(zero - start));
-    if (!IsValidUTF8(AValue)) Raise("Invalid UTF-8 in a BSON text", FPos);
+    AValue = std::string_view(reinterpret_cast<const char*>(start), static_cast<size_t>(q - start));
+    if ((high & 0x80) && !IsValidUTF8(AValue)) Raise("Invalid UTF-8 in a BSON text", FPos);
     FPos += static_cast<int64_t>(AValue.size()) + 1;
     return true;
 }
@@ -660,7 +662,8 @@ bool TBsonReader::ReadValue()
             Raise(korvane::Format("BSON binary length %d does not fit its container", length), FPos);
         if (!have(5 + length)) return DataEnded();
         if (subtype == static_cast<uint8_t>(TJsonBinaryType::BinaryOld)) {
-            const int32_t inner = length >= 4 ? LoadLE<int32_t>(p + 5) : -1;
+            if (length < 4) Raise(korvane::Format("BSON binary length %d leaves no room for its inner length", length), FPos);
+            const int32_t inner = LoadLE<int32_t>(p + 5);
             if (inner != length - 4)
                 Raise(korvane::Format("BSON binary length %d disagrees with its inner length %d", length, inner), FPos);
             FBytes = std::span<const uint8_t>(p + 9, static_cast<size_t>(inner));

@@ -607,6 +607,8 @@ TEST(BSONReader, HostileInputRaisesNamingTheOffset)
          "BSON binary length -1 does not fit its container", 7},
         {"old binary lengths disagree", Hex("15 00 00 00 05 62 00 08 00 00 00 02 03 00 00 00 01 02 03 04 00"),
          "BSON binary length 8 disagrees with its inner length 3", 7},
+        {"old binary without its inner length", Hex("10 00 00 00 05 62 00 03 00 00 00 02 FF FF FF 00"),
+         "BSON binary length 3 leaves no room for its inner length", 7},
         {"code with scope holding a number",
          Hex("22 00 00 00 0F 63 00 1A 00 00 00 02 00 00 00 78 00 10 00 00 00 01 6B 00 00 00 00 00 00 00 F0 3F 00 00"),
          "Fehler beim Lesen von Code mit Gültigkeitsbereich. Unerwartetes Token: Float", 21},
