@@ -5,6 +5,8 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <algorithm>
+#include <cstring>
 #include <functional>
 
 #include "Korvane.BSON.Writer.h"
@@ -666,4 +668,46 @@ TEST(BSONReader, ALengthBeyondTheFileReadsWhatIsThere)
     const TReadResult r = ReadAll(stream);
     EXPECT_EQ(r.Tokens, (Tokens{"StartObject", "PropertyName a", "Float 1"}));
     EXPECT_TRUE(r.Incomplete);
+}
+
+namespace {
+
+// A stream that is not a memory stream, noting the largest read asked of it.
+class TCountingStream : public TStream {
+public:
+    explicit TCountingStream(Bytes bytes) : FBytes(std::move(bytes)) {}
+    int64_t Read(void* Buffer, int64_t Count) override
+    {
+        LargestRead = std::max(LargestRead, Count);
+        const int64_t n = std::clamp<int64_t>(Size() - FPosition, 0, Count);
+        if (n > 0) std::memcpy(Buffer, FBytes.data() + FPosition, static_cast<size_t>(n));
+        FPosition += n;
+        return n;
+    }
+    int64_t Write(const void*, int64_t) override { return 0; }
+    int64_t Seek(int64_t Offset, TSeekOrigin Origin) override
+    {
+        return FPosition = NewPosition(Offset, Origin, FPosition, Size());
+    }
+    int64_t Size() const override { return static_cast<int64_t>(FBytes.size()); }
+    void SetSize(int64_t) override {}
+    int64_t Position() const override { return FPosition; }
+
+    int64_t LargestRead = 0;
+
+private:
+    Bytes FBytes;
+    int64_t FPosition = 0;
+};
+
+} // namespace
+
+TEST(BSONReader, AsksNoMoreOfAStreamThanItHolds)
+{
+    // The length claims almost 2 GiB; the stream holds 15 bytes.
+    TCountingStream stream(Hex("F0 FF FF 7F 01 61 00 00 00 00 00 00 00 F0 3F"));
+    const TReadResult r = ReadAll(stream);
+    EXPECT_EQ(r.Tokens, (Tokens{"StartObject", "PropertyName a", "Float 1"}));
+    EXPECT_TRUE(r.Incomplete);
+    EXPECT_LE(stream.LargestRead, stream.Size());
 }
