@@ -213,14 +213,8 @@ int main(int argc, char** argv)
     korvane::bench::TRateReporter reporter("bytes_per_second");
     return korvane::bench::RunBenchmarks(argc, argv, reporter, [&] {
         std::printf("\nmodel definition as BSON: %.1f MB\n", static_cast<double>(DefinitionBSON().size()) / 1e6);
-        for (const char* op : {"Read", "Write"}) {
-            const double ours = reporter.Rate(std::string("Our") + op);
-            const double theirs = reporter.Rate(std::string("Libbson") + op);
-            if (ours <= 0 || theirs <= 0) continue;
-            std::printf("%-5s ours %8.1f MB/s, libbson %8.1f MB/s, ratio ours/libbson %.2f (1.00: as fast; "
-                        "the aim is at least 0.80)\n",
-                        op, ours / 1e6, theirs / 1e6, ours / theirs);
-        }
+        korvane::bench::PrintByteRateRatios(reporter, {"Read", "Write"}, "Libbson", "libbson",
+                                            " (1.00: as fast; the aim is at least 0.80)");
         std::printf("Read: every token and its value, against a bson_iter walk taking every value "
                     "(our reader also checks UTF-8 and string terminators).\n"
                     "Write: the object model to a BSON document in a memory stream, against bson_append_* "

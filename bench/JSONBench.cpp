@@ -90,12 +90,6 @@ int main(int argc, char** argv)
     korvane::bench::TRateReporter reporter("bytes_per_second");
     return korvane::bench::RunBenchmarks(argc, argv, reporter, [&] {
         std::printf("\ndefinition JSON: %.1f MB\n", static_cast<double>(DefinitionText().size()) / 1e6);
-        for (const char* op : {"Read", "Write"}) {
-            const double ours = reporter.Rate(std::string("Our") + op);
-            const double theirs = reporter.Rate(std::string("RapidJSON") + op);
-            if (ours <= 0 || theirs <= 0) continue;
-            std::printf("%-5s ours %8.1f MB/s, RapidJSON DOM %8.1f MB/s, ratio ours/RapidJSON %.2f\n", op, ours / 1e6,
-                        theirs / 1e6, ours / theirs);
-        }
+        korvane::bench::PrintByteRateRatios(reporter, {"Read", "Write"}, "RapidJSON", "RapidJSON DOM");
     });
 }

@@ -332,20 +332,29 @@ void TJsonObjectWriter::Open(std::unique_ptr<TJSONValue> AContainer)
     FOpen.push_back(raw);
 }
 
-void TJsonObjectWriter::WriteStartObject()
+void TJsonObjectWriter::CheckOpen() const
 {
     if (FOpen.size() >= static_cast<size_t>(JSONMaxDepth))
         throw EJsonWriterException(korvane::Format("JSON nesting deeper than %d levels", JSONMaxDepth));
     if (FOpen.empty() && FRoot) throw EJsonWriterException("The JSON object model holds one root value");
+}
+
+void TJsonObjectWriter::CloseContainer()
+{
+    FOpen.pop_back();
+    if (FOpen.empty()) FDone = true;
+}
+
+void TJsonObjectWriter::WriteStartObject()
+{
+    CheckOpen();
     TJsonWriter::WriteStartObject();
     Open(std::make_unique<TJSONObject>());
 }
 
 void TJsonObjectWriter::WriteStartArray()
 {
-    if (FOpen.size() >= static_cast<size_t>(JSONMaxDepth))
-        throw EJsonWriterException(korvane::Format("JSON nesting deeper than %d levels", JSONMaxDepth));
-    if (FOpen.empty() && FRoot) throw EJsonWriterException("The JSON object model holds one root value");
+    CheckOpen();
     TJsonWriter::WriteStartArray();
     Open(std::make_unique<TJSONArray>());
 }
@@ -353,15 +362,13 @@ void TJsonObjectWriter::WriteStartArray()
 void TJsonObjectWriter::WriteEndObject()
 {
     TJsonWriter::WriteEndObject();
-    FOpen.pop_back();
-    if (FOpen.empty()) FDone = true;
+    CloseContainer();
 }
 
 void TJsonObjectWriter::WriteEndArray()
 {
     TJsonWriter::WriteEndArray();
-    FOpen.pop_back();
-    if (FOpen.empty()) FDone = true;
+    CloseContainer();
 }
 
 void TJsonObjectWriter::WritePropertyName(const std::string& AName)

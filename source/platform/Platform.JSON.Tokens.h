@@ -271,6 +271,9 @@ private:
     [[noreturn]] void NoValue(TJsonToken AToken) const;
     void Add(std::unique_ptr<TJSONValue> AValue);
     void Open(std::unique_ptr<TJSONValue> AContainer);
+    // Raises when no container may open here (too deep, or a second root).
+    void CheckOpen() const;
+    void CloseContainer();
 
     std::unique_ptr<TJSONValue> FRoot;
     std::vector<TJSONValue*> FOpen;

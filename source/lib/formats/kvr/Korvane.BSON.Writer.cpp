@@ -41,39 +41,47 @@ TNumber ParseNumber(const TJSONNumber& ANumber)
     throw Exception(korvane::Format("unexpected json value type \"%s\" found", pValue ? pValue->ClassName() : "nil"));
 }
 
+// Starts an object or an array, writes its members with AMembers and ends
+// it, also when a member fails.
+template <typename Members>
+void WriteContainer(TBsonWriter& AWriter, bool AIsArray, Members&& AMembers)
+{
+    auto end = [&] {
+        if (AIsArray) AWriter.WriteEndArray();
+        else AWriter.WriteEndObject();
+    };
+    if (AIsArray) AWriter.WriteStartArray();
+    else AWriter.WriteStartObject();
+    try {
+        AMembers();
+    } catch (...) {
+        try {
+            end();
+        } catch (...) {
+            // The member's failure is the one to report.
+        }
+        throw;
+    }
+    end();
+}
+
 } // namespace
 
 void TKorvaneBSONWriter::WriteJsonObject(const TJSONObject* pObject)
 {
-    WriteStartObject();
-    try {
+    WriteContainer(*this, false, [&] {
         for (const TJSONPair& pair : *pObject) {
             WritePropertyName(pair.Name());
             WriteJsonValue(pair.JsonValue());
         }
-    } catch (...) {
-        try {
-            WriteEndObject();
-        } catch (...) {
-        }
-        throw;
-    }
-    WriteEndObject();
+    });
 }
 
 void TKorvaneBSONWriter::WriteJsonArray(const TJSONArray* pArray)
 {
-    WriteStartArray();
-    try {
+    WriteContainer(*this, true, [&] {
         for (const auto& item : *pArray) WriteJsonValue(item.get());
-    } catch (...) {
-        try {
-            WriteEndArray();
-        } catch (...) {
-        }
-        throw;
-    }
-    WriteEndArray();
+    });
 }
 
 void TKorvaneBSONWriter::WriteJsonValue(const TJSONValue* pValue)

@@ -281,51 +281,44 @@ void TBsonWriter::WriteValue(std::string_view AValue)
 void TBsonWriter::WriteValue(bool AValue)
 {
     TJsonWriter::WriteValue(AValue);
-    *Header(btBoolean, 1) = AValue ? 1 : 0;
-    Advance(1);
+    WriteFixed<uint8_t>(btBoolean, AValue ? 1 : 0);
 }
 
 void TBsonWriter::WriteValue(int32_t AValue)
 {
     TJsonWriter::WriteValue(AValue);
-    StoreLE<int32_t>(Header(btInt32, 4), AValue);
-    Advance(4);
+    WriteFixed<int32_t>(btInt32, AValue);
 }
 
 void TBsonWriter::WriteValue(uint32_t AValue)
 {
     TJsonWriter::WriteValue(AValue);
-    StoreLE<uint32_t>(Header(btInt32, 4), AValue);
-    Advance(4);
+    WriteFixed<uint32_t>(btInt32, AValue);
 }
 
 void TBsonWriter::WriteValue(int64_t AValue)
 {
     TJsonWriter::WriteValue(AValue);
-    StoreLE<int64_t>(Header(btInt64, 8), AValue);
-    Advance(8);
+    WriteFixed<int64_t>(btInt64, AValue);
 }
 
 void TBsonWriter::WriteValue(uint64_t AValue)
 {
     TJsonWriter::WriteValue(AValue);
-    StoreLE<uint64_t>(Header(btInt64, 8), AValue);
-    Advance(8);
+    WriteFixed<uint64_t>(btInt64, AValue);
 }
 
 void TBsonWriter::WriteValue(double AValue)
 {
     TJsonWriter::WriteValue(AValue);
-    StoreLE<uint64_t>(Header(btDouble, 8), std::bit_cast<uint64_t>(AValue));
-    Advance(8);
+    WriteFixed<uint64_t>(btDouble, std::bit_cast<uint64_t>(AValue));
 }
 
 void TBsonWriter::WriteValue(TJsonDateTime AValue)
 {
     TJsonWriter::WriteValue(AValue);
     const auto seconds = std::chrono::floor<std::chrono::seconds>(AValue.time_since_epoch());
-    StoreLE<int64_t>(Header(btDateTime, 8), std::chrono::milliseconds(seconds).count());
-    Advance(8);
+    WriteFixed<int64_t>(btDateTime, std::chrono::milliseconds(seconds).count());
 }
 
 void TBsonWriter::WriteValue(std::span<const uint8_t> AValue, TJsonBinaryType ABinaryType)

@@ -116,6 +116,13 @@ private:
     // AValueSize more bytes; returns where the value goes.
     uint8_t* Header(uint8_t AType, size_t AValueSize);
     void Advance(size_t ACount) { FSize += ACount; }
+    // An element whose value is one little-endian number.
+    template <typename T>
+    void WriteFixed(uint8_t AType, T AValue)
+    {
+        bson::StoreLE<T>(Header(AType, sizeof(T)), AValue);
+        Advance(sizeof(T));
+    }
     void StartContainer(bool AIsArray);
     void EndContainer();
     void WriteString(uint8_t AType, std::string_view AValue);
