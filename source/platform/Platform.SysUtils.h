@@ -121,6 +121,8 @@ struct TGUID {
 TGUID StringToGUID(std::string_view text);
 bool TryStringToGUID(std::string_view text, TGUID& guid);
 std::string GUIDToString(const TGUID& guid);
+// A new random identifier (version 4, variant 1).
+TGUID CreateGUID();
 
 // Text helpers used across the framework.
 std::string UpperCase(std::string_view s);
