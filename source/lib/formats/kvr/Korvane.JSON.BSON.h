@@ -145,9 +145,9 @@ private:
 // allocated beyond what the stream holds. When the data ends inside the
 // document, Read returns false and Incomplete tells so.
 //
-// A memory stream is read in place; other streams are read into a buffer up
-// to the document's end. After the document, or at Close, the stream stands
-// after the bytes consumed.
+// A memory stream is read in place (it must not change while the reader
+// reads); other streams are read into a buffer up to the document's end.
+// After the document, or at Close, the stream stands after the bytes consumed.
 class TBsonReader : public TJsonReader {
 public:
     TBsonReader(TStream* AStream, bool AReadRootValueAsArray = false);

@@ -545,7 +545,7 @@ TEST(BSONReader, DataEndingInsideTheDocumentReturnsFalse)
     EXPECT_EQ(cut.Tokens, (Tokens{"StartObject", "PropertyName a", "Float 1"}));
     EXPECT_TRUE(cut.Incomplete);
 
-    // Every shorter piece ends the same way: no fault, no end token for the root.
+    // Every shorter prefix ends the same way: no fault, no end token for the root.
     const Tokens all = ReadAll(whole).Tokens;
     for (size_t size = 0; size < whole.size(); ++size) {
         SCOPED_TRACE(size);
