@@ -318,6 +318,54 @@ double StrToFloat(std::string_view text)
     return v;
 }
 
+std::string FloatToStr(double value, const TFormatSettings& settings)
+{
+    std::string text = FloatToStrGeneral(value, 15);
+    if (settings.DecimalSeparator != '.') std::replace(text.begin(), text.end(), '.', settings.DecimalSeparator);
+    return text;
+}
+
+bool TryStrToFloat(std::string_view text, double& value, const TFormatSettings& settings)
+{
+    const char sep = settings.DecimalSeparator;
+    size_t i = 0;
+    const size_t n = text.size();
+    auto digit = [&](size_t k) { return k < n && text[k] >= '0' && text[k] <= '9'; };
+    std::string plain;
+    plain.reserve(n);
+    if (i < n && (text[i] == '+' || text[i] == '-')) {
+        if (text[i] == '-') plain.push_back('-');
+        ++i;
+    }
+    size_t mantissaDigits = 0;
+    while (digit(i)) {
+        plain.push_back(text[i++]);
+        ++mantissaDigits;
+    }
+    if (i < n && text[i] == sep) {
+        plain.push_back('.');
+        ++i;
+        while (digit(i)) {
+            plain.push_back(text[i++]);
+            ++mantissaDigits;
+        }
+    }
+    if (mantissaDigits == 0) return false;
+    if (i < n && (text[i] == 'e' || text[i] == 'E')) {
+        plain.push_back('e');
+        ++i;
+        if (i < n && (text[i] == '+' || text[i] == '-')) plain.push_back(text[i++]);
+        if (!digit(i)) return false;
+        while (digit(i)) plain.push_back(text[i++]);
+    }
+    if (i != n) return false;
+    double v = 0;
+    const auto r = std::from_chars(plain.data(), plain.data() + plain.size(), v, std::chars_format::general);
+    if (r.ec != std::errc() || r.ptr != plain.data() + plain.size()) return false;
+    value = v;
+    return true;
+}
+
 bool TryStrToInt64(std::string_view text, int64_t& value)
 {
     std::string_view s = StripSpaces(text);

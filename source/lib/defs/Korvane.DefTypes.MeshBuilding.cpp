@@ -17,13 +17,13 @@ namespace korvane {
 namespace {
 
 // The three vertex indices of triangle t.
-struct TCorners {
+struct TTriangleCorners {
     int32_t I[3];
 };
 
-TCorners CornersOf(const TIndexBuffer& AIndices, int32_t T)
+TTriangleCorners CornersOf(const TIndexBuffer& AIndices, int32_t T)
 {
-    TCorners c;
+    TTriangleCorners c;
     for (int k = 0; k < 3; ++k) {
         const uint32_t index = AIndices.Indices(3 * T + k);
         // Beyond 31 bits the vertex buffer's range check rejects it.
@@ -129,7 +129,7 @@ void TMeshDef::CalcFaceNormals(bool PropagateFaceNormalsToVertices, bool ASubMes
     FFaceNormals.assign(size_t(triangles), TPoint3D());
     const bool propagate = PropagateFaceNormalsToVertices && HasNormals(vb);
     for (int32_t t = 0; t < triangles; ++t) {
-        const TCorners c = CornersOf(ib, t);
+        const TTriangleCorners c = CornersOf(ib, t);
         const TPoint3D p0 = vb.Vertices(c.I[0]), p1 = vb.Vertices(c.I[1]), p2 = vb.Vertices(c.I[2]);
         const TPoint3D n = (p1 - p0).CrossProduct(p1 - p2).Normalize();
         FFaceNormals[size_t(t)] = n;
@@ -155,7 +155,7 @@ void TMeshDef::CalcSmoothNormals(TMeshDefCalculateNormalMethod Method, float Wel
     switch (Method) {
     case TMeshDefCalculateNormalMethod::cnmDefault: {
         // Welds across vertices that share a position within the epsilon.
-        std::vector<TCorners> corners(static_cast<size_t>(triangles));
+        std::vector<TTriangleCorners> corners(static_cast<size_t>(triangles));
         std::vector<TPoint3D> cornerPositions(size_t(triangles) * 3);
         for (int32_t t = 0; t < triangles; ++t) {
             corners[size_t(t)] = CornersOf(ib, t);
@@ -175,7 +175,7 @@ void TMeshDef::CalcSmoothNormals(TMeshDefCalculateNormalMethod Method, float Wel
     case TMeshDefCalculateNormalMethod::cnmFastest: {
         std::vector<TPoint3D> sums(static_cast<size_t>(vertices));
         for (int32_t t = 0; t < triangles; ++t) {
-            const TCorners c = CornersOf(ib, t);
+            const TTriangleCorners c = CornersOf(ib, t);
             for (int k = 0; k < 3; ++k) {
                 vb.Vertices(c.I[k]); // the buffer's range check
                 sums[size_t(c.I[k])] += FFaceNormals[size_t(t)];
@@ -196,7 +196,7 @@ void TMeshDef::CalcSmoothNormals(TMeshDefCalculateNormalMethod Method, float Wel
         };
         for (int32_t t = 0; t < triangles; ++t) {
             const TPoint3D n = FFaceNormals[size_t(t)];
-            const TCorners c = CornersOf(ib, t);
+            const TTriangleCorners c = CornersOf(ib, t);
             for (int k = 0; k < 3; ++k) {
                 vb.Vertices(c.I[k]); // the buffer's range check
                 table[TKey(c.I[k], scaled(n.X), scaled(n.Y), scaled(n.Z))] += n;
@@ -219,7 +219,7 @@ void TMeshDef::CalcTangentBinormals(TVertexBuffer* AVertexBuffer, const TIndexBu
         return;
     const int32_t triangles = TriangleCount(*AIndexBuffer);
     for (int32_t t = 0; t < triangles; ++t) {
-        const TCorners c = CornersOf(*AIndexBuffer, t);
+        const TTriangleCorners c = CornersOf(*AIndexBuffer, t);
         const TPoint3D p0 = vb.Vertices(c.I[0]), p1 = vb.Vertices(c.I[1]), p2 = vb.Vertices(c.I[2]);
         const TPointF uv0 = vb.TexCoord0(c.I[0]), uv1 = vb.TexCoord0(c.I[1]), uv2 = vb.TexCoord0(c.I[2]);
         const TPoint3D e1 = p1 - p0, e2 = p2 - p0;
@@ -344,7 +344,7 @@ bool TMeshDef::RayCastIntersect(const TPoint3D& ARayPos, const TPoint3D& ARayDir
     bool found = false;
     const int32_t triangles = TriangleCount(*indices);
     for (int32_t t = 0; t < triangles; ++t) {
-        const TCorners c = CornersOf(*indices, t);
+        const TTriangleCorners c = CornersOf(*indices, t);
         if (c.I[0] < 0 || c.I[1] < 0 || c.I[2] < 0 || c.I[0] >= vertices->Length() || c.I[1] >= vertices->Length() ||
             c.I[2] >= vertices->Length())
             continue;
