@@ -52,12 +52,9 @@ std::vector<fs::path> SourcesUnder(const fs::path& AFolder)
 
 bool MayIncludeEpoxy(const std::string& AName)
 {
-    // Temporary: the materials' GLSL builder still reads the GL strings itself
-    // until it asks the render context's class functions instead.
-    static const std::set<std::string> pending{"Korvane.Material.Default.GLSL.cpp"};
     return EndsWith(AName, ".OpenGL.cpp") || (StartsWith(AName, "Korvane.Context.GLES") && EndsWith(AName, ".cpp")) ||
            AName == "Korvane.GL.Internal.h" || AName == "Korvane.GL.Internal.cpp" || AName == "Platform.EGL.h" ||
-           AName == "Platform.EGL.cpp" || pending.count(AName) > 0;
+           AName == "Platform.EGL.cpp";
 }
 } // namespace
 
