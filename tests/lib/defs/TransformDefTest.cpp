@@ -203,19 +203,6 @@ TEST_F(ChildTable, EveryRowCreatesItsClassAndAnythingElseAMesh)
     }
 }
 
-TEST(TransformDef, UnknownChildTypesNeedTheMeshClass)
-{
-    if (GetClass("Korvane.DefTypes.TMeshDef")) GTEST_SKIP() << "the mesh definition is part of this program";
-    auto root = NewNode("root");
-    try {
-        root->FromJSON(nullptr, *Obj(R"({"Children":[{"Type":"Korvane.DefTypes.TTransformDef"},{"Type":"X"}]})"));
-        FAIL() << "a child of an unknown class was read";
-    } catch (const EClassNotFound& e) {
-        EXPECT_EQ(e.Message(), "Class Korvane.DefTypes.TMeshDef not found");
-    }
-    EXPECT_EQ(root->Children()->Count(), 1);
-}
-
 TEST(TransformDef, BadChildrenFailAndKeepWhatWasRead)
 {
     auto root = NewNode("root");
