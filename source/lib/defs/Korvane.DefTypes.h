@@ -119,7 +119,9 @@ class TCustomDef : public TObject {
         return v && v->TryAs<TClass>() != nullptr;
     }
 
-    // The tagged-value codec of property values.
+    // The tagged-value codec of property values. Reading a single-precision
+    // record (points, vectors, matrices, float colours) raises EConvertError
+    // for an element beyond the range of Single.
     static std::unique_ptr<TJSONValue> RttiValueToJSON(const TValue& AValue);
     static TValue JSONToRttiValue(const TJSONValue& AValue);
 
