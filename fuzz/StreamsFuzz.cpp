@@ -136,7 +136,7 @@ void Step(FuzzedDataProvider& in, TStringStream& s, TModel& m)
         const int64_t from = in.ConsumeIntegralInRange<int64_t>(0, 70);
         source.SetPosition(from);
         const int64_t count = in.ConsumeIntegralInRange<int64_t>(-1, 70);
-        if (m.Position + 70 > MaxModelSize) return;
+        if (m.Position > MaxModelSize - 70) return;
         bool raised = false;
         try {
             s.CopyFrom(&source, count);
