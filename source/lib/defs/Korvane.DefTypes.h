@@ -224,6 +224,10 @@ class TTransformDef : public TCustomDef {
     void Traverse(bool ADeepTraverse, const TTransformTraverseProc& AProc);
 
     std::unique_ptr<TJSONObject> ToJSON() const override;
+    // Reads the node and appends the children of "Children" behind the ones
+    // there already. A child it creates goes straight into the list, without
+    // AddChild's duplicate scan: a new node cannot be there yet, and the scan
+    // would make reading quadratic in the number of siblings.
     void FromJSON(TModelDef* AModel, const TJSONObject& AValue) override;
 
 protected:
