@@ -15,6 +15,12 @@
 #define STB_IMAGE_WRITE_IMPLEMENTATION
 #define STB_IMAGE_WRITE_STATIC
 #include <stb/stb_image_write.h>
+#define STB_IMAGE_IMPLEMENTATION
+#define STBI_ONLY_PNG
+#define STBI_ONLY_JPEG
+#define STBI_ONLY_BMP
+#define STBI_ONLY_GIF
+#include <stb/stb_image.h>
 #pragma GCC diagnostic pop
 
 namespace korvane {
@@ -214,10 +220,19 @@ void TBitmap::SaveToFile(const std::string& AFileName)
         throw EWriteError(Format("cannot save bitmap to \"%s\": unsupported file type", AFileName));
     if (IsEmpty()) throw EWriteError(Format("cannot save an empty bitmap to \"%s\"", AFileName));
 
-    // The writers take RGBA rows, top row first; our pixels are BGRA.
+    const std::vector<uint8_t> rgba = ToRGBA();
+    const int ok = ext == ".bmp" ? stbi_write_bmp(AFileName.c_str(), Width(), Height(), 4, rgba.data())
+                                 : stbi_write_png(AFileName.c_str(), Width(), Height(), 4, rgba.data(), Width() * 4);
+    if (!ok) throw EWriteError(Format("cannot write bitmap file \"%s\"", AFileName));
+}
+
+std::vector<uint8_t> TBitmap::ToRGBA() const
+{
+    // The codecs take RGBA rows, top row first; our pixels are BGRA.
     std::vector<uint8_t> rgba(size_t(Width()) * size_t(Height()) * 4);
     TBitmapData data;
-    if (!Map(TMapAccess::Read, data)) throw EWriteError(Format("cannot save bitmap to \"%s\": not readable", AFileName));
+    auto* self = const_cast<TBitmap*>(this);
+    if (IsEmpty() || !self->Map(TMapAccess::Read, data)) return {};
     for (int y = 0; y < Height(); ++y) {
         const uint8_t* src = data.GetScanline(y);
         uint8_t* dst = rgba.data() + size_t(y) * size_t(Width()) * 4;
@@ -228,11 +243,56 @@ void TBitmap::SaveToFile(const std::string& AFileName)
             dst[3] = src[3];
         }
     }
-    Unmap(data);
+    self->Unmap(data);
+    return rgba;
+}
 
-    const int ok = ext == ".bmp" ? stbi_write_bmp(AFileName.c_str(), Width(), Height(), 4, rgba.data())
-                                 : stbi_write_png(AFileName.c_str(), Width(), Height(), 4, rgba.data(), Width() * 4);
-    if (!ok) throw EWriteError(Format("cannot write bitmap file \"%s\"", AFileName));
+void TBitmap::LoadFromMemory(std::span<const uint8_t> ABytes)
+{
+    if (ABytes.empty() || ABytes.size() > size_t(INT32_MAX)) throw EReadError("cannot read image: no image data");
+    int w = 0, h = 0, n = 0;
+    // Refuse sizes the bitmap cannot hold before decoding anything.
+    if (!stbi_info_from_memory(ABytes.data(), int(ABytes.size()), &w, &h, &n))
+        throw EReadError(Format("cannot read image: %s", stbi_failure_reason()));
+    if (w <= 0 || h <= 0 || w > MaxBitmapSide || h > MaxBitmapSide || int64_t(w) * h * 4 > MaxBitmapBytes)
+        throw EReadError(Format("cannot read image: size %d x %d too big", w, h));
+    stbi_uc* pixels = stbi_load_from_memory(ABytes.data(), int(ABytes.size()), &w, &h, &n, 4);
+    if (!pixels) throw EReadError(Format("cannot read image: %s", stbi_failure_reason()));
+    try {
+        SetSize(w, h);
+        TBitmapData data;
+        if (Map(TMapAccess::Write, data)) {
+            for (int y = 0; y < h; ++y) {
+                const stbi_uc* src = pixels + size_t(y) * size_t(w) * 4;
+                uint8_t* dst = data.GetScanline(y);
+                for (int x = 0; x < w; ++x, src += 4, dst += 4) {
+                    dst[0] = src[2];
+                    dst[1] = src[1];
+                    dst[2] = src[0];
+                    dst[3] = src[3];
+                }
+            }
+            Unmap(data);
+        }
+    } catch (...) {
+        stbi_image_free(pixels);
+        throw;
+    }
+    stbi_image_free(pixels);
+}
+
+std::vector<uint8_t> TBitmap::SaveToPNGMemory() const
+{
+    if (IsEmpty()) return {};
+    const std::vector<uint8_t> rgba = ToRGBA();
+    std::vector<uint8_t> out;
+    auto write = [](void* context, void* data, int size) {
+        auto* o = static_cast<std::vector<uint8_t>*>(context);
+        o->insert(o->end(), static_cast<uint8_t*>(data), static_cast<uint8_t*>(data) + size);
+    };
+    if (!stbi_write_png_to_func(write, &out, Width(), Height(), 4, rgba.data(), Width() * 4))
+        throw EWriteError("cannot encode bitmap as PNG");
+    return out;
 }
 
 } // namespace korvane

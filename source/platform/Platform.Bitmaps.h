@@ -11,6 +11,8 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <span>
+#include <vector>
 
 #include "Platform.Canvas.h"
 #include "Platform.Classes.h"
@@ -79,6 +81,13 @@ class TBitmap : public TPersistent {
     // ".png" (letter case ignored). An empty bitmap, another extension or a
     // failed write raises EWriteError.
     void SaveToFile(const std::string& AFileName);
+    // Decodes a PNG, JPEG, BMP or GIF image; raises EReadError for data that is
+    // not an image or an image bigger than a bitmap may be (the bitmap is then unchanged).
+    void LoadFromMemory(std::span<const uint8_t> ABytes);
+    // The image as PNG file bytes (empty for an empty bitmap).
+    std::vector<uint8_t> SaveToPNGMemory() const;
+    // The pixels as RGBA bytes, rows top first.
+    std::vector<uint8_t> ToRGBA() const;
     // Shares the image of a bitmap; nil empties the bitmap; other sources raise
     // the conversion error.
     void Assign(const TPersistent* Source) override;

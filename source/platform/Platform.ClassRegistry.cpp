@@ -124,6 +124,38 @@ const TPropertyInfo* TMetaClass::FindProperty(std::string_view Name) const
     return nullptr;
 }
 
+std::vector<const TEventInfo*> TMetaClass::Events() const
+{
+    std::vector<TClass> chain;
+    for (TClass c = this; c; c = c->FParent) chain.push_back(c);
+    std::vector<const TEventInfo*> result;
+    for (auto it = chain.rbegin(); it != chain.rend(); ++it)
+        for (const auto& e : (*it)->FEvents) result.push_back(&e);
+    return result;
+}
+
+const TEventInfo* TMetaClass::FindEvent(std::string_view Name) const
+{
+    for (TClass c = this; c; c = c->FParent)
+        for (const auto& e : c->FEvents)
+            if (SameText(e.Name, Name)) return &e;
+    return nullptr;
+}
+
+const TMethodInfo* TMetaClass::FindMethod(std::string_view Name) const
+{
+    for (TClass c = this; c; c = c->FParent)
+        for (const auto& m : c->FMethods)
+            if (SameText(m.Name, Name)) return &m;
+    return nullptr;
+}
+
+uint64_t TPropertyInfo::GetSetBits(const TObject* Instance) const
+{
+    if (!FSetBits) throw EPropertyError(Format("Property %s is not a set", FName));
+    return FSetBits(Check(Instance));
+}
+
 // ---------------------------------------------------------------- the registry
 
 namespace {

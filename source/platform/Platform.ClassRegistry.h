@@ -23,8 +23,11 @@
 // streaming, the definition model's "Type" names, asset classes): by its
 // qualified name "Unit.TClassName" and by its short name, letter case ignored.
 
+#include <any>
 #include <functional>
 #include <memory>
+#include <span>
+#include <typeindex>
 #include <string>
 #include <string_view>
 #include <type_traits>
@@ -83,6 +86,11 @@ public:
     bool IsReadOnly() const { return !FSetter; }
     // The default value; empty when the property has none.
     const TValue& Default() const { return FDefault; }
+    // The value names of an enumeration or set property (empty for other types).
+    std::span<const char* const> EnumNames() const { return FEnumNames; }
+    // A set of enumeration values: written and read as its bits (one per ordinal).
+    bool IsSet() const { return static_cast<bool>(FSetBits); }
+    uint64_t GetSetBits(const TObject* Instance) const;
 
     // Raise EPropertyError for an instance of another class, EPropertyError
     // for writing a read-only property, EInvalidCast for a value of a wrong type.
@@ -95,8 +103,12 @@ public:
 
 private:
     friend class TMetaClass;
+    template <class, class>
+    friend class TClassInfo;
     const TObject& Check(const TObject* Instance) const;
 
+    std::span<const char* const> FEnumNames;
+    std::function<uint64_t(const TObject&)> FSetBits;
     std::string FName;
     TTypeKind FKind;
     std::string FTypeName;
@@ -105,6 +117,62 @@ private:
     TValue FDefault;
     TStored FStored;
     TClass FOwnerClass = nullptr;
+};
+
+// An event of a component: the handler and the name of the method it was bound
+// to from a form resource (empty for a handler set in code). Assigning a
+// callable sets the handler and forgets the method name.
+template <class... Args>
+class TEvent {
+public:
+    using THandler = std::function<void(Args...)>;
+    TEvent() = default;
+    template <class F>
+        requires std::is_constructible_v<THandler, F>
+    TEvent(F&& AHandler) : FHandler(std::forward<F>(AHandler))
+    {
+    }
+    template <class F>
+        requires std::is_constructible_v<THandler, F>
+    TEvent& operator=(F&& AHandler)
+    {
+        FHandler = std::forward<F>(AHandler);
+        FMethodName.clear();
+        return *this;
+    }
+    explicit operator bool() const { return static_cast<bool>(FHandler); }
+    void operator()(Args... AArgs) const
+    {
+        if (FHandler) FHandler(AArgs...);
+    }
+    void Bind(THandler AHandler, std::string AMethodName)
+    {
+        FHandler = std::move(AHandler);
+        FMethodName = std::move(AMethodName);
+    }
+    const std::string& MethodName() const { return FMethodName; }
+
+private:
+    THandler FHandler;
+    std::string FMethodName;
+};
+
+// A published event of a class: streaming binds it to a method by name.
+struct TEventInfo {
+    std::string Name;
+    std::type_index Signature = typeid(void);
+    // Sets the handler from a bound method (a std::function of the signature in
+    // a std::any) and the method's name.
+    std::function<void(TObject& Instance, const std::any& Handler, const std::string& MethodName)> Bind;
+    std::function<std::string(const TObject& Instance)> MethodName;
+};
+
+// A published method of a class (the event handlers of a form).
+struct TMethodInfo {
+    std::string Name;
+    std::type_index Signature = typeid(void);
+    // The method bound to an instance, as a std::function of its signature.
+    std::function<std::any(TObject& Instance)> Bind;
 };
 
 class TMetaClass {
@@ -134,9 +202,16 @@ public:
     std::vector<const TPropertyInfo*> Properties() const;
     // The property of that name (letter case ignored), the class's own before inherited ones; nil when none.
     const TPropertyInfo* FindProperty(std::string_view Name) const;
+    // Every event, the root class's first.
+    std::vector<const TEventInfo*> Events() const;
+    // Events and methods of that name (letter case ignored), inherited ones too; nil when none.
+    const TEventInfo* FindEvent(std::string_view Name) const;
+    const TMethodInfo* FindMethod(std::string_view Name) const;
 
 protected:
     void AddProperty(TPropertyInfo Info);
+    void AddEvent(TEventInfo Info) { FEvents.push_back(std::move(Info)); }
+    void AddMethod(TMethodInfo Info) { FMethods.push_back(std::move(Info)); }
     std::function<TObject*()> FCreateInstance;
     std::function<TComponent*(TComponent*)> FCreateComponent;
     std::function<TCollectionItem*(TCollection*)> FCreateItem;
@@ -148,7 +223,47 @@ private:
     std::string FUnitName;
     TClass FParent;
     std::vector<TPropertyInfo> FProperties;
+    std::vector<TEventInfo> FEvents;
+    std::vector<TMethodInfo> FMethods;
 };
+
+namespace registry_detail {
+template <class T>
+struct IsSet : std::false_type {};
+template <class E>
+struct IsSet<TSet<E>> : std::true_type {
+    using Element = E;
+};
+
+// A property value converted to the property's type. Enumerations also take
+// their ordinal or their value name, sets their bits, so that text forms can
+// set them without knowing the C++ type.
+template <class V>
+V ToPropertyType(const TValue& v)
+{
+    if constexpr (std::is_enum_v<V>) {
+        if (v.Kind() == tkString) {
+            V result{};
+            if (!TryGetEnumValue(v.AsString(), result))
+                throw EPropertyError(Format("Invalid property value %s", v.AsString()));
+            return result;
+        }
+        if (v.Kind() == tkInteger || v.Kind() == tkInt64) return static_cast<V>(v.AsInt64());
+        return v.AsType<V>();
+    } else if constexpr (IsSet<V>::value) {
+        if (v.Kind() == tkInteger || v.Kind() == tkInt64) {
+            V result;
+            const uint64_t bits = v.AsUInt64();
+            for (int i = 0; i < 64; ++i)
+                if (bits & (uint64_t(1) << i)) result.Include(static_cast<typename IsSet<V>::Element>(i));
+            return result;
+        }
+        return v.AsType<V>();
+    } else {
+        return v.AsType<V>();
+    }
+}
+} // namespace registry_detail
 
 // The metaclass of T (declared with KORVANE_CLASS). TMeta lets a class hierarchy
 // use its own metaclass type with virtual class functions.
@@ -187,14 +302,56 @@ public:
         };
         TPropertyInfo::TSetter setter;
         if constexpr (std::is_member_object_pointer_v<Setter>) {
-            setter = [Set](TObject& o, const TValue& v) { std::invoke(Set, static_cast<T&>(o)) = v.AsType<V>(); };
+            setter = [Set](TObject& o, const TValue& v) {
+                std::invoke(Set, static_cast<T&>(o)) = registry_detail::ToPropertyType<V>(v);
+            };
         } else if constexpr (!std::is_same_v<Setter, std::nullptr_t>) {
-            setter = [Set](TObject& o, const TValue& v) { std::invoke(Set, static_cast<T&>(o), v.AsType<V>()); };
+            setter = [Set](TObject& o, const TValue& v) {
+                std::invoke(Set, static_cast<T&>(o), registry_detail::ToPropertyType<V>(v));
+            };
         }
         TPropertyInfo::TStored stored;
         if (Stored) stored = [Stored](const TObject& o) { return Stored(static_cast<const T&>(o)); };
-        this->AddProperty(TPropertyInfo(std::move(Name), TypeKindOf<V>(), TypeNameOf<V>(), std::move(getter),
-                                        std::move(setter), std::move(Default), std::move(stored)));
+        TPropertyInfo info(std::move(Name), TypeKindOf<V>(), TypeNameOf<V>(), std::move(getter), std::move(setter),
+                           std::move(Default), std::move(stored));
+        if constexpr (std::is_enum_v<V>) {
+            if constexpr (TEnumNames<V>::Defined) info.FEnumNames = TEnumNames<V>::Names;
+        } else if constexpr (registry_detail::IsSet<V>::value) {
+            using E = typename registry_detail::IsSet<V>::Element;
+            if constexpr (TEnumNames<E>::Defined) info.FEnumNames = TEnumNames<E>::Names;
+            info.FSetBits = [Get](const TObject& o) { return V(std::invoke(Get, static_cast<const T&>(o))).Bits(); };
+        }
+        this->AddProperty(std::move(info));
+        return *this;
+    }
+
+    // Declares an event: a TEvent<Args...> field.
+    template <class... Args>
+    TClassInfo& Event(std::string Name, TEvent<Args...> T::*Field)
+    {
+        TEventInfo info;
+        info.Name = std::move(Name);
+        info.Signature = typeid(void(Args...));
+        info.Bind = [Field](TObject& o, const std::any& handler, const std::string& method) {
+            (static_cast<T&>(o).*Field).Bind(std::any_cast<const std::function<void(Args...)>&>(handler), method);
+        };
+        info.MethodName = [Field](const TObject& o) { return (static_cast<const T&>(o).*Field).MethodName(); };
+        this->AddEvent(std::move(info));
+        return *this;
+    }
+
+    // Declares a method that form resources can bind events to.
+    template <class... Args>
+    TClassInfo& Method(std::string Name, void (T::*Function)(Args...))
+    {
+        TMethodInfo info;
+        info.Name = std::move(Name);
+        info.Signature = typeid(void(Args...));
+        info.Bind = [Function](TObject& o) -> std::any {
+            T* self = &static_cast<T&>(o);
+            return std::function<void(Args...)>([self, Function](Args... a) { (self->*Function)(a...); });
+        };
+        this->AddMethod(std::move(info));
         return *this;
     }
 

@@ -497,4 +497,12 @@ TComponent* FindGlobalComponent(std::string_view Name)
     return nullptr;
 }
 
+bool IsUniqueGlobalComponentName(std::string_view Name)
+{
+    if (IsUniqueGlobalComponentNameProc) return IsUniqueGlobalComponentNameProc(Name);
+    return FindGlobalComponent(Name) == nullptr;
+}
+// Components without a tree of their own keep only their owner.
+void TComponent::SetParentComponent(TComponent*) {}
+
 } // namespace korvane

@@ -260,6 +260,12 @@ class TComponent : public TPersistent {
     // properties and references are in place; clears csLoading.
     virtual void Loaded();
 
+    // The component this one is nested in within a form resource (a control's
+    // parent); nil by default. Form reading calls SetParentComponent with the
+    // component of the enclosing "object" block; by default nesting is ignored.
+    virtual TComponent* GetParentComponent() const { return nullptr; }
+    virtual void SetParentComponent(TComponent* AParent);
+
     // Told when AComponent is inserted into or removed from this component's
     // owner tree (owned components and free-notification links). The default
     // drops the free-notification link of a removed component and passes the
@@ -386,5 +392,8 @@ TComponent* FindGlobalComponent(std::string_view Name);
 // when set, it alone decides. Nil by default.
 using TIsUniqueGlobalComponentName = bool (*)(std::string_view Name);
 extern TIsUniqueGlobalComponentName IsUniqueGlobalComponentNameProc;
+// Whether Name is free among the global components: the installed check when
+// there is one, else no registered lookup knows the name.
+bool IsUniqueGlobalComponentName(std::string_view Name);
 
 } // namespace korvane

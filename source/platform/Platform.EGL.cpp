@@ -39,8 +39,11 @@ EGLDevice& EGLDevice::Instance()
 void EGLDevice::EnsureDisplay()
 {
     if (FDisplay) return;
-    EGLDisplay display = eglGetPlatformDisplayEXT(EGL_PLATFORM_SURFACELESS_MESA, EGL_DEFAULT_DISPLAY, nullptr);
-    if (display == EGL_NO_DISPLAY) throw Exception("cannot open the surfaceless EGL display");
+    EGLDisplay display = FX11Display
+                             ? eglGetPlatformDisplayEXT(EGL_PLATFORM_X11_KHR, FX11Display, nullptr)
+                             : eglGetPlatformDisplayEXT(EGL_PLATFORM_SURFACELESS_MESA, EGL_DEFAULT_DISPLAY, nullptr);
+    if (display == EGL_NO_DISPLAY)
+        throw Exception(FX11Display ? "cannot open the X11 EGL display" : "cannot open the surfaceless EGL display");
     EGLint major = 0, minor = 0;
     if (!eglInitialize(display, &major, &minor))
         throw Exception("cannot initialize EGL: " + EGLErrorText(eglGetError()));
@@ -118,6 +121,55 @@ void EGLDevice::DestroyContext()
     ReleaseCurrent();
     eglDestroyContext(static_cast<EGLDisplay>(FDisplay), static_cast<EGLContext>(FContext.load()));
     FContext = nullptr;
+}
+
+void EGLDevice::UseX11Display(void* AX11Display)
+{
+    if (FX11Display == AX11Display) return;
+    if (FDisplay) {
+        if (FContext) throw Exception("the EGL display is already open: a window display must be chosen first");
+        eglTerminate(static_cast<EGLDisplay>(FDisplay));
+        FDisplay = nullptr;
+    }
+    FX11Display = AX11Display;
+}
+
+void* EGLDevice::CreateWindowSurface(unsigned long AX11Window)
+{
+    EnsureDisplay();
+    if (!FX11Display) throw Exception("window surfaces need the X11 EGL display");
+    const EGLint attributes[] = {EGL_SURFACE_TYPE, EGL_WINDOW_BIT, EGL_RENDERABLE_TYPE, EGL_OPENGL_BIT,
+                                 EGL_RED_SIZE, 8, EGL_GREEN_SIZE, 8, EGL_BLUE_SIZE, 8, EGL_DEPTH_SIZE, 24,
+                                 EGL_NONE};
+    EGLConfig config = nullptr;
+    EGLint count = 0;
+    if (!eglChooseConfig(static_cast<EGLDisplay>(FDisplay), attributes, &config, 1, &count) || count < 1)
+        throw Exception("no EGL configuration for a window: " + EGLErrorText(eglGetError()));
+    EGLNativeWindowType window = AX11Window;
+    EGLSurface surface = eglCreatePlatformWindowSurfaceEXT(static_cast<EGLDisplay>(FDisplay), config, &window, nullptr);
+    if (surface == EGL_NO_SURFACE)
+        throw Exception("cannot create a window surface: " + EGLErrorText(eglGetError()));
+    return surface;
+}
+
+void EGLDevice::DestroySurface(void* ASurface)
+{
+    if (!ASurface || !FDisplay) return;
+    if (eglGetCurrentSurface(EGL_DRAW) == ASurface) MakeCurrent();
+    eglDestroySurface(static_cast<EGLDisplay>(FDisplay), static_cast<EGLSurface>(ASurface));
+}
+
+void EGLDevice::MakeCurrentOn(void* ASurface)
+{
+    if (!FContext) throw Exception("no OpenGL context");
+    if (!eglMakeCurrent(static_cast<EGLDisplay>(FDisplay), ASurface, ASurface, static_cast<EGLContext>(FContext.load())))
+        throw Exception("cannot make the OpenGL context current on a window: " + EGLErrorText(eglGetError()));
+}
+
+void EGLDevice::SwapBuffers(void* ASurface)
+{
+    if (!eglSwapBuffers(static_cast<EGLDisplay>(FDisplay), static_cast<EGLSurface>(ASurface)))
+        throw Exception("cannot present the window: " + EGLErrorText(eglGetError()));
 }
 
 } // namespace korvane::platform

@@ -36,6 +36,19 @@ public:
     // Opens the display if needed and answers it.
     void* OpenDisplay();
 
+    // Window surfaces. UseX11Display makes the device open its display on that
+    // X11 connection instead of the surfaceless platform (Mesa's X11 display
+    // makes surfaceless contexts too); it must come before the display opens,
+    // else it raises. A window surface is made for an X11 window; the program's
+    // one context is made current on it to draw a window and on no surface
+    // otherwise.
+    void UseX11Display(void* AX11Display);
+    bool UsesX11Display() const { return FX11Display != nullptr; }
+    void* CreateWindowSurface(unsigned long AX11Window);
+    void DestroySurface(void* ASurface);
+    void MakeCurrentOn(void* ASurface);
+    void SwapBuffers(void* ASurface);
+
     // Whether the display can make contexts of a chosen version and profile
     // (EGL 1.5 or EGL_KHR_create_context). Opens the display.
     bool SupportsContextAttributes();
@@ -55,6 +68,7 @@ private:
     void EnsureDisplay();
 
     void* FDisplay = nullptr;
+    void* FX11Display = nullptr;
     std::atomic<void*> FContext{nullptr};
     int FEGLVersion = 0;
 

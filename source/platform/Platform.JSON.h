@@ -189,6 +189,8 @@ public:
         return p;
     }
     TJSONArray& AddElement(std::unique_ptr<TJSONValue> value);
+    // Room for ACount elements in all, for writers that know their size.
+    void Reserve(int ACount) { FItems.reserve(static_cast<size_t>(ACount > 0 ? ACount : 0)); }
     TJSONArray& Add(const std::string& value);
     TJSONArray& Add(const char* value) { return Add(std::string(value)); }
 

@@ -478,6 +478,11 @@ TQuaternion3D TQuaternion3D::Create(float Yaw, float Pitch, float Roll)
     return Create(TPoint3D(1, 0, 0), Pitch) * Create(TPoint3D(0, 1, 0), Yaw) * Create(TPoint3D(0, 0, 1), Roll);
 }
 
+TQuaternion3D RotationAnglesToQuaternion(const TPoint3D& AnglesInDegrees)
+{
+    return TQuaternion3D::Create(DegToRad(AnglesInDegrees.Y), DegToRad(AnglesInDegrees.X), DegToRad(AnglesInDegrees.Z));
+}
+
 TQuaternion3D operator*(const TQuaternion3D& A, const TQuaternion3D& B)
 {
     // The Hamilton product B (x) A: rotating by A and then by B.

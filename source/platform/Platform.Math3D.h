@@ -287,6 +287,12 @@ struct TQuaternion3D {
     TMatrix3D ToMatrix3D() const { return static_cast<TMatrix3D>(*this); }
 };
 
+// The rotation of a 3D control's RotationAngle (degrees): about the X axis
+// first, then about Y, then about Z, each right-handed:
+// RotationX(X) x RotationY(Y) x RotationZ(Z). That is the yaw-pitch-roll
+// rotation with the yaw from Y, the pitch from X and the roll from Z.
+TQuaternion3D RotationAnglesToQuaternion(const TPoint3D& AnglesInDegrees);
+
 // ---------------------------------------------------------------- bounding box
 
 // An axis-aligned box: Left, Top, Near are the minimum X, Y, Z and Right,

@@ -118,17 +118,70 @@ void TVertexBuffer::SetPoint3D(TVertexFormat F, int32_t AIndex, const TPoint3D& 
     std::memcpy(FData.data() + Locate(F, AIndex), v, sizeof(v));
 }
 
-TPointF TVertexBuffer::TexCoord0(int32_t AIndex) const
+namespace {
+
+TVertexFormat Channel(TVertexFormat AFirst, int AChannel)
+{
+    if (AChannel < 0 || AChannel > 3) throw EArgumentException(korvane::Format("vertex channel %d out of range", AChannel));
+    return TVertexFormat(unsigned(AFirst) + unsigned(AChannel));
+}
+
+} // namespace
+
+TPointF TVertexBuffer::TexCoord(int AChannel, int32_t AIndex) const
 {
     float v[2];
-    std::memcpy(v, FData.data() + Locate(TVertexFormat::TexCoord0, AIndex), sizeof(v));
+    std::memcpy(v, FData.data() + Locate(Channel(TVertexFormat::TexCoord0, AChannel), AIndex), sizeof(v));
     return {v[0], v[1]};
 }
 
-void TVertexBuffer::SetTexCoord0(int32_t AIndex, const TPointF& V)
+void TVertexBuffer::SetTexCoord(int AChannel, int32_t AIndex, const TPointF& V)
 {
     const float v[2] = {V.X, V.Y};
-    std::memcpy(FData.data() + Locate(TVertexFormat::TexCoord0, AIndex), v, sizeof(v));
+    std::memcpy(FData.data() + Locate(Channel(TVertexFormat::TexCoord0, AChannel), AIndex), v, sizeof(v));
+}
+
+TAlphaColorF TVertexBuffer::ColorF(int AChannel, int32_t AIndex) const
+{
+    float v[4];
+    std::memcpy(v, FData.data() + Locate(Channel(TVertexFormat::ColorF0, AChannel), AIndex), sizeof(v));
+    return {v[0], v[1], v[2], v[3]};
+}
+
+void TVertexBuffer::SetColorF(int AChannel, int32_t AIndex, const TAlphaColorF& V)
+{
+    const float v[4] = {V.R, V.G, V.B, V.A};
+    std::memcpy(FData.data() + Locate(Channel(TVertexFormat::ColorF0, AChannel), AIndex), v, sizeof(v));
+}
+
+TAlphaColor TVertexBuffer::Color(int AChannel, int32_t AIndex) const
+{
+    const TVertexFormat packed = Channel(TVertexFormat::Color0, AChannel);
+    if (!HasFormat(packed) && HasFormat(Channel(TVertexFormat::ColorF0, AChannel)))
+        return ColorF(AChannel, AIndex).ToAlphaColor();
+    uint32_t v;
+    std::memcpy(&v, FData.data() + Locate(packed, AIndex), sizeof(v));
+    return v;
+}
+
+void TVertexBuffer::SetColor(int AChannel, int32_t AIndex, TAlphaColor V)
+{
+    const TVertexFormat packed = Channel(TVertexFormat::Color0, AChannel);
+    const bool hasFloat = HasFormat(Channel(TVertexFormat::ColorF0, AChannel));
+    if (hasFloat) SetColorF(AChannel, AIndex, TAlphaColorF::Create(V));
+    if (hasFloat && !HasFormat(packed)) return;
+    const uint32_t v = V.Value;
+    std::memcpy(FData.data() + Locate(packed, AIndex), &v, sizeof(v));
+}
+
+void TVertexBuffer::Assign(const TVertexBuffer& ASource)
+{
+    if (&ASource == this) return;
+    FFormat = ASource.FFormat;
+    FLength = ASource.FLength;
+    FVertexSize = ASource.FVertexSize;
+    FOffsets = ASource.FOffsets;
+    FData = ASource.FData;
 }
 
 // ---------------------------------------------------------------- TIndexBuffer
@@ -169,7 +222,30 @@ void TIndexBuffer::SetIndices(int32_t AIndex, uint32_t Value)
     }
 }
 
+void TIndexBuffer::Assign(const TIndexBuffer& ASource)
+{
+    if (&ASource == this) return;
+    FFormat = ASource.FFormat;
+    FLength = ASource.FLength;
+    FData = ASource.FData;
+}
+
 // ---------------------------------------------------------------- TMeshData
+
+void TMeshData::CalcFaceNormals(bool APropagate)
+{
+    TVertexBuffer& vb = *FVertexBuffer;
+    const TIndexBuffer& ib = *FIndexBuffer;
+    if (!APropagate || !vb.HasFormat(TVertexFormat::Normal)) return;
+    for (int32_t t = 0; t + 2 < ib.Length(); t += 3) {
+        const int32_t i0 = int32_t(ib.Indices(t)), i1 = int32_t(ib.Indices(t + 1)), i2 = int32_t(ib.Indices(t + 2));
+        const TPoint3D p0 = vb.Vertices(i0);
+        const TPoint3D n = (vb.Vertices(i1) - p0).CrossProduct(vb.Vertices(i2) - p0).Normalize();
+        vb.SetNormals(i0, n);
+        vb.SetNormals(i1, n);
+        vb.SetNormals(i2, n);
+    }
+}
 
 TMeshData::TMeshData() : TMeshData(TVertexFormats{TVertexFormat::Vertex}, 0, 0) {}
 

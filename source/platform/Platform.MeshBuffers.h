@@ -67,8 +67,24 @@ class TVertexBuffer : public TObject {
     void SetBiNormals(int32_t AIndex, const TPoint3D& V) { SetPoint3D(TVertexFormat::BiNormal, AIndex, V); }
     TPoint3D Tangents(int32_t AIndex) const { return GetPoint3D(TVertexFormat::Tangent, AIndex); }
     void SetTangents(int32_t AIndex, const TPoint3D& V) { SetPoint3D(TVertexFormat::Tangent, AIndex, V); }
-    TPointF TexCoord0(int32_t AIndex) const;
-    void SetTexCoord0(int32_t AIndex, const TPointF& V);
+    TPointF TexCoord0(int32_t AIndex) const { return TexCoord(0, AIndex); }
+    void SetTexCoord0(int32_t AIndex, const TPointF& V) { SetTexCoord(0, AIndex, V); }
+    // Texture coordinate channel AChannel (0 to 3) of a vertex.
+    TPointF TexCoord(int AChannel, int32_t AIndex) const;
+    void SetTexCoord(int AChannel, int32_t AIndex, const TPointF& V);
+    // The colour of channel AChannel (0 to 3) of a vertex: the packed colour
+    // when the format holds it, else the float colour of that channel packed.
+    // Raises EArgumentException when the format holds neither.
+    TAlphaColor Color(int AChannel, int32_t AIndex) const;
+    // Stores the colour in every form the format holds for the channel: as a
+    // float colour in the float channel, packed in the packed one.
+    void SetColor(int AChannel, int32_t AIndex, TAlphaColor V);
+    // The float colour channel AChannel (0 to 3) of a vertex.
+    TAlphaColorF ColorF(int AChannel, int32_t AIndex) const;
+    void SetColorF(int AChannel, int32_t AIndex, const TAlphaColorF& V);
+    bool HasFormat(TVertexFormat F) const { return OffsetOf(F) >= 0; }
+    // Takes over the format, the layout and a copy of the data of ASource.
+    void Assign(const TVertexBuffer& ASource);
 
 private:
     TPoint3D GetPoint3D(TVertexFormat F, int32_t AIndex) const;
@@ -105,6 +121,8 @@ public:
     // does not fit a 16-bit buffer raises it as well.
     uint32_t Indices(int32_t AIndex) const;
     void SetIndices(int32_t AIndex, uint32_t Value);
+    // Takes over the format and a copy of the indices of ASource.
+    void Assign(const TIndexBuffer& ASource);
 
 private:
     TIndexFormat FFormat;
@@ -123,6 +141,10 @@ public:
     const TVertexBuffer& VertexBuffer() const { return *FVertexBuffer; }
     TIndexBuffer& IndexBuffer() { return *FIndexBuffer; }
     const TIndexBuffer& IndexBuffer() const { return *FIndexBuffer; }
+    // Gives every triangle's corners the triangle's normal,
+    // normalise((p1 - p0) x (p2 - p0)), when the format holds normals; with
+    // APropagate false nothing is written. Left-over indices are ignored.
+    void CalcFaceNormals(bool APropagate = true);
 
 private:
     std::unique_ptr<TVertexBuffer> FVertexBuffer;

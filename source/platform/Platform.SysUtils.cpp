@@ -5,6 +5,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <random>
 #include <system_error>
 
 namespace korvane {
@@ -111,37 +112,55 @@ std::string FloatToStrGeneral(double value, int precision)
     if (!std::isfinite(value)) return NonFinite(value);
     precision = std::clamp(precision, 1, 18);
     if (value == 0) return "0";
-    std::string digits;
+    // Built in a local buffer: JSON writers call this once per number.
+    char sci[64];
+    const auto r = std::to_chars(sci, sci + sizeof(sci), std::fabs(value), std::chars_format::scientific,
+                                 precision - 1);
+    const char* e = std::find(sci, r.ptr, 'e');
+    char digits[32];
+    int count = 0;
+    for (const char* p = sci; p < e; ++p)
+        if (*p >= '0' && *p <= '9') digits[count++] = *p;
     int exponent = 0;
-    DecimalDigits(std::fabs(value), precision, digits, exponent);
-    while (digits.size() > 1 && digits.back() == '0') digits.pop_back();
-    std::string out = value < 0 ? "-" : "";
+    const bool negativeExponent = e + 1 < r.ptr && e[1] == '-';
+    for (const char* p = e + 2; p < r.ptr; ++p) exponent = exponent * 10 + (*p - '0');
+    if (negativeExponent) exponent = -exponent;
+    while (count > 1 && digits[count - 1] == '0') --count;
+
+    char out[64];
+    int n = 0;
+    if (value < 0) out[n++] = '-';
+    const auto put = [&](const char* from, int length) {
+        for (int i = 0; i < length; ++i) out[n++] = from[i];
+    };
     if (exponent >= precision || exponent < -4) {
-        out += digits[0];
-        if (digits.size() > 1) {
-            out += '.';
-            out += digits.substr(1);
+        out[n++] = digits[0];
+        if (count > 1) {
+            out[n++] = '.';
+            put(digits + 1, count - 1);
         }
-        out += 'E';
-        out += std::to_string(exponent);
-        return out;
+        out[n++] = 'E';
+        const auto x = std::to_chars(out + n, out + sizeof(out), exponent);
+        n = int(x.ptr - out);
+        return std::string(out, size_t(n));
     }
     if (exponent < 0) {
-        out += "0.";
-        out.append(static_cast<size_t>(-exponent - 1), '0');
-        out += digits;
-        return out;
+        out[n++] = '0';
+        out[n++] = '.';
+        for (int i = 0; i < -exponent - 1; ++i) out[n++] = '0';
+        put(digits, count);
+        return std::string(out, size_t(n));
     }
-    const size_t intDigits = static_cast<size_t>(exponent) + 1;
-    if (digits.size() <= intDigits) {
-        out += digits;
-        out.append(intDigits - digits.size(), '0');
+    const int intDigits = exponent + 1;
+    if (count <= intDigits) {
+        put(digits, count);
+        for (int i = count; i < intDigits; ++i) out[n++] = '0';
     } else {
-        out += digits.substr(0, intDigits);
-        out += '.';
-        out += digits.substr(intDigits);
+        put(digits, intDigits);
+        out[n++] = '.';
+        put(digits + intDigits, count - intDigits);
     }
-    return out;
+    return std::string(out, size_t(n));
 }
 
 std::string FloatToStrFixed(double value, int digits)
@@ -319,6 +338,54 @@ double StrToFloat(std::string_view text)
     return v;
 }
 
+std::string FloatToStr(double value, const TFormatSettings& settings)
+{
+    std::string text = FloatToStrGeneral(value, 15);
+    if (settings.DecimalSeparator != '.') std::replace(text.begin(), text.end(), '.', settings.DecimalSeparator);
+    return text;
+}
+
+bool TryStrToFloat(std::string_view text, double& value, const TFormatSettings& settings)
+{
+    const char sep = settings.DecimalSeparator;
+    size_t i = 0;
+    const size_t n = text.size();
+    auto digit = [&](size_t k) { return k < n && text[k] >= '0' && text[k] <= '9'; };
+    std::string plain;
+    plain.reserve(n);
+    if (i < n && (text[i] == '+' || text[i] == '-')) {
+        if (text[i] == '-') plain.push_back('-');
+        ++i;
+    }
+    size_t mantissaDigits = 0;
+    while (digit(i)) {
+        plain.push_back(text[i++]);
+        ++mantissaDigits;
+    }
+    if (i < n && text[i] == sep) {
+        plain.push_back('.');
+        ++i;
+        while (digit(i)) {
+            plain.push_back(text[i++]);
+            ++mantissaDigits;
+        }
+    }
+    if (mantissaDigits == 0) return false;
+    if (i < n && (text[i] == 'e' || text[i] == 'E')) {
+        plain.push_back('e');
+        ++i;
+        if (i < n && (text[i] == '+' || text[i] == '-')) plain.push_back(text[i++]);
+        if (!digit(i)) return false;
+        while (digit(i)) plain.push_back(text[i++]);
+    }
+    if (i != n) return false;
+    double v = 0;
+    const auto r = std::from_chars(plain.data(), plain.data() + plain.size(), v, std::chars_format::general);
+    if (r.ec != std::errc() || r.ptr != plain.data() + plain.size()) return false;
+    value = v;
+    return true;
+}
+
 bool TryStrToInt64(std::string_view text, int64_t& value)
 {
     std::string_view s = StripSpaces(text);
@@ -449,6 +516,22 @@ std::string Trim(std::string_view s)
     while (b < e && static_cast<unsigned char>(s[b]) <= ' ') ++b;
     while (e > b && static_cast<unsigned char>(s[e - 1]) <= ' ') --e;
     return std::string(s.substr(b, e - b));
+}
+
+TGUID CreateGUID()
+{
+    thread_local std::mt19937_64 engine{[] {
+        std::random_device rd;
+        return (uint64_t(rd()) << 32) ^ rd();
+    }()};
+    const uint64_t a = engine(), b = engine();
+    TGUID g;
+    g.D1 = uint32_t(a >> 32);
+    g.D2 = uint16_t(a >> 16);
+    g.D3 = uint16_t((uint16_t(a) & 0x0FFF) | 0x4000);
+    for (int i = 0; i < 8; ++i) g.D4[i] = uint8_t(b >> (8 * i));
+    g.D4[0] = uint8_t((g.D4[0] & 0x3F) | 0x80);
+    return g;
 }
 
 } // namespace korvane

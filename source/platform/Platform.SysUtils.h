@@ -36,6 +36,8 @@ class EStreamError : public Exception { using Exception::Exception; };
 class EReadError : public EStreamError { using EStreamError::EStreamError; };
 class EWriteError : public EStreamError { using EStreamError::EStreamError; };
 class EInvalidOperation : public Exception { using Exception::Exception; };
+// An index or position outside the range of its container.
+class ERangeError : public Exception { using Exception::Exception; };
 // A value or object used as a type it is not ("Invalid class typecast").
 class EInvalidCast : public Exception {
 public:
@@ -104,6 +106,20 @@ std::string FloatToStrFixed(double value, int digits);
 // Parses a float in the "en-US" settings (optional sign, digits, '.', exponent); raises EConvertError.
 double StrToFloat(std::string_view text);
 bool TryStrToFloat(std::string_view text, double& value);
+// Number format settings of a culture. Only the separators matter to the
+// number texts; a default-constructed value holds those of "en-US".
+struct TFormatSettings {
+    char DecimalSeparator = '.';
+    char ThousandSeparator = ',';
+    friend bool operator==(const TFormatSettings&, const TFormatSettings&) = default;
+};
+// FloatToStr with the decimal separator of the settings.
+std::string FloatToStr(double value, const TFormatSettings& settings);
+// Strict parse with the settings: an optional sign, digits with at most one
+// decimal separator (at least one digit), an optional exponent; no blanks, no
+// thousands separators, no "INF"/"NAN"; false when the text is not such a
+// number or out of the Double range.
+bool TryStrToFloat(std::string_view text, double& value, const TFormatSettings& settings);
 int64_t StrToInt64(std::string_view text);
 bool TryStrToInt64(std::string_view text, int64_t& value);
 int StrToInt(std::string_view text);
@@ -126,6 +142,8 @@ struct TGUID {
 TGUID StringToGUID(std::string_view text);
 bool TryStringToGUID(std::string_view text, TGUID& guid);
 std::string GUIDToString(const TGUID& guid);
+// A new random identifier (version 4, variant 1).
+TGUID CreateGUID();
 
 // Text helpers used across the framework.
 std::string UpperCase(std::string_view s);

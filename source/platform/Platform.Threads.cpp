@@ -39,6 +39,8 @@ TSyncQueue& SyncQueue()
     return queue;
 }
 
+std::atomic<void (*)()> GWakeMainThread{nullptr};
+
 void Post(const std::shared_ptr<TSyncEntry>& Entry)
 {
     auto& q = SyncQueue();
@@ -47,6 +49,8 @@ void Post(const std::shared_ptr<TSyncEntry>& Entry)
         q.Entries.push_back(Entry);
     }
     q.Changed.notify_all();
+    // An application loop waiting in the window system's wait is woken too.
+    if (auto wake = GWakeMainThread.load()) wake();
 }
 
 TRealClock& RealClock()
@@ -497,6 +501,15 @@ bool CheckSynchronize(int64_t TimeoutMs)
         }
     }
     return true;
+}
+
+void SetWakeMainThreadHook(void (*AHook)()) { GWakeMainThread.store(AHook); }
+
+bool HasPendingSynchronize()
+{
+    auto& q = SyncQueue();
+    std::lock_guard lock(q.Mutex);
+    return !q.Entries.empty();
 }
 
 } // namespace korvane

@@ -291,5 +291,10 @@ private:
 // Must be called on the main thread (else EThread). When queued work raises,
 // the rest stays queued and the exception propagates.
 bool CheckSynchronize(int64_t TimeoutMs = 0);
+// True when work waits in the main-thread queue.
+bool HasPendingSynchronize();
+// Called (from the posting thread) whenever work is posted, so that a loop that
+// waits elsewhere than in CheckSynchronize (the window system's event wait) wakes.
+void SetWakeMainThreadHook(void (*AHook)());
 
 } // namespace korvane

@@ -129,6 +129,35 @@ TEST(StrToNumber, RejectsMalformedText)
     EXPECT_THROW(StrToInt("4294967296"), EConvertError);
 }
 
+TEST(FormatSettings, SeparatorDecidesNumberTextBothWays)
+{
+    const TFormatSettings enUS;
+    TFormatSettings comma;
+    comma.DecimalSeparator = ',';
+    EXPECT_EQ(FloatToStr(2.5, enUS), "2.5");
+    EXPECT_EQ(FloatToStr(2.5, comma), "2,5");
+    EXPECT_EQ(FloatToStr(1e-7, comma), "1E-7");
+    struct Case {
+        const char* text;
+        bool withComma;
+        bool ok;
+        double value;
+    };
+    const Case cases[] = {
+        {"1.5", false, true, 1.5},   {"-.5", false, true, -0.5},  {"+2.", false, true, 2},
+        {"1e3", false, true, 1000},  {"1.5E-2", false, true, 0.015}, {"1,5", false, false, 0},
+        {"1,5", true, true, 1.5},    {"1.5", true, false, 0},     {" 1.5", false, false, 0},
+        {"1.5 ", false, false, 0},   {"+-1", false, false, 0},    {".", false, false, 0},
+        {"inf", false, false, 0},    {"nan", false, false, 0},    {"1e", false, false, 0},
+        {"1e999", false, false, 0},  {"", false, false, 0},       {"1,000.5", false, false, 0},
+    };
+    for (const Case& c : cases) {
+        double v = -99;
+        EXPECT_EQ(TryStrToFloat(c.text, v, c.withComma ? comma : enUS), c.ok) << c.text;
+        EXPECT_EQ(v, c.ok ? c.value : -99) << c.text;
+    }
+}
+
 TEST(GUID, RegistryFormRoundTripsAndBadTextRaises)
 {
     const std::string text = "{0123ABCD-4567-89EF-a0B1-C2D3E4F5A6B7}";

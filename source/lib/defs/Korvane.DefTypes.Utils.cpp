@@ -352,6 +352,18 @@ std::string MakeUniqueChildName(TComponent* AObject, std::string_view Name)
     return name;
 }
 
+void DirtyHackApplyMeshDataBuffers(TMeshData* MeshData, const TVertexBuffer* VertexBuffer,
+                                   const TIndexBuffer* IndexBuffer)
+{
+    if (!MeshData) return;
+    try {
+        if (VertexBuffer) MeshData->VertexBuffer().Assign(*VertexBuffer);
+        if (IndexBuffer && IndexBuffer->Size() > 0) MeshData->IndexBuffer().Assign(*IndexBuffer);
+    } catch (const std::exception& e) {
+        throw Exception(std::string("DirtyHackApplyMeshDataBuffers() : ") + e.what());
+    }
+}
+
 int32_t StringByteSize(std::string_view S)
 {
     // UTF-16 code units of the UTF-8 text: one per character, two for characters

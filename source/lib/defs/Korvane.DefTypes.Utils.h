@@ -15,6 +15,7 @@
 
 #include "Platform.Classes.h"
 #include "Platform.Math3D.h"
+#include "Platform.MeshBuffers.h"
 #include "Platform.Types3D.h"
 
 namespace korvane {
@@ -68,6 +69,12 @@ bool IsUniqueComponentName(TComponent* AObject, std::string_view Name);
 // MakeIdentifierName of Name with "_1" appended until the name is unique
 // ('Box', 'Box_1', 'Box_1_1').
 std::string MakeUniqueChildName(TComponent* AObject, std::string_view Name);
+// Makes MeshData's buffers independent copies: its vertex buffer takes the
+// layout and data of VertexBuffer (when given), its index buffer the indices
+// of IndexBuffer (when given and not empty). Nothing for a null MeshData.
+// Failures are raised again as "DirtyHackApplyMeshDataBuffers() : " and the message.
+void DirtyHackApplyMeshDataBuffers(TMeshData* MeshData, const TVertexBuffer* VertexBuffer,
+                                   const TIndexBuffer* IndexBuffer);
 // The size of S in the definitions' size estimates: two bytes per UTF-16 code unit.
 int32_t StringByteSize(std::string_view S);
 

@@ -212,20 +212,6 @@ const char* const ChildClassTable[] = {
 };
 const char* const DefaultChildClass = "Korvane.DefTypes.TMeshDef";
 
-// The metaclass that creates children of the given "Type".
-const TTransformDefMetaClass& ChildClass(const std::string& type)
-{
-    const char* name = DefaultChildClass;
-    for (const char* row : ChildClassTable)
-        if (type == row) {
-            name = row;
-            break;
-        }
-    const auto* meta = dynamic_cast<const TTransformDefMetaClass*>(FindClass(name));
-    if (!meta) throw EClassNotFound(Format("Class %s not found", name));
-    return *meta;
-}
-
 struct FreeDeleter {
     void operator()(TObject* object) const { object->Free(); }
 };
@@ -468,6 +454,19 @@ TTransformDef* TTransformDefMetaClass::CreateDef(TCustomDef* AOwner) const
     return FCreateDef(AOwner);
 }
 
+const TTransformDefMetaClass& TransformDefChildClass(const std::string& AType)
+{
+    const char* name = DefaultChildClass;
+    for (const char* row : ChildClassTable)
+        if (AType == row) {
+            name = row;
+            break;
+        }
+    const auto* meta = dynamic_cast<const TTransformDefMetaClass*>(FindClass(name));
+    if (!meta) throw EClassNotFound(Format("Class %s not found", name));
+    return *meta;
+}
+
 // ---- TTransformDefList ----
 
 TTransformDef* TTransformDefList::Items(int Index) const
@@ -647,7 +646,7 @@ void TTransformDef::FromJSON(TModelDef* AModel, const TJSONObject& AValue)
     for (const auto& element : *array) {
         const auto* childJSON = element->TryAs<TJSONObject>();
         if (!childJSON) throw EInvalidCast();
-        const TTransformDefMetaClass& childClass = ChildClass(JSONGetString(*childJSON, "Type", ""));
+        const TTransformDefMetaClass& childClass = TransformDefChildClass(JSONGetString(*childJSON, "Type", ""));
         // The child is ours only once it is added: a failed reading frees it.
         std::unique_ptr<TTransformDef, FreeDeleter> child(childClass.CreateDef(this));
         child->FromJSON(AModel, *childJSON);

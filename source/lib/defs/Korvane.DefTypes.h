@@ -29,6 +29,8 @@ namespace korvane {
 
 class TModelDef;
 class TTransformDef;
+class TMeshDef;
+class TMaterialDef;
 
 // One uniform of a uniform buffer. The definition model only stores it (as a
 // property value) and transports it.
@@ -141,6 +143,10 @@ struct TModelDefServices {
     TModelDef* (*AsModel)(TCustomDef* ADef) = nullptr;
     // The model's FindDefById.
     TCustomDef* (*FindDefById)(TModelDef* AModel, const std::string& AId) = nullptr;
+    // The model's FindMaterialById.
+    TMaterialDef* (*FindMaterialById)(TModelDef* AModel, const std::string& AId) = nullptr;
+    // Puts ADef with the JSON object it was read from on the model's late-resolution list.
+    void (*AddLateResolve)(TModelDef* AModel, TCustomDef* ADef, const TJSONObject& AValue) = nullptr;
 };
 TModelDefServices& ModelDefServices();
 
@@ -210,6 +216,8 @@ class TTransformDef : public TCustomDef {
     virtual void ExtractChild(TTransformDef* ATransform);
     // Frees every child; the list stays, empty.
     virtual void ClearChildren();
+    // AddChild of the mesh; mesh definitions also keep track of their vertex groups.
+    virtual void AddMesh(TMeshDef* AMesh);
     // The node below this one whose Id, or "#" and its Id, equals AId ignoring
     // the case of A-Z; with several matches the one found last. Without a
     // match: raises "transform with id "%s" not found" or gives nullptr.
@@ -241,6 +249,12 @@ private:
     std::unique_ptr<TTransformDefList> FChildren;
     int32_t FCopyCount = 0;
 };
+
+class TTransformDefMetaClass;
+// The class that reads a child of the given "Type": the row of the child-class
+// table with that exact name, or TMeshDef for any other name. Raises
+// EClassNotFound when that class is not registered.
+const TTransformDefMetaClass& TransformDefChildClass(const std::string& AType);
 
 // The metaclass of tree node classes: it holds the constructor that
 // TTransformDef::FromJSON runs for a child of that class.

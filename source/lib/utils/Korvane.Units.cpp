@@ -25,7 +25,17 @@ void MemoryOpenGLInitialize();
 void MemoryOpenGLFinalize();
 void WindowsContextInitialize();
 void WindowsContextFinalize();
+void ImagingFormatsInitialize();
+void ImagingFormatsFinalize();
+void ImagingInitialize();
 void DefTypesInitialize();
+void ControlInitialize();
+void ControlFinalize();
+void TransformInitialize();
+void TransformFinalize();
+void DefTypesMeshInitialize();
+void PlatformFormsInitialize();
+void PlatformFormsFinalize();
 } // namespace units
 
 namespace {
@@ -51,7 +61,14 @@ const TUnitEntry Units[] = {
     {"Korvane.Context.Extension.OpenGL", units::ExtensionOpenGLInitialize, units::ExtensionOpenGLFinalize},
     {"Korvane.Context.Memory.OpenGL", units::MemoryOpenGLInitialize, units::MemoryOpenGLFinalize},
     {"Korvane.Context.GLES.Windows", units::WindowsContextInitialize, units::WindowsContextFinalize},
+    {"Korvane.Control", units::ControlInitialize, units::ControlFinalize},
+    {"Korvane.Transform", units::TransformInitialize, units::TransformFinalize},
+    {"Korvane.Imaging.Formats", units::ImagingFormatsInitialize, units::ImagingFormatsFinalize},
+    {"Korvane.Imaging", units::ImagingInitialize, nullptr},
     {"Korvane.DefTypes", units::DefTypesInitialize, nullptr},
+    {"Korvane.DefTypes.Mesh", units::DefTypesMeshInitialize, nullptr},
+    // Last, so that its shut-down frees the forms (and what they show) first.
+    {"Platform.Forms", units::PlatformFormsInitialize, units::PlatformFormsFinalize},
 };
 constexpr int UnitCount = static_cast<int>(sizeof(Units) / sizeof(Units[0]));
 

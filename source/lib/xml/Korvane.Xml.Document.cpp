@@ -1,0 +1,455 @@
+#include "Korvane.Xml.Document.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "Korvane.Xml.Parser.h"
+#include "Korvane.Xml.Writer.h"
+#include "Platform.ClassRegistry.h"
+#include "Platform.Streams.h"
+
+namespace korvane {
+
+KORVANE_IMPLEMENT_CLASS(TMz_XmlDocument, "Korvane.Xml.Document")
+
+std::string MzXmlErrorMessage(const TMz_XmlDocument* pDocument, const std::string& pMessage, int64_t pPosition)
+{
+    std::string m = pMessage;
+    m.append(" [\"");
+    if (pDocument) m.append(pDocument->filename());
+    m.append("\" at ").append(IntToStr(pPosition)).append("]");
+    return m;
+}
+
+EMz_XmlParseError::EMz_XmlParseError(const TMz_XmlDocument* pDocument, TMz_StreamReader* pReader,
+                                     const std::string& pMessage)
+    : Exception(MzXmlErrorMessage(pDocument, pMessage, pReader ? pReader->position() : 0))
+{
+}
+
+// The recursive-descent parser. It recurses once per element level, and the
+// levels are bounded by MaxDepth, so the stack it needs is bounded too.
+class TMz_XmlParser {
+public:
+    TMz_XmlParser(TMz_XmlDocument& ADocument, TMz_StreamReader& AReader)
+        : D(ADocument), R(AReader), T(AReader.text()), S(T.data()), Len(int64_t(T.size())), I(AReader.index())
+    {
+    }
+
+    void Run() { Content(nullptr, 0); }
+
+private:
+    static constexpr int EOD = TMz_StreamReader::EndOfData;
+
+    static bool IsBlank(int c) { return c == 8 || c == 9 || c == 10 || c == 13 || c == 32; }
+    // Text may go into any node of the element class (the declaration too).
+    static bool IsElement(const TMz_XmlNode* n) { return n && n->AsElement(); }
+    // End tags and namespace declarations belong to elements proper: an end
+    // tag naming the declaration would otherwise end the load early and drop
+    // what follows, and the declaration keeps no namespaces when written.
+    static bool IsTagElement(const TMz_XmlNode* n) { return n && n->kind() == mzDefault && IsElement(n); }
+
+    int Read()
+    {
+        if (I < Len) return static_cast<unsigned char>(S[I++]);
+        if (Len > 0) ++I;
+        return EOD;
+    }
+    int Cur() const { return I < Len ? static_cast<unsigned char>(S[I]) : EOD; }
+
+    [[noreturn]] void Fail(const std::string& AMessage)
+    {
+        R.setIndex(I);
+        throw EMz_XmlParseError(&D, &R, AMessage);
+    }
+
+    std::string ReadToken()
+    {
+        while (I < Len && IsBlank(static_cast<unsigned char>(S[I]))) ++I;
+        if (I >= Len || S[I] == '\0') return std::string();
+        const int64_t start = I;
+        if (!MzIsNameChar(static_cast<unsigned char>(S[I++]))) Fail("invalid character for token");
+        while (I < Len && MzIsNameChar(static_cast<unsigned char>(S[I]))) ++I;
+        return std::string(S + start, size_t(I - start));
+    }
+
+    // A name with an optional prefix: "prefix:name".
+    void ReadQualified(std::string& APrefix, std::string& AName)
+    {
+        AName = ReadToken();
+        if (Cur() == ':') {
+            APrefix = std::move(AName);
+            ++I;
+            AName = ReadToken();
+        }
+    }
+
+    // The text before the first ATerminator, the position left on it; empty
+    // and the position at the end when there is none.
+    std::string ScanTo(std::string_view ATerminator)
+    {
+        const size_t at = T.find(ATerminator, size_t(I));
+        if (at == std::string_view::npos) {
+            I = Len;
+            return std::string();
+        }
+        std::string s(S + I, at - size_t(I));
+        I = int64_t(at);
+        return s;
+    }
+
+    void Expect(char AChar, const char* AMessage)
+    {
+        if (Read() != static_cast<unsigned char>(AChar)) Fail(AMessage);
+    }
+
+    // The node factory: the hook's node when it gives one, else an element of the kind.
+    TMz_XmlNode* Make(TMz_XmlNode* AParent, const std::string& APrefix, const std::string& AName,
+                      TMz_XmlNodeKind AKind, bool& AMadeHere)
+    {
+        TMz_XmlNode* node = nullptr;
+        if (D.fOnCreateNode) {
+            R.setIndex(I);
+            D.fOnCreateNode(&D, &R, AParent, APrefix, AName, AKind, node);
+            I = R.index();
+        }
+        AMadeHere = node == nullptr;
+        if (node) return node;
+        auto* e = new (&D.fArena) TMz_XmlElement(&D, AParent, APrefix, AName);
+        e->fKind = AKind;
+        return e;
+    }
+
+    // A node the parser made that hangs under nothing stays with the document.
+    void Keep(TMz_XmlNode* ANode, bool AMadeHere)
+    {
+        if (AMadeHere && !IsElement(ANode->parent())) D.KeepDetached(ANode);
+    }
+
+    bool Content(TMz_XmlNode* p, int ADepth)
+    {
+        for (;;) {
+            const int c = Read();
+            if (c == 0 || c == EOD) return false;
+            if (IsBlank(c)) continue;
+            if (c == '<') {
+                if (Markup(p, ADepth)) return false;
+                continue;
+            }
+            if (c == '>') Fail("invalid character \">\" found");
+            if (!p) Fail("node values only allowed for element nodes");
+            if (p->closed()) Fail("invalid character found");
+            if (!IsElement(p)) Fail("node values only allowed for element nodes");
+            --I;
+            const int64_t start = I;
+            I = TextRunEnd(start);
+            // Trim blanks and other control characters at both ends.
+            int64_t a = start, b = I;
+            while (a < b && static_cast<unsigned char>(S[a]) <= ' ') ++a;
+            while (b > a && static_cast<unsigned char>(S[b - 1]) <= ' ') --b;
+            p->fValue.append(S + a, size_t(b - a));
+        }
+    }
+
+    // The end of a text run: the first "<", ">" or NUL from AStart, or the end.
+    int64_t TextRunEnd(int64_t AStart) const
+    {
+        const char* from = S + AStart;
+        size_t n = size_t(Len - AStart);
+        if (const void* lt = std::memchr(from, '<', n)) n = size_t(static_cast<const char*>(lt) - from);
+        if (const void* gt = std::memchr(from, '>', n)) n = size_t(static_cast<const char*>(gt) - from);
+        if (const void* nul = std::memchr(from, '\0', n)) n = size_t(static_cast<const char*>(nul) - from);
+        return AStart + int64_t(n);
+    }
+
+    bool Markup(TMz_XmlNode* p, int ADepth)
+    {
+        ++D.fNodeCount;
+        const int c = Read();
+        if (c == '/') {
+            if (!IsTagElement(p)) Fail("parent node is not a xml element");
+            std::string prefix, name;
+            ReadQualified(prefix, name);
+            if (p->namespace_() != prefix || p->name() != name)
+                Fail(Format("failed to close tag \"%s\" - closing tag \"%s\" found instead", p->name(), name));
+            if (Read() != '>') Fail(Format("invalid character in closing tag %s", name));
+            p->setClosed(true);
+            return true;
+        }
+        if (c == 0 || c == EOD) return false;
+        if (c == '!') {
+            const int d = Read();
+            if (d == '-') {
+                Expect('-', "\"<!--\" expected for valid comment, but \"<!-\" found");
+                Section(p, "COMMENT", mzComment, "-->");
+            } else if (d == '[') {
+                if (ReadToken() != "CDATA") Fail("invalid character - \"CDATA[\" expected behind \"<![\"");
+                Expect('[', "invalid character - \"[\" expected behind \"<![CDATA\"");
+                Section(p, "CDATA", mzData, "]]>");
+            } else if (d == 'D' || d == 'd') {
+                // "D" and the name after it make "DOCTYPE" in any letter case.
+                if (!SameText(ReadToken(), "OCTYPE"))
+                    Fail("\"<!DOCTYPE\" expected for valid doctype-definition, but \"<!D?\" found");
+                Section(p, "DOCTYPE", mzDocType, ">");
+            } else if (d >= 0xC0) {
+                // The dropped character is dropped whole, not just its first byte.
+                while (I < Len && (static_cast<unsigned char>(S[I]) & 0xC0) == 0x80) ++I;
+            }
+            return false;
+        }
+        if (c == '?') {
+            const std::string name = ReadToken();
+            if (Cur() == ':') Fail("namespace declaration not allowed for xml core node");
+            if (name != "xml" && name != "xml-stylesheet") Fail("xml header expected");
+            if (D.root()) Fail("xml header already exist");
+            bool made;
+            TMz_XmlNode* root = Make(nullptr, std::string(), name, name == "xml" ? mzDocument : mzStylesheet, made);
+            D.setRoot(root);
+            Attributes(root);
+            // Whatever follows the declaration is its content, also after a
+            // declaration closed with "/>": nothing after it goes unread.
+            Content(root, 0);
+            return true;
+        }
+        --I;
+        std::string prefix, name;
+        ReadQualified(prefix, name);
+        if (name.empty()) {
+            if (prefix.empty()) Fail("invalid char in tag name");
+            Fail(Format("incomplete namespace declaration \"%s\" for tag name", prefix));
+        }
+        if (ADepth >= TMz_XmlDocument::MaxDepth)
+            Fail(Format("nesting too deep - more than %d levels of elements", TMz_XmlDocument::MaxDepth));
+        bool made;
+        TMz_XmlNode* node = Make(p, prefix, name, mzDefault, made);
+        Keep(node, made);
+        if (Attributes(node)) Content(node, ADepth + 1);
+        if (!prefix.empty() && !node->defined(prefix))
+            Fail(Format("namespace \"%s\" not defined for tag \"%s\"", prefix, name));
+        if (!node->closed()) Fail(Format("tag \"%s\" not closed", node->getQualifiedName()));
+        return false;
+    }
+
+    // A comment, CDATA section or DOCTYPE: its text up to the terminator,
+    // which must follow character by character.
+    void Section(TMz_XmlNode* p, const char* AName, TMz_XmlNodeKind AKind, std::string_view ATerminator)
+    {
+        bool made;
+        TMz_XmlNode* node = Make(p, std::string(), AName, AKind, made);
+        Keep(node, made);
+        node->fValue = ScanTo(ATerminator);
+        for (char t : ATerminator)
+            Expect(t, t == '>' ? "invalid character found - \">\" expected"
+                      : t == '-' ? "invalid character found - \"-\" expected"
+                                 : "invalid character found - \"]\" expected");
+        node->setClosed(true);
+    }
+
+    bool Attributes(TMz_XmlNode* n)
+    {
+        while (I < Len) {
+            const int c = Read();
+            if (c == 0) Fail("unexpected end of data (#0)");
+            if (IsBlank(c)) continue;
+            if (c == '/') {
+                n->setClosed(true);
+                if (Read() != '>') Fail("\">\" expected behind \"/\"");
+                return false;
+            }
+            if (c == '>') return true;
+            if (c == '?') {
+                if (n->kind() != mzDocument && n->kind() != mzStylesheet)
+                    Fail("invalid charater \"?\" - only allowed for xml header tag");
+                if (Read() != '>') Fail("invalid charater - \">\" expected behind \"?\"");
+                return true;
+            }
+            --I;
+            std::string prefix, name;
+            ReadQualified(prefix, name);
+            if (name.empty()) {
+                if (prefix.empty()) Fail("missing attribute name - invalid character found");
+                Fail(Format("incomplete namespace declaration \"%s\" for attribute name", prefix));
+            }
+            if (prefix == "xmlns") {
+                if (!IsTagElement(n))
+                    Fail("failed to define namespace in none element node \"" + n->getQualifiedName() + "\"");
+                auto* ns = new (&D.fArena) TMz_XmlNamespace(&D, n, std::string(), name);
+                Value(ns, true);
+                continue;
+            }
+            Attribute(n, prefix, name);
+        }
+        return false;
+    }
+
+    void Attribute(TMz_XmlNode* n, const std::string& APrefix, const std::string& AName)
+    {
+        TMz_XmlNode* attr = nullptr;
+        if (D.fOnCreateNode) {
+            R.setIndex(I);
+            D.fOnCreateNode(&D, &R, n, APrefix, AName, mzAttribute, attr);
+            I = R.index();
+        }
+        const bool made = attr == nullptr;
+        if (made) {
+            attr = new (&D.fArena) TMz_XmlAttribute(&D, n, APrefix, AName);
+            Keep(attr, true);
+        }
+        try {
+            if (made) Value(attr, false);
+            if (!APrefix.empty() && !attr->defined(APrefix))
+                Fail(Format("namespace \"%s\" not defined for attribute \"%s\"", APrefix, AName));
+        } catch (...) {
+            // The element drops the attribute that failed.
+            const TMz_XmlElement* e = n->AsElement();
+            if (e && e->attributes().Find(attr->getQualifiedName()) == attr) attr->Free();
+            throw;
+        }
+    }
+
+    void Value(TMz_XmlNode* a, bool ANamespace)
+    {
+        while (I < Len) {
+            const int c = Read();
+            if (c == 0) Fail("unexpected end of data (#0)");
+            if (IsBlank(c)) continue;
+            if (c == '/' || c == '>') {
+                --I;
+                return;
+            }
+            if (c == '=') {
+                a->fValue = ReadQuoted();
+                return;
+            }
+            Fail(Format(ANamespace ? "invalid character while parsing namespace \"%s\""
+                                   : "invalid character while parsing attribute \"%s\"",
+                        a->getQualifiedName()));
+        }
+    }
+
+    std::string ReadQuoted()
+    {
+        while (I < Len && IsBlank(static_cast<unsigned char>(S[I]))) ++I;
+        if (Cur() == 0) return std::string();
+        const int q = Read();
+        if (q != '"' && q != '\'') Fail("invalid character");
+        const void* close = std::memchr(S + I, q, size_t(Len - I));
+        if (!close) {
+            I = Len;
+            return std::string();
+        }
+        const int64_t stop = static_cast<const char*>(close) - S;
+        std::string v(S + I, size_t(stop - I));
+        I = stop + 1;
+        return v;
+    }
+
+    TMz_XmlDocument& D;
+    TMz_StreamReader& R;
+    std::string_view T;
+    const char* S;
+    int64_t Len;
+    int64_t I;
+};
+
+// ---- TMz_XmlDocument ----
+
+TMz_XmlDocument::TMz_XmlDocument() = default;
+
+void TMz_XmlDocument::BeforeDestruction()
+{
+    fRoot.reset();
+    fDetached.clear();
+    inherited::BeforeDestruction();
+}
+
+void TMz_XmlDocument::setRoot(TMz_XmlNode* pRoot)
+{
+    if (pRoot == fRoot.get()) return;
+    if (pRoot) ReleaseDetached(pRoot);
+    fRoot.reset(pRoot);
+}
+
+void TMz_XmlDocument::KeepDetached(TMz_XmlNode* pNode) { fDetached.emplace_back(pNode); }
+
+void TMz_XmlDocument::ReleaseDetached(TMz_XmlNode* pNode)
+{
+    const auto it = std::find_if(fDetached.begin(), fDetached.end(), [&](const auto& o) { return o.get() == pNode; });
+    if (it == fDetached.end()) return;
+    (void)it->release();
+    fDetached.erase(it);
+}
+
+TMz_XmlValue TMz_XmlDocument::StringToValue(std::string_view pData) const
+{
+    return MzStringToValue(pData, fFormat);
+}
+
+void TMz_XmlDocument::Parse(TMz_StreamReader& pReader)
+{
+    TMz_XmlParser parser(*this, pReader);
+    parser.Run();
+}
+
+void TMz_XmlDocument::loadFromStream(TStream* pStream)
+{
+    TMz_StreamReader reader(pStream, meUTF8, true, TMz_StreamReader::DefaultBufferSize);
+    pStream->SetPosition(0);
+    Parse(reader);
+}
+
+void TMz_XmlDocument::loadFromString(const std::string& pData)
+{
+    TMz_StreamReader reader(std::string_view(pData), meUTF8, false, false);
+    Parse(reader);
+}
+
+void TMz_XmlDocument::loadFromBytes(const std::vector<uint8_t>& pData)
+{
+    TMz_StreamReader reader(std::string_view(reinterpret_cast<const char*>(pData.data()), pData.size()), meUTF8,
+                            true, false);
+    Parse(reader);
+}
+
+void TMz_XmlDocument::loadFromFile(const std::string& pFilename)
+{
+    setFilename(pFilename);
+    TMz_StreamReader reader(pFilename);
+    Parse(reader);
+}
+
+void TMz_XmlDocument::saveToStream(TStream* pStream, bool pBeautify)
+{
+    if (!pStream || !fRoot) return;
+    TMz_StreamWriter writer(pStream, pBeautify);
+    fRoot->toStream(writer);
+    writer.flush();
+}
+
+std::string TMz_XmlDocument::saveToString(bool pBeautify)
+{
+    if (!fRoot) return std::string();
+    TMz_StreamWriter writer(nullptr, pBeautify);
+    fRoot->toStream(writer);
+    return writer.text();
+}
+
+std::vector<uint8_t> TMz_XmlDocument::saveToBytes(bool pBeautify)
+{
+    const std::string text = saveToString(pBeautify);
+    return std::vector<uint8_t>(text.begin(), text.end());
+}
+
+void TMz_XmlDocument::saveToFile(const std::string& pFilename, bool pBeautify)
+{
+    setFilename(pFilename);
+    // The text is built before the file is touched, so a document that cannot
+    // be stored leaves an existing file as it was.
+    TMz_StreamWriter writer(nullptr, pBeautify);
+    if (fRoot) fRoot->toStream(writer);
+    TFileStream file(pFilename, fmCreate);
+    writer.setStream(&file);
+    writer.flush();
+}
+
+} // namespace korvane
