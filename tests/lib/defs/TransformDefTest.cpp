@@ -330,6 +330,32 @@ TEST(TransformDef, ChildListOwnership)
     EXPECT_EQ(empty->Children(), nullptr);
 }
 
+TEST(TransformDef, ManySiblingsAreReadInOrderAfterTheChildrenThereAlready)
+{
+    // A wide tree as a hostile file may hold it; reading appends every child
+    // once, in order, behind the existing ones, and the list still refuses a
+    // second entry for a node it holds.
+    constexpr int Count = 50000;
+    std::string text = R"({"Id":"root","Children":[)";
+    for (int i = 0; i < Count; ++i)
+        text += Format(R"(%s{"Type":"Korvane.DefTypes.TTransformDef","Id":"n%d"})", i ? "," : "", i);
+    text += "]}";
+    auto root = NewNode("root");
+    AddNode(root.get(), "existing");
+    root->FromJSON(nullptr, *Obj(text));
+    ASSERT_EQ(root->Children()->Count(), Count + 1);
+    EXPECT_EQ(root->Children()->Items(0)->Id(), "existing");
+    for (int i = 0; i < Count; ++i) {
+        TTransformDef* child = root->Children()->Items(i + 1);
+        ASSERT_EQ(child->Id(), Format("n%d", i));
+        ASSERT_EQ(child->Owner(), root.get());
+    }
+    TTransformDef* last = root->Children()->Items(Count);
+    EXPECT_EQ(root->AddChild(last), -1);
+    EXPECT_EQ(root->Children()->Count(), Count + 1);
+    EXPECT_EQ(root->Children()->IndexOf(last), Count);
+}
+
 TEST(TransformDef, OwnersAndAbsoluteTransformation)
 {
     auto owner = NewNode("owner");
