@@ -35,15 +35,15 @@ void TCustomMaterial::DoApply(TContext3D* AContext)
 TMaterial* TMaterialSource::Material()
 {
     if (!FMaterial && !Destroying()) {
-        FMaterial = CreateMaterial();
+        FMaterial.reset(CreateMaterial());
         if (FMaterial) FMaterial->OnChange = [this](TMaterial* AMaterial) { DoMaterialChange(AMaterial); };
     }
-    return FMaterial;
+    return FMaterial.get();
 }
 
 void TMaterialSource::BeforeDestruction()
 {
-    FreeAndNil(FMaterial);
+    FMaterial.reset();
     TComponent::BeforeDestruction();
 }
 
