@@ -99,7 +99,8 @@ struct TPainterResources {
             ImGui::SetCurrentContext(Context);
             return;
         }
-        platform::EGLDevice::Instance().CreateContext();
+        // Made current elsewhere when it exists (perhaps on a window surface): keep that.
+        if (!platform::EGLDevice::Instance().HasContext()) platform::EGLDevice::Instance().CreateContext();
         Context = ImGui::CreateContext();
         ImGuiIO& io = ImGui::GetIO();
         io.IniFilename = nullptr;
@@ -484,7 +485,7 @@ TFormWindow::TFormWindow(TForm& AForm) : FImpl(std::make_unique<TImpl>(AForm))
     glfwSetWindowCloseCallback(FImpl->Window, CloseCallback);
     glfwSetWindowRefreshCallback(FImpl->Window, RefreshCallback);
     auto& device = platform::EGLDevice::Instance();
-    device.CreateContext();
+    if (!device.HasContext()) device.CreateContext();
     FImpl->Surface = device.CreateWindowSurface(static_cast<unsigned long>(glfwGetX11Window(FImpl->Window)));
 }
 

@@ -94,7 +94,12 @@ class TApplication : public TComponent {
     void Initialize();
     bool Headless() const { return FHeadless; }
     // Asks for headless mode before Initialize (tests, screenshots without a display).
-    void SetHeadless(bool V) { FHeadless = V; FModeChosen = true; }
+    void SetHeadless(bool V)
+    {
+        FHeadless = V;
+        FModeChosen = true;
+        FInitialized = false;
+    }
 
     // Creates a form of AClass owned by the application (the first becomes the
     // main form) and runs its OnCreate.
