@@ -161,10 +161,11 @@ std::unique_ptr<TJSONObject> TCameraDef::ToJSON() const
 void TCameraDef::FromJSON(TModelDef* AModel, const TJSONObject& AValue)
 {
     TTransformDef::FromJSON(AModel, AValue);
-    // The owner is resolved once the whole model is read, unless the camera
-    // already has the owner named there (a child keeps its parent).
+    // The owner named by "Owner" is resolved once the whole model is read. A
+    // camera that already has that owner, or reads no "Owner", keeps its owner
+    // (a child keeps its parent, a camera of the model its model).
     const std::string ownerId = JSONGetString(AValue, "Owner", "");
-    if (!GetOwnerRef() || GetOwnerRef()->Id() != ownerId) {
+    if (JSONHasKey(AValue, "Owner") && (!GetOwnerRef() || GetOwnerRef()->Id() != ownerId)) {
         DoSetOwner(nullptr);
         SetOwnerId(ownerId);
     }

@@ -154,7 +154,8 @@ struct TModelDefServices {
     // Puts ADef with the JSON object it was read from on the model's late-resolution list.
     void (*AddLateResolve)(TModelDef* AModel, TCustomDef* ADef, const TJSONObject& AValue) = nullptr;
     // The model's AddMaterial: the model's table owns AMaterial from then on; an
-    // Id already there raises the table's duplicate-key error.
+    // Id already there raises the table's duplicate-key error (the table then
+    // does not take AMaterial).
     void (*AddMaterial)(TModelDef* AModel, const std::string& AId, TMaterialDef* AMaterial) = nullptr;
     TBehaviourDef* (*FindBehaviourById)(TModelDef* AModel, const std::string& AId) = nullptr;
     // The model's AddLight and AddCamera: its lists own the definition from then on.
