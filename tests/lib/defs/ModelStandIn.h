@@ -152,7 +152,9 @@ protected:
         };
         s.TryGetTextureAsset = [](TModelDef* AModel, TKorvaneTextureAsset* AAsset) -> TKorvaneTextureAsset* {
             for (TKorvaneTextureAsset* asset : TTestModel::Of(AModel)->TextureAssets)
-                if (asset == AAsset || asset->OriginalFilename() == AAsset->OriginalFilename()) return asset;
+                if (asset == AAsset || asset->OriginalFilename() == AAsset->OriginalFilename() ||
+                    ExtractAssetFileName(asset->Filename()) == ExtractAssetFileName(AAsset->Filename()))
+                    return asset;
             return nullptr;
         };
         s.Package = [](TModelDef* AModel) { return TTestModel::Of(AModel)->Package; };
