@@ -41,6 +41,8 @@ public:
     std::vector<TOwned<TLightDef>> Lights;
     std::vector<TOwned<TCameraDef>> Cameras;
     TOwned<TModelMetaDef> MetaData;
+    // A prefab group's authoring data, under "Group".
+    TOwned<TGroupDef> Group;
     std::vector<TKorvaneTextureAsset*> TextureAssets;
     TKorvaneAssetsPackage* Package = nullptr;
     TKorvaneAsset* Asset = nullptr;
@@ -80,6 +82,10 @@ public:
         // A new light or camera joins its list in its constructor.
         readEach("Lights", [&] { return new TLightDef(this); });
         readEach("Cameras", [&] { return new TCameraDef(this); });
+        if (const TJSONValue* group = AValue.GetValue("Group")) {
+            Group.reset(new TGroupDef(this));
+            Group->FromJSON(AsModelDef(), group->As<TJSONObject>());
+        }
         if (const TJSONValue* meta = AValue.GetValue("MetaData"))
             if (const auto* object = meta->TryAs<TJSONObject>()) MetaData->FromJSON(AsModelDef(), *object);
         // Each entry exactly once, in reverse order to show that order does not matter.
@@ -104,6 +110,7 @@ public:
         obj->AddPair("Materials", std::move(materials));
         writeEach("Lights", Lights);
         writeEach("Cameras", Cameras);
+        if (Group) obj->AddPair("Group", Group->ToJSON());
         obj->AddPair("MetaData", MetaData->ToJSON());
         return obj;
     }
