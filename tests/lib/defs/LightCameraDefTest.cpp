@@ -191,7 +191,7 @@ TEST_F(LightCameraModel, ModelJSONReadsWritesAndReadsBackEqual)
 {
     // The seed of the definitions' fuzz target: materials (one layered with two
     // sub-materials), a behaviour, lights, cameras, a group and metadata.
-    const std::filesystem::path seed = std::filesystem::path(KORVANE_SOURCE_DIR) / "fuzz/corpus/Definitions/model.json";
+    const std::filesystem::path seed = std::filesystem::path(KORVANE_SOURCE_DIR) / "../fuzz/corpus/Definitions/model.json";
     std::ifstream file(seed);
     ASSERT_TRUE(file) << seed;
     const std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
