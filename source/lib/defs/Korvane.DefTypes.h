@@ -31,6 +31,12 @@ class TModelDef;
 class TTransformDef;
 class TMeshDef;
 class TMaterialDef;
+class TBehaviourDef;
+class TLightDef;
+class TCameraDef;
+class TKorvaneAsset;
+class TKorvaneAssetsPackage;
+class TKorvaneTextureAsset;
 
 // One uniform of a uniform buffer. The definition model only stores it (as a
 // property value) and transports it.
@@ -143,10 +149,30 @@ struct TModelDefServices {
     TModelDef* (*AsModel)(TCustomDef* ADef) = nullptr;
     // The model's FindDefById.
     TCustomDef* (*FindDefById)(TModelDef* AModel, const std::string& AId) = nullptr;
+    // The model as the root node of its tree.
+    TTransformDef* (*Root)(TModelDef* AModel) = nullptr;
     // The model's FindMaterialById.
     TMaterialDef* (*FindMaterialById)(TModelDef* AModel, const std::string& AId) = nullptr;
     // Puts ADef with the JSON object it was read from on the model's late-resolution list.
     void (*AddLateResolve)(TModelDef* AModel, TCustomDef* ADef, const TJSONObject& AValue) = nullptr;
+    // The model's AddMaterial: the model's table owns AMaterial from then on; an
+    // Id already there raises the table's duplicate-key error (the table then
+    // does not take AMaterial).
+    void (*AddMaterial)(TModelDef* AModel, const std::string& AId, TMaterialDef* AMaterial) = nullptr;
+    TBehaviourDef* (*FindBehaviourById)(TModelDef* AModel, const std::string& AId) = nullptr;
+    // The model's AddLight and AddCamera: its lists own the definition from then on.
+    void (*AddLight)(TModelDef* AModel, TLightDef* ALight) = nullptr;
+    void (*AddCamera)(TModelDef* AModel, TCameraDef* ACamera) = nullptr;
+    // Texture assets of the model's materials: RegisterTextureAsset adds the
+    // asset unless an equal one is there (the model frees stand-alone assets);
+    // TryGetTextureAsset answers an equal asset the model holds, or nullptr.
+    void (*RegisterTextureAsset)(TModelDef* AModel, TKorvaneTextureAsset* AAsset) = nullptr;
+    TKorvaneTextureAsset* (*TryGetTextureAsset)(TModelDef* AModel, TKorvaneTextureAsset* AAsset) = nullptr;
+    // The package the model was loaded from and its model asset (both may be nullptr).
+    TKorvaneAssetsPackage* (*Package)(TModelDef* AModel) = nullptr;
+    TKorvaneAsset* (*Asset)(TModelDef* AModel) = nullptr;
+    // The model's source file name.
+    std::string (*Filename)(TModelDef* AModel) = nullptr;
 };
 TModelDefServices& ModelDefServices();
 
@@ -240,6 +266,8 @@ class TTransformDef : public TCustomDef {
 
 protected:
     int64_t InstanceSize() const override { return sizeof(TTransformDef); }
+    // The owner's Id alone, for nodes whose owner is resolved later.
+    void SetOwnerId(std::string AId) { FOwnerId = std::move(AId); }
 
 private:
     std::string FOwnerId;

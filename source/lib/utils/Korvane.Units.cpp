@@ -35,6 +35,8 @@ void ControlFinalize();
 void TransformInitialize();
 void TransformFinalize();
 void DefTypesMeshInitialize();
+void DefTypesMetaInitialize();
+void DefTypesLightInitialize();
 void PlatformFormsInitialize();
 void PlatformFormsFinalize();
 } // namespace units
@@ -70,6 +72,8 @@ const TUnitEntry Units[] = {
     {"Korvane.Imaging", units::ImagingInitialize, nullptr},
     {"Korvane.DefTypes", units::DefTypesInitialize, nullptr},
     {"Korvane.DefTypes.Mesh", units::DefTypesMeshInitialize, nullptr},
+    {"Korvane.DefTypes.Meta", units::DefTypesMetaInitialize, nullptr},
+    {"Korvane.DefTypes.Light", units::DefTypesLightInitialize, nullptr},
     // Last, so that its shut-down frees the forms (and what they show) first.
     {"Platform.Forms", units::PlatformFormsInitialize, units::PlatformFormsFinalize},
 };
