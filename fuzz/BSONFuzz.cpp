@@ -8,8 +8,11 @@
 #include <string>
 #include <vector>
 
+#include "FuzzSupport.h"
 #include "Korvane.JSON.BSON.h"
 #include "Platform.Streams.h"
+
+using korvane::fuzz::Fail;
 
 using namespace korvane;
 
@@ -64,12 +67,6 @@ bool ReadTokens(TStream& stream, bool asArray, std::vector<TToken>& tokens, TJso
     } catch (const EJsonReaderException&) {
         return false;
     }
-}
-
-[[noreturn]] void Fail(const char* what)
-{
-    std::fprintf(stderr, "BSON round trip: %s\n", what);
-    std::abort();
 }
 
 } // namespace

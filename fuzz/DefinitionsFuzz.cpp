@@ -11,20 +11,17 @@
 #include <string_view>
 #include <vector>
 
+#include "FuzzSupport.h"
 #include "Korvane.DefTypes.Light.h"
 #include "Korvane.DefTypes.Material.h"
 #include "Korvane.DefTypes.Meta.h"
 #include "Korvane.Units.h"
 
+using korvane::fuzz::Fail;
+
 using namespace korvane;
 
 namespace {
-
-[[noreturn]] void Fail(const char* AWhat, const std::string& ADetail)
-{
-    std::fprintf(stderr, "fuzz check failed: %s\n%s\n", AWhat, ADetail.c_str());
-    std::abort();
-}
 
 // Everything one document holds, read without a model.
 struct TDefinitions {

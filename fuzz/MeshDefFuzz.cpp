@@ -3,23 +3,17 @@
 // to a mesh that writes the same text.
 
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <string>
 #include <string_view>
 
+#include "FuzzSupport.h"
 #include "Korvane.DefTypes.Mesh.h"
 #include "Korvane.Units.h"
 
 using namespace korvane;
+using korvane::fuzz::Fail;
 
 namespace {
-
-[[noreturn]] void Fail(const char* AWhat, const std::string& ADetail)
-{
-    std::fprintf(stderr, "fuzz check failed: %s\n%s\n", AWhat, ADetail.c_str());
-    std::abort();
-}
 
 std::string WriteMesh(const TMeshDef& AMesh) { return AMesh.ToJSON()->ToJSON(); }
 

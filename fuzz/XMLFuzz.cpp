@@ -8,19 +8,16 @@
 #include <string>
 #include <vector>
 
+#include "FuzzSupport.h"
 #include "Korvane.Xml.Document.h"
 #include "Korvane.Xml.Node.h"
 #include "Platform.Classes.h"
 
+using korvane::fuzz::Fail;
+
 using namespace korvane;
 
 namespace {
-
-[[noreturn]] void Fail(const char* AWhat, const std::string& ADetail)
-{
-    std::fprintf(stderr, "XMLFuzz: %s\n%s\n", AWhat, ADetail.c_str());
-    std::abort();
-}
 
 bool HoldsDocType(const TMz_XmlNode* ANode)
 {
