@@ -431,7 +431,15 @@ public:
 private:
     void ApplyObject(TComponent* AComponent, TComponent* AParent, const TObjectNode& ANode)
     {
-        if (AParent) AComponent->SetParentComponent(AParent);
+        if (AParent) {
+            try {
+                AComponent->SetParentComponent(AParent);
+            } catch (const EFormReadError&) {
+                throw;
+            } catch (const Exception& e) {
+                throw EFormReadError(e.what(), ANode.Line);
+            }
+        }
         for (const TPropNode& p : ANode.Props) SetProperty(AComponent, p.Name, p.Value, p.Line);
         for (const TObjectNode& child : ANode.Children) {
             const TClass cls = GetClass(child.ClassName);

@@ -114,6 +114,8 @@ TEST_F(Forms, ErrorsNameWhatIsWrongAndItsLine)
         {"object F: TTestPanelForm\n  object A: TTestArea\n", "object A not closed: \"end\" expected (line 3)"},
         {"object F: TTestPanelForm\n  Caption = 'open\nend\n", "unterminated string (line 2)"},
         {"object F: TForm\nend\n", "Form resource of class TForm cannot be read into a TTestPanelForm (line 1)"},
+        {"object F: TTestPanelForm\n  object T: TTimer\n    object I: TImage\n    end\n  end\nend\n",
+         "TImage cannot be nested in TTimer (line 3)"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.Text);

@@ -690,6 +690,8 @@ bool TBsonReader::ReadValue()
         const int64_t ms = LoadLE<int64_t>(p);
         int64_t seconds = ms / 1000;
         if (ms % 1000 < 0) --seconds;
+        // The earliest dates have no whole second a 64-bit millisecond count can hold.
+        if (seconds < INT64_MIN / 1000) Raise("BSON date out of range", FPos);
         FInteger = seconds * 1000;
         FPos += 8;
         FTokenType = TJsonToken::Date;
