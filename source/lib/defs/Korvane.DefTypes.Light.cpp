@@ -21,7 +21,7 @@ std::unique_ptr<TJSONNumber> Number(float AValue) { return std::make_unique<TJSO
 
 void ReadSingle(const TJSONObject& AValue, std::string_view AName, float& AField)
 {
-    AField = static_cast<float>(TCustomDef::JSONGetFloat(AValue, AName, AField));
+    AField = TCustomDef::JSONGetSingle(AValue, AName, AField);
 }
 
 std::string OwnerIdOf(const TTransformDef& ADef)

@@ -23,7 +23,7 @@ std::unique_ptr<TJSONNumber> Number(int AValue) { return std::make_unique<TJSONN
 
 float ReadSingle(const TJSONObject& AValue, std::string_view AName, float ADefault)
 {
-    return static_cast<float>(TCustomDef::JSONGetFloat(AValue, AName, ADefault));
+    return TCustomDef::JSONGetSingle(AValue, AName, ADefault);
 }
 
 // Reads every element of AArray (objects only, else EInvalidCast) into a new

@@ -115,15 +115,15 @@ const TJSONArray& RecordValues(const TJSONValue* value, const std::string& recor
 // A number narrowed to single precision. Values that round to a finite single
 // are taken (the 15-digit text of the largest single lies just above it);
 // anything beyond raises EConvertError rather than becoming infinite.
-float NarrowToSingle(const TJSONNumber& number, const std::string& recordType)
+// context names where the number was read: a record type or a pair.
+float NarrowToSingle(const TJSONNumber& number, const std::string& context)
 {
     // Half a unit in the last place above the largest single: from here on
     // narrowing rounds to infinity.
     constexpr double Overflow = 0x1.ffffffp127;
     const double d = number.AsDouble();
     if (!(std::fabs(d) < Overflow))
-        throw EConvertError(Format("'%s' is outside the range of Single in RecordType \"%s\"", number.Text(),
-                                   recordType));
+        throw EConvertError(Format("'%s' is outside the range of Single in %s", number.Text(), context));
     const double max = std::numeric_limits<float>::max();
     return static_cast<float>(std::clamp(d, -max, max));
 }
@@ -133,7 +133,7 @@ template <size_t N>
 void ReadSingles(const TJSONArray& array, const std::string& recordType, float (&out)[N])
 {
     for (size_t i = 0; i < N; ++i)
-        out[i] = NarrowToSingle(array.Items(static_cast<int>(i))->As<TJSONNumber>(), recordType);
+        out[i] = NarrowToSingle(array.Items(static_cast<int>(i))->As<TJSONNumber>(), "RecordType \"" + recordType + "\"");
 }
 
 // A single-precision record of type T made of the N numbers of its "Value" array, in order.
@@ -315,6 +315,13 @@ double TCustomDef::JSONGetFloat(const TJSONObject& AJSON, std::string_view AName
 {
     const TJSONValue* v = AJSON.GetValue(AName);
     if (v && v->Kind() == TJSONValue::TKind::Number) return v->As<TJSONNumber>().AsDouble();
+    return ADefault;
+}
+
+float TCustomDef::JSONGetSingle(const TJSONObject& AJSON, std::string_view AName, float ADefault)
+{
+    const TJSONValue* v = AJSON.GetValue(AName);
+    if (v && v->Kind() == TJSONValue::TKind::Number) return NarrowToSingle(v->As<TJSONNumber>(), "pair \"" + std::string(AName) + "\"");
     return ADefault;
 }
 

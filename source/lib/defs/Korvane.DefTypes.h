@@ -107,6 +107,9 @@ class TCustomDef : public TObject {
     static std::string JSONGetText(const TJSONObject& AJSON, std::string_view AName, const std::string& ADefault);
     static std::string JSONGetString(const TJSONObject& AJSON, std::string_view AName, const std::string& ADefault);
     static double JSONGetFloat(const TJSONObject& AJSON, std::string_view AName, double ADefault);
+    // A single-precision field: a number beyond the float range is an error
+    // rather than an infinity that no writer could store again.
+    static float JSONGetSingle(const TJSONObject& AJSON, std::string_view AName, float ADefault);
     // A number whose text holds "." or "," is rounded (halves to even); any
     // other text must convert as a 32-bit decimal integer, else EConvertError.
     static int32_t JSONGetInteger(const TJSONObject& AJSON, std::string_view AName, int32_t ADefault);

@@ -219,3 +219,34 @@ TEST_F(LightCameraModel, ModelJSONReadsWritesAndReadsBackEqual)
     EXPECT_EQ(second->Materials.size(), 4u);
     EXPECT_EQ(TimestampToString(second->Group->Timestamp), "2024-03-05 14:07:09");
 }
+
+// A number past the float range would narrow to infinity, which no writer can
+// store again: reading refuses it and names the pair, while the largest float
+// itself still reads.
+TEST(LightDef, SinglePairsRefuseNumbersBeyondTheFloatRange)
+{
+    struct Case {
+        const char* Json;
+        bool Fails;
+    };
+    const Case cases[] = {
+        {R"({"Intensity": 1e39})", true},
+        {R"({"SpotCutOff": -1e300})", true},
+        {R"({"Intensity": 3.4028234e38})", false},
+    };
+    for (const Case& c : cases) {
+        test::Owned<TLightDef> light(new TLightDef(nullptr));
+        if (c.Fails)
+            EXPECT_THROW(
+                try { light->FromJSON(nullptr, *Obj(c.Json)); } catch (const EConvertError& e) {
+                    EXPECT_NE(e.Message().find("outside the range of Single in pair"), std::string::npos) << e.Message();
+                    throw;
+                },
+                EConvertError)
+                << c.Json;
+        else
+            EXPECT_NO_THROW(light->FromJSON(nullptr, *Obj(c.Json))) << c.Json;
+    }
+    test::Owned<TCameraDef> camera(new TCameraDef(nullptr));
+    EXPECT_THROW(camera->FromJSON(nullptr, *Obj(R"({"FOV": 1e39})")), EConvertError);
+}
