@@ -33,6 +33,10 @@ void ControlInitialize();
 void ControlFinalize();
 void TransformInitialize();
 void TransformFinalize();
+void CameraInitialize();
+void CameraFinalize();
+void LightInitialize();
+void LightFinalize();
 void DefTypesMeshInitialize();
 void PlatformFormsInitialize();
 void PlatformFormsFinalize();
@@ -63,6 +67,8 @@ const TUnitEntry Units[] = {
     {"Korvane.Context.GLES.Windows", units::WindowsContextInitialize, units::WindowsContextFinalize},
     {"Korvane.Control", units::ControlInitialize, units::ControlFinalize},
     {"Korvane.Transform", units::TransformInitialize, units::TransformFinalize},
+    {"Korvane.Camera", units::CameraInitialize, units::CameraFinalize},
+    {"Korvane.Light", units::LightInitialize, units::LightFinalize},
     {"Korvane.Imaging.Formats", units::ImagingFormatsInitialize, units::ImagingFormatsFinalize},
     {"Korvane.Imaging", units::ImagingInitialize, nullptr},
     {"Korvane.DefTypes", units::DefTypesInitialize, nullptr},
