@@ -583,6 +583,7 @@ TEST_F(ControllerMouse, OnlyViewportsAreTakenAndAFreedOneIsForgotten)
     Tick();
     EXPECT_TRUE(updatingDuringStep);
     EXPECT_FALSE(FViewport->IsUpdating());
+    FController->OnBeforeModify = TOnCameraControllerEvent();
 
     FViewport.reset();
     EXPECT_EQ(FController->Viewport(), nullptr);
