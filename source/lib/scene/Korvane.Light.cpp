@@ -114,14 +114,19 @@ void TKorvaneLight::LoadFromDefinition(const TLightDef* ADef)
     SetScatteringValue(ScatteringDecayIndex, ADef->ScatteringDecay());
     SetScatteringValue(ScatteringDensityIndex, ADef->ScatteringDensity());
     Position().SetPoint(ExtractTranslation(ADef->Transform()));
-    // The definition gives the way the light shines, not angles.
-    RotationAngle().SetPoint(RotationAngleTowards(ADef->Direction()));
+    // The definition gives the way the light shines, not angles. The matrix
+    // is built from the rotation itself: angles near a quarter turn about X
+    // would lose the last bits of a direction close to the vertical.
+    const TQuaternion3D rotation = RotationTowards(ADef->Direction());
+    SetQuaternion(rotation);
+    RotationAngle().SetPointNoChange(QuaternionToEulerAngles(rotation, RotationAngleOrder));
+    korvane::RebuildLocalMatrix(this);
 }
 
-TPoint3D RotationAngleTowards(const TPoint3D& ADirection)
+TQuaternion3D RotationTowards(const TPoint3D& ADirection)
 {
     const TPoint3D z = ADirection.Normalize();
-    if (z.LengthSq() == 0) return TPoint3D(0, 0, 0);
+    if (z.LengthSq() == 0) return TQuaternion3D::Identity();
     // The node's axes are the rows of its rotation: +Z the direction, X and Y
     // completing a right-handed frame (a reference up along the direction
     // itself is swapped for +X).
@@ -132,7 +137,7 @@ TPoint3D RotationAngleTowards(const TPoint3D& ADirection)
     const TPoint3D rows[3] = {x, y, z};
     for (int r = 0; r < 3; ++r)
         for (int c = 0; c < 3; ++c) m.M[r][c] = rows[r][c];
-    return QuaternionToEulerAngles(TQuaternion3D::Create(m), RotationAngleOrder);
+    return TQuaternion3D::Create(m);
 }
 
 namespace units {

@@ -80,8 +80,8 @@ private:
     TVector3D FScattering{0.1f, 0.0034f, 1.0f, 0.84f};
 };
 
-// RotationAngle (degrees) that turns a node so that its +Z axis, the way a
-// light shines, points along ADirection; (0, 0, 0) for a zero direction.
-TPoint3D RotationAngleTowards(const TPoint3D& ADirection);
+// The rotation that turns a node so that its +Z axis, the way a light
+// shines, points along ADirection; no rotation for a zero direction.
+TQuaternion3D RotationTowards(const TPoint3D& ADirection);
 
 } // namespace korvane
