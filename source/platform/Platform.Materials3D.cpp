@@ -18,13 +18,13 @@ void TMaterial::Apply(TContext3D* AContext)
 
 TMaterial* TMaterialSource::Material()
 {
-    if (!FMaterial && !Destroying()) FMaterial = CreateMaterial();
-    return FMaterial;
+    if (!FMaterial && !Destroying()) FMaterial.reset(CreateMaterial());
+    return FMaterial.get();
 }
 
 void TMaterialSource::BeforeDestruction()
 {
-    FreeAndNil(FMaterial);
+    FMaterial.reset();
     TComponent::BeforeDestruction();
 }
 

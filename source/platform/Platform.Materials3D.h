@@ -39,8 +39,6 @@ class TMaterialSource : public TComponent {
     KORVANE_CLASS(TMaterialSource, TComponent)
 
     explicit TMaterialSource(TComponent* AOwner) : TComponent(AOwner) {}
-    // A source that is deleted instead of freed still frees its material.
-    ~TMaterialSource() override { FreeAndNil(FMaterial); }
 
     // The source's material (made by CreateMaterial on first request), or nullptr.
     TMaterial* Material();
@@ -52,7 +50,8 @@ protected:
     void BeforeDestruction() override;
 
 private:
-    TMaterial* FMaterial = nullptr;
+    // A source that is deleted instead of freed still frees its material.
+    TOwned<TMaterial> FMaterial;
 };
 
 } // namespace korvane

@@ -145,5 +145,7 @@ std::string UpperCase(std::string_view s);
 std::string LowerCase(std::string_view s);
 bool SameText(std::string_view a, std::string_view b);
 std::string Trim(std::string_view s);
+// Well-formed UTF-8: no overlong forms, no surrogates, nothing above U+10FFFF.
+bool IsValidUTF8(std::string_view s);
 
 } // namespace korvane

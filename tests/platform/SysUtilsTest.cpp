@@ -143,3 +143,23 @@ TEST(GUID, RegistryFormRoundTripsAndBadTextRaises)
         EXPECT_EQ(e.Message(), "'{x}' is not a valid GUID value");
     }
 }
+
+TEST(UTF8, ValidationFindsFaultsAfterLongASCIIRuns)
+{
+    const std::string ascii(19, 'a'); // more than two whole eight-byte steps
+    struct Case {
+        std::string text;
+        bool valid;
+    } cases[] = {
+        {"", true},
+        {ascii, true},
+        {ascii + "\xC3\xA9" + ascii + "\xF0\x9F\x98\x80", true},
+        {ascii + "\xFF", false},
+        {ascii + "\xC0\xAF" + ascii, false},        // overlong
+        {ascii + "\xED\xA0\x80" + ascii, false},    // surrogate
+        {ascii + "\xF4\x90\x80\x80", false},        // beyond U+10FFFF
+        {ascii + "\xE2\x82", false},                // cut short
+        {std::string(8, 'b') + "\x80" + ascii, false}, // stray continuation after one whole step
+    };
+    for (const auto& c : cases) EXPECT_EQ(IsValidUTF8(c.text), c.valid) << c.text.size();
+}

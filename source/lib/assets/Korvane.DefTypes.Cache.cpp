@@ -10,10 +10,7 @@
 namespace korvane {
 
 namespace {
-struct FreeStream {
-    void operator()(TMemoryStream* s) const { s->Free(); }
-};
-using StreamPtr = std::unique_ptr<TMemoryStream, FreeStream>;
+using StreamPtr = TOwned<TMemoryStream>;
 
 bool IsAttribute(TVertexFormat AFormat) { return static_cast<uint8_t>(AFormat) <= static_cast<uint8_t>(TVertexFormat::Tangent); }
 

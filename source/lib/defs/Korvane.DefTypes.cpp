@@ -195,10 +195,6 @@ const char* const ChildClassTable[] = {
 };
 const char* const DefaultChildClass = "Korvane.DefTypes.TMeshDef";
 
-struct FreeDeleter {
-    void operator()(TObject* object) const { object->Free(); }
-};
-
 } // namespace
 
 namespace units {
@@ -631,7 +627,7 @@ void TTransformDef::FromJSON(TModelDef* AModel, const TJSONObject& AValue)
         if (!childJSON) throw EInvalidCast();
         const TTransformDefMetaClass& childClass = TransformDefChildClass(JSONGetString(*childJSON, "Type", ""));
         // The child is ours only once it is added: a failed reading frees it.
-        std::unique_ptr<TTransformDef, FreeDeleter> child(childClass.CreateDef(this));
+        TOwned<TTransformDef> child(childClass.CreateDef(this));
         child->FromJSON(AModel, *childJSON);
         AddChild(child.release());
     }
