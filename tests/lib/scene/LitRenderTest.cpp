@@ -40,7 +40,7 @@ class TBlinnPhongMaterial : public TMaterial {
 public:
     TBlinnPhongMaterial()
     {
-        TKorvaneCurrentGLContextStrings strings;
+        TKorvaneContextGLStrings strings;
         auto vs = TKorvaneGLSLVertexShader::Create(nullptr, &strings);
         auto fs = TKorvaneGLSLFragmentShader::Create(nullptr, &strings);
         for (const char* define : {"CLIPPINGPLANE", "LIGHTING", "BLINNPHONG", "USE_SPECULAR"}) {
