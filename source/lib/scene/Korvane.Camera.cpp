@@ -51,8 +51,8 @@ void TKorvaneCamera::LoadFromDefinition(const TCameraDef* ADef)
     if (Name().empty()) TComponent::SetName(ADef->GetQualifiedComponentName());
     // The global lookup knows only top-level components (forms, data
     // modules): a node inside a form is not found and leaves no target.
-    SetTarget(dynamic_cast<TControl3D*>(FindGlobalComponent(ADef->Target())));
-    SetFOV(ADef->FOV());
+    SetTarget(dynamic_cast<TControl3D*>(FindGlobalComponent(ADef->Target)));
+    SetFOV(ADef->FOV);
     ApplyLocalMatrix(this, ADef->Transform(), true, true, true, true);
 }
 

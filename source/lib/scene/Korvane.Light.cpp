@@ -101,23 +101,23 @@ void TKorvaneLight::LoadFromDefinition(const TLightDef* ADef)
     if (!ADef) throw EArgumentException("TKorvaneLight.LoadFromDefinition(): no definition");
     FDef = const_cast<TLightDef*>(ADef);
     if (Name().empty()) SetName(ADef->GetQualifiedComponentName());
-    SetLightType(ADef->LightType());
-    SetColor(ADef->Diffuse().ToAlphaColor());
-    SetAmbient(ADef->Ambient());
-    SetSpecular(ADef->Specular());
-    SetIntensity(ADef->Intensity());
-    SetConstantAttenuation(ADef->ConstantAttenuation());
-    SetLinearAttenuation(ADef->LinearAttenuation());
-    SetQuadraticAttenuation(ADef->QuadraticAttenuation());
-    SetScatteringValue(ScatteringIntensityIndex, ADef->ScatteringIntensity());
-    SetScatteringValue(ScatteringExposureIndex, ADef->ScatteringExposure());
-    SetScatteringValue(ScatteringDecayIndex, ADef->ScatteringDecay());
-    SetScatteringValue(ScatteringDensityIndex, ADef->ScatteringDensity());
+    SetLightType(ADef->LightType);
+    SetColor(ADef->Diffuse.ToAlphaColor());
+    SetAmbient(ADef->Ambient);
+    SetSpecular(ADef->Specular);
+    SetIntensity(ADef->Intensity);
+    SetConstantAttenuation(ADef->ConstantAttenuation);
+    SetLinearAttenuation(ADef->LinearAttenuation);
+    SetQuadraticAttenuation(ADef->QuadraticAttenuation);
+    SetScatteringValue(ScatteringIntensityIndex, ADef->ScatteringIntensity);
+    SetScatteringValue(ScatteringExposureIndex, ADef->ScatteringExposure);
+    SetScatteringValue(ScatteringDecayIndex, ADef->ScatteringDecay);
+    SetScatteringValue(ScatteringDensityIndex, ADef->ScatteringDensity);
     Position().SetPoint(ExtractTranslation(ADef->Transform()));
     // The definition gives the way the light shines, not angles. The matrix
     // is built from the rotation itself: angles near a quarter turn about X
     // would lose the last bits of a direction close to the vertical.
-    const TQuaternion3D rotation = RotationTowards(ADef->Direction());
+    const TQuaternion3D rotation = RotationTowards(ADef->Direction);
     SetQuaternion(rotation);
     RotationAngle().SetPointNoChange(QuaternionToEulerAngles(rotation, RotationAngleOrder));
     korvane::RebuildLocalMatrix(this);

@@ -21,21 +21,21 @@ std::string ComponentNameOf(const TTransformDef& ADef, const char* APrefix)
 
 TClass TCameraDef::StaticClass()
 {
-    static const TTransformDefClassInfo<TCameraDef> info;
+    static const TClassInfo<TCameraDef> info(DefTypesUnitName);
     return &info;
 }
 
-TCameraDef::TCameraDef(TCustomDef* AOwner) : TTransformDef(AOwner) {}
+TCameraDef::TCameraDef(TTransformDef* AOwner) : TTransformDef(AOwner) {}
 
 std::string TCameraDef::GetQualifiedComponentName() const { return ComponentNameOf(*this, "Camera_"); }
 
 TClass TLightDef::StaticClass()
 {
-    static const TTransformDefClassInfo<TLightDef> info;
+    static const TClassInfo<TLightDef> info(DefTypesUnitName);
     return &info;
 }
 
-TLightDef::TLightDef(TCustomDef* AOwner) : TTransformDef(AOwner) {}
+TLightDef::TLightDef(TTransformDef* AOwner) : TTransformDef(AOwner) {}
 
 std::string TLightDef::GetQualifiedComponentName() const { return ComponentNameOf(*this, "Light_"); }
 

@@ -18,15 +18,12 @@ namespace korvane {
 class TCameraDef : public TTransformDef {
     KORVANE_CLASS(TCameraDef, TTransformDef)
 
-    // Target empty, FOV 45 degrees.
-    explicit TCameraDef(TCustomDef* AOwner);
+    explicit TCameraDef(TTransformDef* AOwner);
 
     // The name of the component the camera looks at.
-    const std::string& Target() const { return FTarget; }
-    void SetTarget(const std::string& AValue) { FTarget = AValue; }
+    std::string Target;
     // The vertical field of view in degrees.
-    float FOV() const { return FFOV; }
-    void SetFOV(float AValue) { FFOV = AValue; }
+    float FOV = 45;
 
     // The Id made an identifier; for an empty one "Camera_" and the object's
     // address as a signed decimal number, so that live definitions differ.
@@ -34,67 +31,35 @@ class TCameraDef : public TTransformDef {
 
 protected:
     int64_t InstanceSize() const override { return sizeof(TCameraDef); }
-
-private:
-    std::string FTarget;
-    float FFOV = 45;
 };
 
+// A white point light shining along +Y: intensity 100, constant attenuation
+// 1, scattering (0.1, 0.0034, 1, 0.84). Direction is the way the light
+// shines (not normalised).
 class TLightDef : public TTransformDef {
     KORVANE_CLASS(TLightDef, TTransformDef)
 
-    // A white point light shining along +Y: intensity 100, constant
-    // attenuation 1, scattering (0.1, 0.0034, 1, 0.84), spot cut-off 180.
-    explicit TLightDef(TCustomDef* AOwner);
+    explicit TLightDef(TTransformDef* AOwner);
 
-    TLightType LightType() const { return FLightType; }
-    void SetLightType(TLightType AValue) { FLightType = AValue; }
-    // The way the light shines (not normalised).
-    const TPoint3D& Direction() const { return FDirection; }
-    void SetDirection(const TPoint3D& AValue) { FDirection = AValue; }
-    const TAlphaColorF& Diffuse() const { return FDiffuse; }
-    void SetDiffuse(const TAlphaColorF& AValue) { FDiffuse = AValue; }
-    const TAlphaColorF& Ambient() const { return FAmbient; }
-    void SetAmbient(const TAlphaColorF& AValue) { FAmbient = AValue; }
-    const TAlphaColorF& Specular() const { return FSpecular; }
-    void SetSpecular(const TAlphaColorF& AValue) { FSpecular = AValue; }
-    float Intensity() const { return FIntensity; }
-    void SetIntensity(float AValue) { FIntensity = AValue; }
-    float ConstantAttenuation() const { return FConstantAttenuation; }
-    void SetConstantAttenuation(float AValue) { FConstantAttenuation = AValue; }
-    float LinearAttenuation() const { return FLinearAttenuation; }
-    void SetLinearAttenuation(float AValue) { FLinearAttenuation = AValue; }
-    float QuadraticAttenuation() const { return FQuadraticAttenuation; }
-    void SetQuadraticAttenuation(float AValue) { FQuadraticAttenuation = AValue; }
-    float ScatteringIntensity() const { return FScatteringIntensity; }
-    void SetScatteringIntensity(float AValue) { FScatteringIntensity = AValue; }
-    float ScatteringExposure() const { return FScatteringExposure; }
-    void SetScatteringExposure(float AValue) { FScatteringExposure = AValue; }
-    float ScatteringDecay() const { return FScatteringDecay; }
-    void SetScatteringDecay(float AValue) { FScatteringDecay = AValue; }
-    float ScatteringDensity() const { return FScatteringDensity; }
-    void SetScatteringDensity(float AValue) { FScatteringDensity = AValue; }
+    TLightType LightType = TLightType::Point;
+    TPoint3D Direction{0, 1, 0};
+    TAlphaColorF Diffuse{1, 1, 1, 1};
+    TAlphaColorF Ambient{0, 0, 0, 1};
+    TAlphaColorF Specular{1, 1, 1, 1};
+    float Intensity = 100;
+    float ConstantAttenuation = 1;
+    float LinearAttenuation = 0;
+    float QuadraticAttenuation = 0;
+    float ScatteringIntensity = 0.1f;
+    float ScatteringExposure = 0.0034f;
+    float ScatteringDecay = 1;
+    float ScatteringDensity = 0.84f;
 
     // As the camera's, with "Light_".
     std::string GetQualifiedComponentName() const override;
 
 protected:
     int64_t InstanceSize() const override { return sizeof(TLightDef); }
-
-private:
-    TLightType FLightType = TLightType::Point;
-    TPoint3D FDirection{0, 1, 0};
-    TAlphaColorF FDiffuse{1, 1, 1, 1};
-    TAlphaColorF FAmbient{0, 0, 0, 1};
-    TAlphaColorF FSpecular{1, 1, 1, 1};
-    float FIntensity = 100;
-    float FConstantAttenuation = 1;
-    float FLinearAttenuation = 0;
-    float FQuadraticAttenuation = 0;
-    float FScatteringIntensity = 0.1f;
-    float FScatteringExposure = 0.0034f;
-    float FScatteringDecay = 1;
-    float FScatteringDensity = 0.84f;
 };
 
 // The definition a camera or light makes for itself when it is created by

@@ -158,7 +158,7 @@ TEST_F(CameraDefinition, TargetIsATopLevel3DControlOrNothing)
         SCOPED_TRACE(c.Target);
         TCameraDef def(nullptr);
         def.SetId("Cam");
-        def.SetTarget(c.Target);
+        def.Target = c.Target;
         Owned<TKorvaneCamera> camera(new TKorvaneCamera(nullptr));
         camera->SetTarget(new TDummy(camera.get())); // loading replaces it
         camera->LoadFromDefinition(&def);
@@ -171,7 +171,7 @@ TEST_F(CameraDefinition, NameFOVAndMatrixComeFromTheDefinition)
 {
     TCameraDef def(nullptr);
     def.SetId("Main Camera");
-    def.SetFOV(35);
+    def.FOV = 35;
     const TMatrix3D matrix = TMatrix3D::CreateScaling({2, 2, 2}) * TMatrix3D::CreateRotationY(DegToRad(90)) *
                              TMatrix3D::CreateTranslation({1, 2, 3});
     def.SetTransform(matrix);

@@ -134,15 +134,15 @@ TEST_F(LightDefinition, ValuesComeFromTheDefinitionWithinTheirRanges)
 {
     TLightDef def(nullptr);
     def.SetId("Sun");
-    def.SetLightType(TLightType::Spot);
-    def.SetDiffuse({1, 0, 0, 1});
-    def.SetAmbient({0.1f, 0.2f, 0.3f, 1});
-    def.SetSpecular({0.5f, 0.5f, 0.5f, 0.5f});
-    def.SetLinearAttenuation(0.25f);
-    def.SetQuadraticAttenuation(0.125f);
-    def.SetConstantAttenuation(2);
-    def.SetScatteringExposure(3);
-    def.SetScatteringDecay(3);
+    def.LightType = TLightType::Spot;
+    def.Diffuse = TAlphaColorF{1, 0, 0, 1};
+    def.Ambient = TAlphaColorF{0.1f, 0.2f, 0.3f, 1};
+    def.Specular = TAlphaColorF{0.5f, 0.5f, 0.5f, 0.5f};
+    def.LinearAttenuation = 0.25f;
+    def.QuadraticAttenuation = 0.125f;
+    def.ConstantAttenuation = 2;
+    def.ScatteringExposure = 3;
+    def.ScatteringDecay = 3;
     def.SetTransform(TMatrix3D::CreateScaling({3, 3, 3}) * TMatrix3D::CreateTranslation({4, 5, 6}));
 
     Owned<TKorvaneLight> light(new TKorvaneLight(nullptr));
@@ -182,7 +182,7 @@ TEST_F(LightDefinition, TheLightShinesAlongTheDefinitionsDirection)
     for (const TPoint3D& d : directions) {
         SCOPED_TRACE(testing::Message() << d.X << " " << d.Y << " " << d.Z);
         TLightDef def(nullptr);
-        def.SetDirection(d);
+        def.Direction = d;
         Owned<TKorvaneLight> light(new TKorvaneLight(nullptr));
         light->LoadFromDefinition(&def);
         EXPECT_TRUE(NearPoint(light->AbsoluteDirection(), d.Normalize(), 1e-4f));
@@ -190,7 +190,7 @@ TEST_F(LightDefinition, TheLightShinesAlongTheDefinitionsDirection)
     }
     // No direction: the light is not turned.
     TLightDef def(nullptr);
-    def.SetDirection({0, 0, 0});
+    def.Direction = TPoint3D{0, 0, 0};
     Owned<TKorvaneLight> light(new TKorvaneLight(nullptr));
     light->RotationAngle().SetPoint({10, 20, 30});
     light->LoadFromDefinition(&def);
@@ -204,7 +204,7 @@ TEST_F(LightDefinition, OwnDefinitionBelongsToTheOwningMeshDefinition)
     ASSERT_NE(standalone->Def(), nullptr);
     EXPECT_EQ(standalone->Def()->Owner(), nullptr);
     // Its own definition has the definition defaults; the light has its own.
-    EXPECT_FLOAT_EQ(standalone->Def()->Intensity(), 100);
+    EXPECT_FLOAT_EQ(standalone->Def()->Intensity, 100);
     EXPECT_FLOAT_EQ(standalone->Intensity(), 1);
 
     TTransformDef meshDef(nullptr);
