@@ -58,6 +58,7 @@ TClass TControl::StaticClass()
         c.Event("OnMouseDown", &TControl::OnMouseDown);
         c.Event("OnMouseMove", &TControl::OnMouseMove);
         c.Event("OnMouseUp", &TControl::OnMouseUp);
+        c.Event("OnMouseWheel", &TControl::OnMouseWheel);
         c.Event("OnClick", &TControl::OnClick);
         c.Event("OnResize", &TControl::OnResize);
     });
@@ -275,6 +276,11 @@ void TControl::MouseMove(TShiftState AShift, float AX, float AY) { OnMouseMove(t
 void TControl::MouseUp(TMouseButton AButton, TShiftState AShift, float AX, float AY)
 {
     OnMouseUp(this, AButton, AShift, AX, AY);
+}
+
+void TControl::MouseWheel(TShiftState AShift, int AWheelDelta, bool& AHandled)
+{
+    OnMouseWheel(this, AShift, AWheelDelta, AHandled);
 }
 
 void TControl::Click() { OnClick(this); }

@@ -43,6 +43,8 @@ using TShiftState = TSet<TShiftStateItem>;
 using TNotifyEvent = TEvent<TObject*>;
 using TMouseEvent = TEvent<TObject*, TMouseButton, TShiftState, float, float>;
 using TMouseMoveEvent = TEvent<TObject*, TShiftState, float, float>;
+// (Sender, Shift, WheelDelta, Handled): a handler that consumes the turn sets Handled.
+using TMouseWheelEvent = TEvent<TObject*, TShiftState, int, bool&>;
 
 // Four distances around a rectangle (margins, padding).
 class TBounds : public TPersistent {
@@ -139,6 +141,8 @@ class TControl : public TComponent {
     virtual void MouseDown(TMouseButton AButton, TShiftState AShift, float AX, float AY);
     virtual void MouseMove(TShiftState AShift, float AX, float AY);
     virtual void MouseUp(TMouseButton AButton, TShiftState AShift, float AX, float AY);
+    // A turn of the mouse wheel (in wheel units, 120 per notch); answers Handled.
+    virtual void MouseWheel(TShiftState AShift, int AWheelDelta, bool& AHandled);
     virtual void Click();
     bool IsMouseOver() const { return FMouseOver; }
 
@@ -151,7 +155,16 @@ class TControl : public TComponent {
 
     TMouseEvent OnMouseDown, OnMouseUp;
     TMouseMoveEvent OnMouseMove;
+    TMouseWheelEvent OnMouseWheel;
     TNotifyEvent OnClick, OnResize;
+
+    // Brackets a batch of changes; IsUpdating holds until the outermost EndUpdate.
+    void BeginUpdate() { ++FUpdating; }
+    void EndUpdate()
+    {
+        if (FUpdating > 0) --FUpdating;
+    }
+    bool IsUpdating() const { return FUpdating > 0; }
     std::function<void(TControl* Sender, TControlPainter& Painter, const TRectF& ARect)> OnPaint;
 
 protected:
@@ -175,6 +188,7 @@ private:
     TOwned<TBounds> FMargins, FPadding;
     bool FVisible = true, FHitTest = true, FEnabled = true, FMouseOver = false;
     float FOpacity = 1;
+    int FUpdating = 0;
     // Realigning its children; being placed by its parent's realignment.
     bool FRealigning = false, FPlacing = false;
 };

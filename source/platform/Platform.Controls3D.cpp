@@ -292,7 +292,18 @@ TContext3D* TControl3D::Context() const
 void TControl3D::Repaint()
 {
     if (IsLoading() || Destroying()) return;
+    if (FUpdating > 0) {
+        FRepaintHeld = true;
+        return;
+    }
     if (IViewport3D* vp = Viewport()) vp->NeedRender();
+}
+
+void TControl3D::EndUpdate()
+{
+    if (FUpdating == 0 || --FUpdating > 0 || !FRepaintHeld) return;
+    FRepaintHeld = false;
+    Repaint();
 }
 
 const std::vector<TControl3D*>& TControl3D::RenderingList() const

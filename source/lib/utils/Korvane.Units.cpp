@@ -34,6 +34,10 @@ void ControlInitialize();
 void ControlFinalize();
 void TransformInitialize();
 void TransformFinalize();
+void CameraInitialize();
+void CameraFinalize();
+void LightInitialize();
+void LightFinalize();
 void DefTypesMeshInitialize();
 void DefTypesMetaInitialize();
 void DefTypesLightInitialize();
@@ -68,6 +72,8 @@ const TUnitEntry Units[] = {
     {"Platform.Types3D", nullptr, units::PlatformTypes3DFinalize},
     {"Korvane.Control", units::ControlInitialize, units::ControlFinalize},
     {"Korvane.Transform", units::TransformInitialize, units::TransformFinalize},
+    {"Korvane.Camera", units::CameraInitialize, units::CameraFinalize},
+    {"Korvane.Light", units::LightInitialize, units::LightFinalize},
     {"Korvane.Imaging.Formats", units::ImagingFormatsInitialize, units::ImagingFormatsFinalize},
     {"Korvane.Imaging", units::ImagingInitialize, nullptr},
     {"Korvane.DefTypes", units::DefTypesInitialize, nullptr},
