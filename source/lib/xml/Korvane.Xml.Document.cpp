@@ -63,22 +63,23 @@ private:
         throw EMz_XmlParseError(&D, &R, AMessage);
     }
 
-    std::string ReadToken()
+    // Names and values are views into the text, which the document keeps.
+    std::string_view ReadToken()
     {
         while (I < Len && IsBlank(static_cast<unsigned char>(S[I]))) ++I;
-        if (I >= Len || S[I] == '\0') return std::string();
+        if (I >= Len || S[I] == '\0') return std::string_view();
         const int64_t start = I;
         if (!MzIsNameChar(static_cast<unsigned char>(S[I++]))) Fail("invalid character for token");
         while (I < Len && MzIsNameChar(static_cast<unsigned char>(S[I]))) ++I;
-        return std::string(S + start, size_t(I - start));
+        return std::string_view(S + start, size_t(I - start));
     }
 
     // A name with an optional prefix: "prefix:name".
-    void ReadQualified(std::string& APrefix, std::string& AName)
+    void ReadQualified(std::string_view& APrefix, std::string_view& AName)
     {
         AName = ReadToken();
         if (Cur() == ':') {
-            APrefix = std::move(AName);
+            APrefix = AName;
             ++I;
             AName = ReadToken();
         }
@@ -86,16 +87,29 @@ private:
 
     // The text before the first ATerminator, the position left on it; empty
     // and the position at the end when there is none.
-    std::string ScanTo(std::string_view ATerminator)
+    std::string_view ScanTo(std::string_view ATerminator)
     {
         const size_t at = T.find(ATerminator, size_t(I));
         if (at == std::string_view::npos) {
             I = Len;
-            return std::string();
+            return std::string_view();
         }
-        std::string s(S + I, at - size_t(I));
+        const std::string_view s(S + I, at - size_t(I));
         I = int64_t(at);
         return s;
+    }
+
+    // Text read for a node: a node the parser made refers to the kept text,
+    // a node from the hook gets a copy of its own.
+    static void SetText(TMz_XmlNode* ANode, std::string_view AText)
+    {
+        if (ANode->fParsed) ANode->fValue.Refer(AText);
+        else ANode->fValue.Assign(AText);
+    }
+    static void AppendText(TMz_XmlNode* ANode, std::string_view AText)
+    {
+        if (ANode->fParsed && ANode->fValue.empty()) ANode->fValue.Refer(AText);
+        else ANode->fValue.Append(AText);
     }
 
     void Expect(char AChar, const char* AMessage)
@@ -104,18 +118,21 @@ private:
     }
 
     // The node factory: the hook's node when it gives one, else an element of the kind.
-    TMz_XmlNode* Make(TMz_XmlNode* AParent, const std::string& APrefix, const std::string& AName,
+    TMz_XmlNode* Make(TMz_XmlNode* AParent, std::string_view APrefix, std::string_view AName,
                       TMz_XmlNodeKind AKind, bool& AMadeHere)
     {
         TMz_XmlNode* node = nullptr;
         if (D.fOnCreateNode) {
             R.setIndex(I);
-            D.fOnCreateNode(&D, &R, AParent, APrefix, AName, AKind, node);
+            D.fOnCreateNode(&D, &R, AParent, std::string(APrefix), std::string(AName), AKind, node);
             I = R.index();
         }
         AMadeHere = node == nullptr;
         if (node) return node;
-        auto* e = new (&D.fArena) TMz_XmlElement(&D, AParent, APrefix, AName);
+        TMz_XmlElement* parent = AParent ? AParent->AsElement() : nullptr;
+        auto* e = new (&D.fArena) TMz_XmlElement(TMz_XmlNode::TParsed{}, &D, parent, APrefix, AName, &D.fArena);
+        // A parent that is no element keeps nothing but is still named as the parent.
+        e->fParent = AParent;
         e->fKind = AKind;
         return e;
     }
@@ -147,7 +164,7 @@ private:
             int64_t a = start, b = I;
             while (a < b && static_cast<unsigned char>(S[a]) <= ' ') ++a;
             while (b > a && static_cast<unsigned char>(S[b - 1]) <= ' ') --b;
-            p->fValue.append(S + a, size_t(b - a));
+            AppendText(p, std::string_view(S + a, size_t(b - a)));
         }
     }
 
@@ -168,7 +185,7 @@ private:
         const int c = Read();
         if (c == '/') {
             if (!IsTagElement(p)) Fail("parent node is not a xml element");
-            std::string prefix, name;
+            std::string_view prefix, name;
             ReadQualified(prefix, name);
             if (p->namespace_() != prefix || p->name() != name)
                 Fail(Format("failed to close tag \"%s\" - closing tag \"%s\" found instead", p->name(), name));
@@ -198,12 +215,12 @@ private:
             return false;
         }
         if (c == '?') {
-            const std::string name = ReadToken();
+            const std::string_view name = ReadToken();
             if (Cur() == ':') Fail("namespace declaration not allowed for xml core node");
             if (name != "xml" && name != "xml-stylesheet") Fail("xml header expected");
             if (D.root()) Fail("xml header already exist");
             bool made;
-            TMz_XmlNode* root = Make(nullptr, std::string(), name, name == "xml" ? mzDocument : mzStylesheet, made);
+            TMz_XmlNode* root = Make(nullptr, std::string_view(), name, name == "xml" ? mzDocument : mzStylesheet, made);
             D.setRoot(root);
             Attributes(root);
             // Whatever follows the declaration is its content, also after a
@@ -212,7 +229,7 @@ private:
             return true;
         }
         --I;
-        std::string prefix, name;
+        std::string_view prefix, name;
         ReadQualified(prefix, name);
         if (name.empty()) {
             if (prefix.empty()) Fail("invalid char in tag name");
@@ -235,9 +252,9 @@ private:
     void Section(TMz_XmlNode* p, const char* AName, TMz_XmlNodeKind AKind, std::string_view ATerminator)
     {
         bool made;
-        TMz_XmlNode* node = Make(p, std::string(), AName, AKind, made);
+        TMz_XmlNode* node = Make(p, std::string_view(), AName, AKind, made);
         Keep(node, made);
-        node->fValue = ScanTo(ATerminator);
+        SetText(node, ScanTo(ATerminator));
         for (char t : ATerminator)
             Expect(t, t == '>' ? "invalid character found - \">\" expected"
                       : t == '-' ? "invalid character found - \"-\" expected"
@@ -264,7 +281,7 @@ private:
                 return true;
             }
             --I;
-            std::string prefix, name;
+            std::string_view prefix, name;
             ReadQualified(prefix, name);
             if (name.empty()) {
                 if (prefix.empty()) Fail("missing attribute name - invalid character found");
@@ -273,7 +290,7 @@ private:
             if (prefix == "xmlns") {
                 if (!IsTagElement(n))
                     Fail("failed to define namespace in none element node \"" + n->getQualifiedName() + "\"");
-                auto* ns = new (&D.fArena) TMz_XmlNamespace(&D, n, std::string(), name);
+                auto* ns = new (&D.fArena) TMz_XmlNamespace(TMz_XmlNode::TParsed{}, &D, n->AsElement(), name);
                 Value(ns, true);
                 continue;
             }
@@ -282,18 +299,22 @@ private:
         return false;
     }
 
-    void Attribute(TMz_XmlNode* n, const std::string& APrefix, const std::string& AName)
+    void Attribute(TMz_XmlNode* n, std::string_view APrefix, std::string_view AName)
     {
         TMz_XmlNode* attr = nullptr;
         if (D.fOnCreateNode) {
             R.setIndex(I);
-            D.fOnCreateNode(&D, &R, n, APrefix, AName, mzAttribute, attr);
+            D.fOnCreateNode(&D, &R, n, std::string(APrefix), std::string(AName), mzAttribute, attr);
             I = R.index();
         }
         const bool made = attr == nullptr;
         if (made) {
-            attr = new (&D.fArena) TMz_XmlAttribute(&D, n, APrefix, AName);
-            Keep(attr, true);
+            if (TMz_XmlElement* e = n->AsElement()) {
+                attr = new (&D.fArena) TMz_XmlAttribute(TMz_XmlNode::TParsed{}, &D, e, APrefix, AName, &D.fArena);
+            } else {
+                attr = new (&D.fArena) TMz_XmlAttribute(&D, n, APrefix, AName);
+                Keep(attr, true);
+            }
         }
         try {
             if (made) Value(attr, false);
@@ -318,7 +339,7 @@ private:
                 return;
             }
             if (c == '=') {
-                a->fValue = ReadQuoted();
+                SetText(a, ReadQuoted());
                 return;
             }
             Fail(Format(ANamespace ? "invalid character while parsing namespace \"%s\""
@@ -327,19 +348,19 @@ private:
         }
     }
 
-    std::string ReadQuoted()
+    std::string_view ReadQuoted()
     {
         while (I < Len && IsBlank(static_cast<unsigned char>(S[I]))) ++I;
-        if (Cur() == 0) return std::string();
+        if (Cur() == 0) return std::string_view();
         const int q = Read();
         if (q != '"' && q != '\'') Fail("invalid character");
         const void* close = std::memchr(S + I, q, size_t(Len - I));
         if (!close) {
             I = Len;
-            return std::string();
+            return std::string_view();
         }
         const int64_t stop = static_cast<const char*>(close) - S;
-        std::string v(S + I, size_t(stop - I));
+        const std::string_view v(S + I, size_t(stop - I));
         I = stop + 1;
         return v;
     }
@@ -360,6 +381,7 @@ void TMz_XmlDocument::BeforeDestruction()
 {
     fRoot.reset();
     fDetached.clear();
+    fTexts.clear();
     inherited::BeforeDestruction();
 }
 
@@ -387,6 +409,8 @@ TMz_XmlValue TMz_XmlDocument::StringToValue(std::string_view pData) const
 
 void TMz_XmlDocument::Parse(TMz_StreamReader& pReader)
 {
+    // The nodes the parser makes refer to the text rather than copy it.
+    if (std::unique_ptr<std::string> text = pReader.TakeText()) fTexts.push_back(std::move(text));
     TMz_XmlParser parser(*this, pReader);
     parser.Run();
 }

@@ -125,6 +125,9 @@ private:
     std::vector<TOwned<TMz_XmlNode>> fDetached;
     // The memory of the nodes the parser makes (a block goes with its last node).
     TMz_XmlNodeArena fArena;
+    // The texts loaded: names and values the parser read refer into them
+    // until they are changed or their node is moved to another element.
+    std::vector<std::unique_ptr<std::string>> fTexts;
 };
 
 } // namespace korvane

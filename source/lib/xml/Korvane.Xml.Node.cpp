@@ -1,6 +1,8 @@
 #include "Korvane.Xml.Node.h"
 
 #include <algorithm>
+#include <cstring>
+#include <limits>
 #include <new>
 
 #if defined(__SANITIZE_ADDRESS__)
@@ -89,21 +91,16 @@ void* TMz_XmlNodeArena::Allocate(size_t ASize)
     return at + HeaderSize;
 }
 
-void* TMz_XmlNode::operator new(size_t ASize)
+void* MzXmlAllocate(size_t ASize, TMz_XmlNodeArena* AArena)
 {
+    if (AArena)
+        if (void* p = AArena->Allocate(ASize)) return p;
     char* at = static_cast<char*>(::operator new(HeaderSize + ASize, std::align_val_t(16)));
     new (at) TNodeHeader{nullptr};
     return at + HeaderSize;
 }
 
-void* TMz_XmlNode::operator new(size_t ASize, TMz_XmlNodeArena* AArena)
-{
-    if (AArena)
-        if (void* p = AArena->Allocate(ASize)) return p;
-    return TMz_XmlNode::operator new(ASize);
-}
-
-void TMz_XmlNode::operator delete(void* APtr, size_t ASize)
+void MzXmlRelease(void* APtr, size_t ASize)
 {
     if (!APtr) return;
     auto* header = reinterpret_cast<TNodeHeader*>(static_cast<char*>(APtr) - HeaderSize);
@@ -116,6 +113,12 @@ void TMz_XmlNode::operator delete(void* APtr, size_t ASize)
     if (--block->Live == 0 && block->Retired) ReleaseBlock(block);
 }
 
+void* TMz_XmlNode::operator new(size_t ASize) { return MzXmlAllocate(ASize, nullptr); }
+
+void* TMz_XmlNode::operator new(size_t ASize, TMz_XmlNodeArena* AArena) { return MzXmlAllocate(ASize, AArena); }
+
+void TMz_XmlNode::operator delete(void* APtr, size_t ASize) { MzXmlRelease(APtr, ASize); }
+
 void TMz_XmlNode::operator delete(void* APtr, TMz_XmlNodeArena*)
 {
     // Only reached when a constructor fails: the size is unknown, the memory
@@ -127,6 +130,40 @@ void TMz_XmlNode::operator delete(void* APtr, TMz_XmlNodeArena*)
     } else {
         ::operator delete(static_cast<void*>(header), std::align_val_t(16));
     }
+}
+
+// ---- TMz_XmlText ----
+
+void TMz_XmlText::Assign(std::string_view AText)
+{
+    if (AText.empty()) {
+        Drop();
+        return;
+    }
+    char* data = new char[AText.size()];
+    std::memcpy(data, AText.data(), AText.size());
+    Drop();
+    FData = data;
+    FSize = AText.size();
+    FOwned = true;
+}
+
+void TMz_XmlText::Append(std::string_view AText)
+{
+    if (AText.empty()) return;
+    if (FSize == 0) {
+        Assign(AText);
+        return;
+    }
+    if (AText.size() > std::numeric_limits<size_t>::max() / 2 - FSize) throw std::bad_alloc();
+    char* data = new char[FSize + AText.size()];
+    std::memcpy(data, FData, FSize);
+    std::memcpy(data + FSize, AText.data(), AText.size());
+    const size_t size = FSize + AText.size();
+    Drop();
+    FData = data;
+    FSize = size;
+    FOwned = true;
 }
 
 // ---- TMz_XmlValue ----
@@ -242,7 +279,7 @@ const TFormatSettings& FormatOf(const TMz_XmlDocument* d)
 bool DeclaredFrom(const TMz_XmlNode* ANode, std::string_view pNamespace)
 {
     for (const TMz_XmlNode* n = ANode; n; n = n->parent()) {
-        if (const auto* ns = dynamic_cast<const TMz_XmlNamespace*>(n)) return ns->name() == pNamespace;
+        if (const TMz_XmlNamespace* ns = n->AsNamespace()) return ns->name() == pNamespace;
         if (const TMz_XmlElement* e = n->AsElement())
             if (e->namespace_(pNamespace)) return true;
     }
@@ -280,11 +317,23 @@ namespace {
 // Whether a node's qualified name is AKey, without building the name.
 bool HasQualifiedName(const TMz_XmlNode* ANode, std::string_view AKey)
 {
-    const std::string& ns = ANode->namespace_();
-    const std::string& name = ANode->name();
+    const std::string_view ns = ANode->namespace_();
+    const std::string_view name = ANode->name();
     if (ns.empty()) return name == AKey;
     return AKey.size() == ns.size() + 1 + name.size() && AKey.substr(0, ns.size()) == ns && AKey[ns.size()] == ':' &&
            AKey.substr(ns.size() + 1) == name;
+}
+
+// Whether two nodes have the same qualified name, without building either.
+bool SameQualifiedName(const TMz_XmlNode* A, const TMz_XmlNode* B)
+{
+    const std::string_view na = A->namespace_(), nb = B->namespace_();
+    if (na.size() == nb.size()) return na == nb && A->name() == B->name();
+    if (na.empty()) return HasQualifiedName(B, A->name());
+    if (nb.empty()) return HasQualifiedName(A, B->name());
+    // Both prefixed, the prefixes of different lengths: only names set with
+    // ":" inside can still match, so the rare case builds both.
+    return A->getQualifiedName() == B->getQualifiedName();
 }
 
 } // namespace
@@ -298,6 +347,15 @@ int TMz_XmlNodeMap<TNode>::IndexOf(std::string_view AKey) const
     }
     for (size_t i = 0; i < FItems.size(); ++i)
         if (HasQualifiedName(FItems[i], AKey)) return int(i);
+    return -1;
+}
+
+template <class TNode>
+int TMz_XmlNodeMap<TNode>::IndexOf(const TNode* ANode) const
+{
+    if (FIndex) return IndexOf(ANode->getQualifiedName());
+    for (size_t i = 0; i < FItems.size(); ++i)
+        if (SameQualifiedName(FItems[i], ANode)) return int(i);
     return -1;
 }
 
@@ -321,16 +379,16 @@ void TMz_XmlNodeMap<TNode>::Reindex()
 }
 
 template <class TNode>
-TNode* TMz_XmlNodeMap<TNode>::Put(const std::string& AKey, TNode* ANode)
+TNode* TMz_XmlNodeMap<TNode>::Put(TNode* ANode, TMz_XmlNodeArena* AArena)
 {
-    const int i = IndexOf(AKey);
+    const int i = IndexOf(ANode);
     if (i >= 0) {
         TNode* old = FItems[size_t(i)];
-        FItems[size_t(i)] = ANode;
+        FItems.Set(size_t(i), ANode);
         return old == ANode ? nullptr : old;
     }
-    FItems.push_back(ANode);
-    if (FIndex) (*FIndex)[AKey] = int(FItems.size() - 1);
+    FItems.Push(ANode, AArena);
+    if (FIndex) (*FIndex)[ANode->getQualifiedName()] = int(FItems.size() - 1);
     else if (FItems.size() > HashFrom) Reindex();
     return nullptr;
 }
@@ -340,13 +398,10 @@ TNode* TMz_XmlNodeMap<TNode>::Take(std::string_view AKey, TNode* ANode)
 {
     int i = -1;
     if (!AKey.empty() || !ANode) i = IndexOf(AKey);
-    if (ANode && (i < 0 || FItems[size_t(i)] != ANode)) {
-        const auto it = std::find(FItems.begin(), FItems.end(), ANode);
-        i = it == FItems.end() ? -1 : int(it - FItems.begin());
-    }
+    if (ANode && (i < 0 || FItems[size_t(i)] != ANode)) i = int(FItems.LastIndexOf(ANode));
     if (i < 0) return nullptr;
     TNode* taken = FItems[size_t(i)];
-    FItems.erase(FItems.begin() + i);
+    FItems.Erase(size_t(i));
     if (FIndex) Reindex();
     return taken;
 }
@@ -356,9 +411,20 @@ template class TMz_XmlNodeMap<TMz_XmlNamespace>;
 
 // ---- TMz_XmlNode ----
 
-TMz_XmlNode::TMz_XmlNode(TMz_XmlDocument* pDocument, TMz_XmlNode* pParent, std::string pNamespace, std::string pName)
-    : fDocument(pDocument), fParent(pParent), fNamespace(std::move(pNamespace)), fName(std::move(pName))
+TMz_XmlNode::TMz_XmlNode(TMz_XmlDocument* pDocument, TMz_XmlNode* pParent, std::string_view pNamespace,
+                         std::string_view pName)
+    : fDocument(pDocument), fParent(pParent)
 {
+    fNamespace.Assign(pNamespace);
+    fName.Assign(pName);
+}
+
+TMz_XmlNode::TMz_XmlNode(TParsed, TMz_XmlDocument* pDocument, TMz_XmlNode* pParent, std::string_view pNamespace,
+                         std::string_view pName)
+    : fDocument(pDocument), fParent(pParent), fParsed(true)
+{
+    fNamespace.Refer(pNamespace);
+    fName.Refer(pName);
 }
 
 TMz_XmlValue TMz_XmlNode::value() const { return MzStringToValue(getRawValue(), FormatOf(fDocument)); }
@@ -371,10 +437,10 @@ void TMz_XmlNode::setValue(const TMz_XmlValue& pValue)
 
 std::string TMz_XmlNode::getQualifiedName() const
 {
-    if (fNamespace.empty()) return fName;
+    if (fNamespace.empty()) return std::string(fName.view());
     std::string q;
-    q.reserve(fNamespace.size() + 1 + fName.size());
-    q.append(fNamespace).append(1, ':').append(fName);
+    q.reserve(fNamespace.view().size() + 1 + fName.view().size());
+    q.append(fNamespace.view()).append(1, ':').append(fName.view());
     return q;
 }
 
@@ -387,14 +453,47 @@ void TMz_XmlNode::BeforeDestruction()
     inherited::BeforeDestruction();
 }
 
-// ---- TMz_XmlElement ----
+void TMz_XmlNode::OwnTexts()
+{
+    std::vector<TMz_XmlNode*> work{this};
+    while (!work.empty()) {
+        TMz_XmlNode* n = work.back();
+        work.pop_back();
+        n->OwnOwnTexts();
+        if (TMz_XmlElement* e = n->AsElement()) {
+            for (TMz_XmlElement* c : e->fNodes.FItems) work.push_back(c);
+            for (TMz_XmlAttribute* a : e->fAttributes) a->OwnOwnTexts();
+            if (e->fNamespaces)
+                for (TMz_XmlNamespace* ns : *e->fNamespaces) ns->OwnOwnTexts();
+            for (TMz_XmlNode* r : e->fRetired) r->OwnOwnTexts();
+        }
+    }
+}
 
-TMz_XmlElement::TMz_XmlElement(TMz_XmlDocument* pDocument, TMz_XmlNode* pParent, std::string pNamespace,
-                               std::string pName)
-    : TMz_XmlNode(pDocument, pParent, std::move(pNamespace), std::move(pName))
+// ---- TMz_XmlNodes, TMz_XmlElement ----
+
+TMz_XmlElement* TMz_XmlNodes::operator[](int AIndex) const
+{
+    if (AIndex < 0 || size_t(AIndex) >= FItems.size()) throw ERangeError("List index out of bounds");
+    return FItems[size_t(AIndex)];
+}
+
+TMz_XmlElement::TMz_XmlElement(TMz_XmlDocument* pDocument, TMz_XmlNode* pParent, std::string_view pNamespace,
+                               std::string_view pName)
+    : TMz_XmlNode(pDocument, pParent, pNamespace, pName)
 {
     fKind = mzDefault;
+    fClassTag = ctElement;
     if (auto* e = ElementOf(pParent)) e->AppendChild(this);
+}
+
+TMz_XmlElement::TMz_XmlElement(TParsed, TMz_XmlDocument* pDocument, TMz_XmlElement* pParent,
+                               std::string_view pNamespace, std::string_view pName, TMz_XmlNodeArena* pArena)
+    : TMz_XmlNode(TParsed{}, pDocument, pParent, pNamespace, pName)
+{
+    fKind = mzDefault;
+    fClassTag = ctElement;
+    if (pParent) pParent->AppendChild(this, pArena);
 }
 
 const TMz_XmlNamespaces& TMz_XmlElement::namespaces() const
@@ -403,26 +502,25 @@ const TMz_XmlNamespaces& TMz_XmlElement::namespaces() const
     return fNamespaces ? *fNamespaces : None;
 }
 
-void TMz_XmlElement::AppendChild(TMz_XmlElement* pNode)
+void TMz_XmlElement::AppendChild(TMz_XmlElement* pNode, TMz_XmlNodeArena* pArena)
 {
     fHasNodes = true;
-    fNodes.FItems.push_back(pNode);
+    fNodes.FItems.Push(pNode, pArena);
 }
 
 void TMz_XmlElement::DetachChild(TMz_XmlNode* pNode)
 {
     if (auto* child = ElementOf(pNode); child && fHasNodes) {
-        auto& items = fNodes.FItems;
-        const auto it = std::find(items.rbegin(), items.rend(), child);
-        if (it != items.rend()) {
-            items.erase(std::next(it).base());
+        const ptrdiff_t i = fNodes.FItems.LastIndexOf(child);
+        if (i >= 0) {
+            fNodes.FItems.Erase(size_t(i));
             return;
         }
     }
-    if (auto* ns = dynamic_cast<TMz_XmlNamespace*>(pNode)) {
-        if (fNamespaces && fNamespaces->Take({}, ns)) return;
-    } else if (auto* attr = dynamic_cast<TMz_XmlAttribute*>(pNode)) {
-        if (fAttributes.Take({}, attr)) return;
+    if (pNode->fClassTag == ctNamespace) {
+        if (fNamespaces && fNamespaces->Take({}, static_cast<TMz_XmlNamespace*>(pNode))) return;
+    } else if (pNode->fClassTag == ctAttribute) {
+        if (fAttributes.Take({}, static_cast<TMz_XmlAttribute*>(pNode))) return;
     }
     const auto it = std::find(fRetired.begin(), fRetired.end(), pNode);
     if (it != fRetired.end()) fRetired.erase(it);
@@ -431,6 +529,36 @@ void TMz_XmlElement::DetachChild(TMz_XmlNode* pNode)
 void TMz_XmlElement::Retire(TMz_XmlNode* pNode)
 {
     if (pNode) fRetired.push_back(pNode);
+}
+
+void TMz_XmlElement::FreeMember(TMz_XmlNode* pNode)
+{
+    pNode->fParent = nullptr;
+    if (!pNode->fParsed) {
+        pNode->Free();
+    } else if (pNode->fClassTag == ctNamespace) {
+        // Nodes the parser made are of exactly their class and nothing else
+        // refers to them once their element goes: no virtual protocol needed.
+        auto* ns = static_cast<TMz_XmlNamespace*>(pNode);
+        ns->TMz_XmlNamespace::~TMz_XmlNamespace();
+        TMz_XmlNode::operator delete(ns, sizeof(TMz_XmlNamespace));
+    } else {
+        auto* a = static_cast<TMz_XmlAttribute*>(pNode);
+        a->TMz_XmlAttribute::~TMz_XmlAttribute();
+        TMz_XmlNode::operator delete(a, sizeof(TMz_XmlAttribute));
+    }
+}
+
+void TMz_XmlElement::FreeMembers()
+{
+    for (TMz_XmlAttribute* a : fAttributes) FreeMember(a);
+    fAttributes.Clear();
+    if (fNamespaces) {
+        for (TMz_XmlNamespace* n : *fNamespaces) FreeMember(n);
+        fNamespaces.reset();
+    }
+    for (TMz_XmlNode* n : fRetired) FreeMember(n);
+    fRetired.clear();
 }
 
 // Frees a list of elements and everything below them without recursing once
@@ -445,27 +573,23 @@ void TMz_XmlElement::FreeElements(std::vector<TMz_XmlElement*> AWork)
             c->fParent = nullptr;
             AWork.push_back(c);
         }
-        e->fNodes.FItems.clear();
-        e->Free();
+        e->fNodes.FItems.Release();
+        if (e->fParsed) {
+            e->FreeMembers();
+            e->TMz_XmlElement::~TMz_XmlElement();
+            TMz_XmlNode::operator delete(e, sizeof(TMz_XmlElement));
+        } else {
+            e->Free();
+        }
     }
 }
 
 void TMz_XmlElement::BeforeDestruction()
 {
-    if (!fNodes.FItems.empty()) {
-        std::vector<TMz_XmlElement*> children = std::move(fNodes.FItems);
-        fNodes.FItems.clear();
-        FreeElements(std::move(children));
-    }
+    if (!fNodes.FItems.empty()) FreeElements(fNodes.FItems.TakeAll());
+    fNodes.FItems.Release();
     fHasNodes = false;
-    for (TMz_XmlAttribute* a : fAttributes) a->Free();
-    fAttributes.Clear();
-    if (fNamespaces) {
-        for (TMz_XmlNamespace* n : *fNamespaces) n->Free();
-        fNamespaces.reset();
-    }
-    for (TMz_XmlNode* n : fRetired) n->Free();
-    fRetired.clear();
+    FreeMembers();
     inherited::BeforeDestruction();
 }
 
@@ -476,6 +600,8 @@ void TMz_XmlElement::add(TMz_XmlElement* pNode)
         if (n == pNode) throw EInvalidOperation("an element cannot be added to itself or to one of its descendants");
     if (auto* old = ElementOf(pNode->fParent)) old->DetachChild(pNode);
     else if (!pNode->fParent && pNode->fDocument) pNode->fDocument->ReleaseDetached(pNode);
+    // The node may now outlive the document whose text its names refer to.
+    pNode->OwnTexts();
     pNode->fParent = this;
     AppendChild(pNode);
 }
@@ -483,18 +609,16 @@ void TMz_XmlElement::add(TMz_XmlElement* pNode)
 void TMz_XmlElement::remove(TMz_XmlElement* pNode)
 {
     if (!fHasNodes || !pNode) return;
-    auto& items = fNodes.FItems;
-    const auto it = std::find(items.begin(), items.end(), pNode);
-    if (it == items.end()) return;
-    items.erase(it);
+    const ptrdiff_t i = fNodes.FItems.LastIndexOf(pNode);
+    if (i < 0) return;
+    fNodes.FItems.Erase(size_t(i));
     FreeElements({pNode});
 }
 
 void TMz_XmlElement::clear()
 {
     if (!fHasNodes) return;
-    std::vector<TMz_XmlElement*> children = std::move(fNodes.FItems);
-    fNodes.FItems.clear();
+    std::vector<TMz_XmlElement*> children = fNodes.FItems.TakeAll();
     fHasNodes = false;
     FreeElements(std::move(children));
 }
@@ -502,7 +626,7 @@ void TMz_XmlElement::clear()
 TMz_XmlElement* TMz_XmlElement::find(std::string_view pTagname) const
 {
     for (TMz_XmlElement* c : fNodes)
-        if (c->fName == pTagname) return c;
+        if (c->fName.view() == pTagname) return c;
     return nullptr;
 }
 
@@ -523,7 +647,7 @@ TMz_XmlElement* TMz_XmlElement::searchUpwardsForNode(TClass pClass) const
 TMz_XmlElement* TMz_XmlElement::searchUpwardsForNode(std::string_view pTagName) const
 {
     for (auto* e = ElementOf(fParent); e; e = ElementOf(e->fParent))
-        if (e->fName == pTagName) return e;
+        if (e->fName.view() == pTagName) return e;
     return nullptr;
 }
 
@@ -533,9 +657,10 @@ void TMz_XmlElement::addAttribute(TMz_XmlAttribute* pAttr)
     if (pAttr->fParent != this) {
         if (auto* old = ElementOf(pAttr->fParent)) old->DetachChild(pAttr);
         else if (!pAttr->fParent && pAttr->fDocument) pAttr->fDocument->ReleaseDetached(pAttr);
+        pAttr->OwnOwnTexts();
         pAttr->fParent = this;
     }
-    Retire(fAttributes.Put(pAttr->getQualifiedName(), pAttr));
+    Retire(fAttributes.Put(pAttr));
 }
 
 TMz_XmlAttribute* TMz_XmlElement::addAttribute(const std::string& pAttr, const TMz_XmlValue& pValue)
@@ -643,10 +768,7 @@ void TMz_XmlElement::removeAttribute(TMz_XmlAttribute* pAttr)
 
 void TMz_XmlElement::clearAttributes()
 {
-    for (TMz_XmlAttribute* a : fAttributes) {
-        a->fParent = nullptr;
-        a->Free();
-    }
+    for (TMz_XmlAttribute* a : fAttributes) FreeMember(a);
     fAttributes.Clear();
 }
 
@@ -656,10 +778,11 @@ void TMz_XmlElement::addNamespace(TMz_XmlNamespace* pNamespace)
     if (pNamespace->fParent != this) {
         if (auto* old = ElementOf(pNamespace->fParent)) old->DetachChild(pNamespace);
         else if (!pNamespace->fParent && pNamespace->fDocument) pNamespace->fDocument->ReleaseDetached(pNamespace);
+        pNamespace->OwnOwnTexts();
         pNamespace->fParent = this;
     }
     if (!fNamespaces) fNamespaces = std::make_unique<TMz_XmlNamespaces>();
-    Retire(fNamespaces->Put(pNamespace->getQualifiedName(), pNamespace));
+    Retire(fNamespaces->Put(pNamespace));
 }
 
 void TMz_XmlElement::removeNamespace(TMz_XmlNamespace* pNamespace)
@@ -670,10 +793,7 @@ void TMz_XmlElement::removeNamespace(TMz_XmlNamespace* pNamespace)
 void TMz_XmlElement::clearNamespaces()
 {
     if (!fNamespaces) return;
-    for (TMz_XmlNamespace* n : *fNamespaces) {
-        n->fParent = nullptr;
-        n->Free();
-    }
+    for (TMz_XmlNamespace* n : *fNamespaces) FreeMember(n);
     fNamespaces.reset();
 }
 
@@ -711,7 +831,7 @@ void TMz_XmlElement::setAttribute(const std::string& pName, const std::string& p
 std::string TMz_XmlElement::attribute_raw(std::string_view pName) const
 {
     const TMz_XmlAttribute* a = fAttributes.Find(pName);
-    return a ? a->getRawValue() : std::string();
+    return a ? std::string(a->getRawValue()) : std::string();
 }
 
 void TMz_XmlElement::setAttribute_raw(const std::string& pName, const std::string& pValue)
@@ -788,7 +908,7 @@ void TMz_XmlElement::toStream(TMz_StreamWriter& pWriter) const
         WriteAttributes(pWriter);
         if (fNodes.Count() > 0 || !fValue.empty()) {
             pWriter.write(">");
-            pWriter.write(fValue);
+            pWriter.write(fValue.view());
             if (fHasNodes) {
                 if (b) pWriter.crlf();
                 pWriter.indent();
@@ -830,7 +950,7 @@ void TMz_XmlElement::toStream(TMz_StreamWriter& pWriter) const
         // the same place so that a saved document reads back the same.
         if (!fValue.empty()) {
             CheckText(*this, qname);
-            pWriter.write(fValue);
+            pWriter.write(fValue.view());
             if (b) pWriter.crlf();
         }
         for (const TMz_XmlElement* c : fNodes) c->toStream(pWriter);
@@ -842,13 +962,13 @@ void TMz_XmlElement::toStream(TMz_StreamWriter& pWriter) const
         // itself and would otherwise read the name back as part of the text.
         const bool data = fKind == mzData;
         const char* terminator = data ? "]]>" : "-->";
-        if (fValue.find(terminator) != std::string::npos) {
+        if (fValue.view().find(terminator) != std::string_view::npos) {
             const TMz_XmlNode* owner = fParent ? fParent : this;
             throw EMz_XmlStoringError::Fmt(fDocument, "%s in element \"%s\" holds \"%s\"",
                                            data ? "CDATA section" : "comment", owner->getQualifiedName(), terminator);
         }
         pWriter.write(data ? "<![CDATA[" : "<!--", b);
-        pWriter.write(fValue);
+        pWriter.write(fValue.view());
         pWriter.write(terminator);
         if (b) pWriter.crlf();
         return;
@@ -859,18 +979,36 @@ void TMz_XmlElement::toStream(TMz_StreamWriter& pWriter) const
 
 // ---- TMz_XmlAttribute, TMz_XmlNamespace ----
 
-TMz_XmlAttribute::TMz_XmlAttribute(TMz_XmlDocument* pDocument, TMz_XmlNode* pParent, std::string pNamespace,
-                                   std::string pName)
-    : TMz_XmlAttribute(TUnattached{}, pDocument, pParent, std::move(pNamespace), std::move(pName))
+TMz_XmlAttribute::TMz_XmlAttribute(TMz_XmlDocument* pDocument, TMz_XmlNode* pParent, std::string_view pNamespace,
+                                   std::string_view pName)
+    : TMz_XmlAttribute(TUnattached{}, pDocument, pParent, pNamespace, pName)
 {
-    if (auto* e = ElementOf(pParent)) e->Retire(e->fAttributes.Put(getQualifiedName(), this));
+    if (auto* e = ElementOf(pParent)) e->Retire(e->fAttributes.Put(this));
 }
 
 TMz_XmlAttribute::TMz_XmlAttribute(TUnattached, TMz_XmlDocument* pDocument, TMz_XmlNode* pParent,
-                                   std::string pNamespace, std::string pName)
-    : TMz_XmlNode(pDocument, pParent, std::move(pNamespace), std::move(pName))
+                                   std::string_view pNamespace, std::string_view pName)
+    : TMz_XmlNode(pDocument, pParent, pNamespace, pName)
 {
     fKind = mzAttribute;
+    fClassTag = ctAttribute;
+}
+
+TMz_XmlAttribute::TMz_XmlAttribute(TParsed, TMz_XmlDocument* pDocument, TMz_XmlElement* pParent,
+                                   std::string_view pNamespace, std::string_view pName, TMz_XmlNodeArena* pArena)
+    : TMz_XmlNode(TParsed{}, pDocument, pParent, pNamespace, pName)
+{
+    fKind = mzAttribute;
+    fClassTag = ctAttribute;
+    pParent->Retire(pParent->fAttributes.Put(this, pArena));
+}
+
+TMz_XmlAttribute::TMz_XmlAttribute(TParsed, TUnattached, TMz_XmlDocument* pDocument, TMz_XmlElement* pParent,
+                                   std::string_view pName)
+    : TMz_XmlNode(TParsed{}, pDocument, pParent, std::string_view(), pName)
+{
+    fKind = mzAttribute;
+    fClassTag = ctAttribute;
 }
 
 bool TMz_XmlAttribute::defined(std::string_view pNamespace) const { return DeclaredFrom(fParent, pNamespace); }
@@ -879,7 +1017,7 @@ namespace {
 
 void WriteQuoted(TMz_StreamWriter& pWriter, const TMz_XmlNode& ANode, std::string_view AName)
 {
-    const std::string& v = ANode.getRawValue();
+    const std::string_view v = ANode.getRawValue();
     // Values are written as held; one with a double quote goes in single
     // quotes, which the parser reads back the same.
     char quote = '"';
@@ -909,15 +1047,26 @@ void TMz_XmlAttribute::toStream(TMz_StreamWriter& pWriter) const
     WriteQuoted(pWriter, *this, qname);
 }
 
-TMz_XmlNamespace::TMz_XmlNamespace(TMz_XmlDocument* pDocument, TMz_XmlNode* pParent, std::string pNamespace,
-                                   std::string pName)
-    : TMz_XmlAttribute(TUnattached{}, pDocument, pParent, std::move(pNamespace), std::move(pName))
+TMz_XmlNamespace::TMz_XmlNamespace(TMz_XmlDocument* pDocument, TMz_XmlNode* pParent, std::string_view pNamespace,
+                                   std::string_view pName)
+    : TMz_XmlAttribute(TUnattached{}, pDocument, pParent, pNamespace, pName)
 {
     fKind = mzNamespace;
+    fClassTag = ctNamespace;
     if (auto* e = ElementOf(pParent)) {
         if (!e->fNamespaces) e->fNamespaces = std::make_unique<TMz_XmlNamespaces>();
-        e->Retire(e->fNamespaces->Put(getQualifiedName(), this));
+        e->Retire(e->fNamespaces->Put(this));
     }
+}
+
+TMz_XmlNamespace::TMz_XmlNamespace(TParsed, TMz_XmlDocument* pDocument, TMz_XmlElement* pParent,
+                                   std::string_view pName)
+    : TMz_XmlAttribute(TParsed{}, TUnattached{}, pDocument, pParent, pName)
+{
+    fKind = mzNamespace;
+    fClassTag = ctNamespace;
+    if (!pParent->fNamespaces) pParent->fNamespaces = std::make_unique<TMz_XmlNamespaces>();
+    pParent->Retire(pParent->fNamespaces->Put(this));
 }
 
 void TMz_XmlNamespace::toStream(TMz_StreamWriter& pWriter) const

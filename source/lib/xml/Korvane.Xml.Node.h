@@ -29,9 +29,10 @@ class TMz_XmlElement;
 class TMz_XmlAttribute;
 class TMz_XmlNamespace;
 
-// Block memory for the nodes one parse makes: allocation is a pointer bump,
-// and a block is released when every node in it is gone and the arena has
-// moved on (or been destroyed). Used by one thread at a time, like its document.
+// Block memory for the nodes one parse makes and for their lists: allocation
+// is a pointer bump, and a block is released when everything in it is gone
+// and the arena has moved on (or been destroyed). Used by one thread at a
+// time, like its document.
 class TMz_XmlNodeArena {
 public:
     TMz_XmlNodeArena() = default;
@@ -39,11 +40,121 @@ public:
     TMz_XmlNodeArena& operator=(const TMz_XmlNodeArena&) = delete;
     ~TMz_XmlNodeArena();
     struct TBlock;
+    // Nil when ASize is too large for a block.
     void* Allocate(size_t ASize);
 
 private:
     TBlock* FCurrent = nullptr;
     size_t FUsed = 0;
+};
+
+// Memory for nodes and node lists: from the arena when one is given and the
+// size fits, else from the heap. MzXmlRelease takes either kind back.
+void* MzXmlAllocate(size_t ASize, TMz_XmlNodeArena* AArena);
+void MzXmlRelease(void* APtr, size_t ASize);
+
+// The text of a name or value: either text of its own, or a view into text
+// that outlives it (the decoded document a parser read, which the document
+// keeps). Changing it always makes it text of its own.
+class TMz_XmlText {
+public:
+    TMz_XmlText() = default;
+    TMz_XmlText(const TMz_XmlText&) = delete;
+    TMz_XmlText& operator=(const TMz_XmlText&) = delete;
+    ~TMz_XmlText() { Drop(); }
+
+    std::string_view view() const { return {FData, FSize}; }
+    bool empty() const { return FSize == 0; }
+    bool owned() const { return FOwned; }
+    // A copy of AText (which may be this text itself).
+    void Assign(std::string_view AText);
+    // Refers to AText, which must outlive this object.
+    void Refer(std::string_view AText)
+    {
+        Drop();
+        FData = AText.data();
+        FSize = AText.size();
+    }
+    void Append(std::string_view AText);
+    // Turns a view into text of its own.
+    void Own()
+    {
+        if (!FOwned && FSize) Assign(view());
+    }
+
+private:
+    void Drop()
+    {
+        if (FOwned) delete[] FData;
+        FData = "";
+        FSize = 0;
+        FOwned = false;
+    }
+    const char* FData = "";
+    size_t FSize = 0;
+    bool FOwned = false;
+};
+
+// A list of node pointers whose memory comes from MzXmlAllocate.
+template <class TNode>
+class TMz_XmlNodeList {
+public:
+    using const_iterator = TNode* const*;
+    TMz_XmlNodeList() = default;
+    TMz_XmlNodeList(const TMz_XmlNodeList&) = delete;
+    TMz_XmlNodeList& operator=(const TMz_XmlNodeList&) = delete;
+    ~TMz_XmlNodeList() { Release(); }
+
+    const_iterator begin() const { return FData; }
+    const_iterator end() const { return FData + FCount; }
+    size_t size() const { return FCount; }
+    bool empty() const { return FCount == 0; }
+    TNode* operator[](size_t AIndex) const { return FData[AIndex]; }
+    void Set(size_t AIndex, TNode* ANode) { FData[AIndex] = ANode; }
+    void Push(TNode* ANode, TMz_XmlNodeArena* AArena = nullptr)
+    {
+        if (FCount == FCapacity) Grow(AArena);
+        FData[FCount++] = ANode;
+    }
+    void Erase(size_t AIndex)
+    {
+        for (size_t i = AIndex + 1; i < FCount; ++i) FData[i - 1] = FData[i];
+        --FCount;
+    }
+    // Index of ANode, searched from the back (the newest first); -1 when absent.
+    ptrdiff_t LastIndexOf(const TNode* ANode) const
+    {
+        for (size_t i = FCount; i-- > 0;)
+            if (FData[i] == ANode) return ptrdiff_t(i);
+        return -1;
+    }
+    void Release()
+    {
+        if (FData) MzXmlRelease(FData, FCapacity * sizeof(TNode*));
+        FData = nullptr;
+        FCount = FCapacity = 0;
+    }
+    // Moves the entries into a vector and empties the list.
+    std::vector<TNode*> TakeAll()
+    {
+        std::vector<TNode*> all(begin(), end());
+        Release();
+        return all;
+    }
+
+private:
+    void Grow(TMz_XmlNodeArena* AArena)
+    {
+        const size_t capacity = FCapacity ? FCapacity * 2 : 4;
+        auto* data = static_cast<TNode**>(MzXmlAllocate(capacity * sizeof(TNode*), AArena));
+        for (size_t i = 0; i < FCount; ++i) data[i] = FData[i];
+        if (FData) MzXmlRelease(FData, FCapacity * sizeof(TNode*));
+        FData = data;
+        FCapacity = capacity;
+    }
+    TNode** FData = nullptr;
+    size_t FCount = 0;
+    size_t FCapacity = 0;
 };
 
 enum TMz_XmlNodeKind : uint8_t {
@@ -98,34 +209,38 @@ private:
 // The children of an element, in order.
 class TMz_XmlNodes {
 public:
-    using TList = std::vector<TMz_XmlElement*>;
-    TList::const_iterator begin() const { return FItems.begin(); }
-    TList::const_iterator end() const { return FItems.end(); }
+    using const_iterator = TMz_XmlNodeList<TMz_XmlElement>::const_iterator;
+    const_iterator begin() const { return FItems.begin(); }
+    const_iterator end() const { return FItems.end(); }
     // The enumerator of the list (the list itself iterates too).
-    const TList& GetEnumerator() const { return FItems; }
+    const TMz_XmlNodes& GetEnumerator() const { return *this; }
     int Count() const { return int(FItems.size()); }
-    TMz_XmlElement* operator[](int AIndex) const { return FItems.at(size_t(AIndex)); }
+    // Raises ERangeError outside 0 .. Count() - 1.
+    TMz_XmlElement* operator[](int AIndex) const;
 
 private:
+    friend class TMz_XmlNode;
     friend class TMz_XmlElement;
-    TList FItems;
+    TMz_XmlNodeList<TMz_XmlElement> FItems;
 };
 
 class TMz_XmlNode : public TPersistent {
     KORVANE_CLASS(TMz_XmlNode, TPersistent)
 
-    TMz_XmlNode(TMz_XmlDocument* pDocument, TMz_XmlNode* pParent, std::string pNamespace, std::string pName);
+    TMz_XmlNode(TMz_XmlDocument* pDocument, TMz_XmlNode* pParent, std::string_view pNamespace,
+                std::string_view pName);
 
     TMz_XmlDocument* document() const { return fDocument; }
     TMz_XmlNode* parent() const { return fParent; }
     void setParent(TMz_XmlNode* pParent) { fParent = pParent; }
     TMz_XmlNodeKind kind() const { return fKind; }
     void setKind(TMz_XmlNodeKind pKind) { fKind = pKind; }
-    // The namespace prefix ("" for none).
-    const std::string& namespace_() const { return fNamespace; }
-    void setNamespace(std::string pNamespace) { fNamespace = std::move(pNamespace); }
-    const std::string& name() const { return fName; }
-    void setName(std::string pName) { fName = std::move(pName); }
+    // The namespace prefix ("" for none). Names and values are views that
+    // stay valid until the node changes them or goes.
+    std::string_view namespace_() const { return fNamespace.view(); }
+    void setNamespace(std::string_view pNamespace) { fNamespace.Assign(pNamespace); }
+    std::string_view name() const { return fName.view(); }
+    void setName(std::string_view pName) { fName.Assign(pName); }
     bool closed() const { return fClosed; }
     void setClosed(bool pClosed) { fClosed = pClosed; }
 
@@ -133,20 +248,22 @@ class TMz_XmlNode : public TPersistent {
     virtual TMz_XmlValue value() const;
     // The raw text becomes the text form of the value, floats in the document's format.
     virtual void setValue(const TMz_XmlValue& pValue);
-    virtual const std::string& getRawValue() const { return fValue; }
-    virtual void setRawValue(std::string pValue) { fValue = std::move(pValue); }
+    virtual std::string_view getRawValue() const { return fValue.view(); }
+    virtual void setRawValue(std::string_view pValue) { fValue.Assign(pValue); }
     // "prefix:name", or the name alone without a prefix.
     virtual std::string getQualifiedName() const;
     bool equals(std::string_view pNamespace, std::string_view pName) const
     {
-        return fNamespace == pNamespace && fName == pName;
+        return fNamespace.view() == pNamespace && fName.view() == pName;
     }
     // True when the prefix is declared for this node (a plain node asks its parent).
     virtual bool defined(std::string_view pNamespace) const;
     virtual void toStream(TMz_StreamWriter& pWriter) const = 0;
     // This node as an element, nil when it is none (cheaper than a cast).
-    virtual TMz_XmlElement* AsElement() { return nullptr; }
+    TMz_XmlElement* AsElement();
     const TMz_XmlElement* AsElement() const { return const_cast<TMz_XmlNode*>(this)->AsElement(); }
+    // This node as a namespace declaration, nil when it is none.
+    const TMz_XmlNamespace* AsNamespace() const;
 
     // Nodes are allocated with a small header that says where their memory
     // comes from: the heap, or the node arena of the document that parsed
@@ -160,15 +277,36 @@ protected:
     void BeforeDestruction() override;
     friend class TMz_XmlDocument;
     friend class TMz_XmlElement;
+    friend class TMz_XmlAttribute;
+    friend class TMz_XmlNamespace;
     friend class TMz_XmlParser;
+
+    // The class a node was made as, so that a node's class is told without RTTI.
+    enum TClassTag : uint8_t { ctNode, ctElement, ctAttribute, ctNamespace };
+    // Construction by the parser: names refer to the document's kept text,
+    // and the node is known to be of exactly its class in arena memory.
+    struct TParsed {};
+    TMz_XmlNode(TParsed, TMz_XmlDocument* pDocument, TMz_XmlNode* pParent, std::string_view pNamespace,
+                std::string_view pName);
+    // Gives every name and value in the subtree of this node text of its own,
+    // before the subtree goes where the text it refers to may not live as long.
+    void OwnTexts();
+    void OwnOwnTexts()
+    {
+        fNamespace.Own();
+        fName.Own();
+        fValue.Own();
+    }
 
     TMz_XmlDocument* fDocument;
     TMz_XmlNode* fParent;
     TMz_XmlNodeKind fKind = mzDefault;
-    std::string fNamespace;
-    std::string fName;
-    std::string fValue;
+    TClassTag fClassTag = ctNode;
     bool fClosed = false;
+    bool fParsed = false;
+    TMz_XmlText fNamespace;
+    TMz_XmlText fName;
+    TMz_XmlText fValue;
 };
 
 // A list of attribute or namespace nodes in the order they were entered,
@@ -176,9 +314,9 @@ protected:
 template <class TNode>
 class TMz_XmlNodeMap {
 public:
-    using TList = std::vector<TNode*>;
-    typename TList::const_iterator begin() const { return FItems.begin(); }
-    typename TList::const_iterator end() const { return FItems.end(); }
+    using const_iterator = typename TMz_XmlNodeList<TNode>::const_iterator;
+    const_iterator begin() const { return FItems.begin(); }
+    const_iterator end() const { return FItems.end(); }
     int Count() const { return int(FItems.size()); }
     TNode* Find(std::string_view AKey) const;
 
@@ -186,21 +324,22 @@ private:
     friend class TMz_XmlElement;
     friend class TMz_XmlAttribute;
     friend class TMz_XmlNamespace;
-    // Enters ANode under AKey; answers the node it replaced (nil when none).
-    TNode* Put(const std::string& AKey, TNode* ANode);
+    // Enters ANode under its qualified name; answers the node it replaced (nil when none).
+    TNode* Put(TNode* ANode, TMz_XmlNodeArena* AArena = nullptr);
     // Takes the entry of AKey out when it holds ANode (any node when nil); answers the node taken.
     TNode* Take(std::string_view AKey, TNode* ANode);
     void Clear()
     {
-        FItems.clear();
+        FItems.Release();
         FIndex.reset();
     }
     int IndexOf(std::string_view AKey) const;
+    int IndexOf(const TNode* ANode) const;
     void Reindex();
 
     // Entries are keyed by their nodes' qualified names.
     static constexpr size_t HashFrom = 8;
-    TList FItems;
+    TMz_XmlNodeList<TNode> FItems;
     std::unique_ptr<std::unordered_map<std::string, int>> FIndex;
 };
 
@@ -211,7 +350,8 @@ class TMz_XmlElement : public TMz_XmlNode {
     KORVANE_CLASS(TMz_XmlElement, TMz_XmlNode)
 
     // Appends itself to the children of pParent when that is an element.
-    TMz_XmlElement(TMz_XmlDocument* pDocument, TMz_XmlNode* pParent, std::string pNamespace, std::string pName);
+    TMz_XmlElement(TMz_XmlDocument* pDocument, TMz_XmlNode* pParent, std::string_view pNamespace,
+                   std::string_view pName);
 
     // The child list; nil until the first child, and again after clear().
     const TMz_XmlNodes* nodes() const { return fHasNodes ? &fNodes : nullptr; }
@@ -281,8 +421,6 @@ class TMz_XmlElement : public TMz_XmlNode {
 
     bool defined(std::string_view pNamespace) const override;
     void toStream(TMz_StreamWriter& pWriter) const override;
-    TMz_XmlElement* AsElement() override { return this; }
-    using TMz_XmlNode::AsElement;
 
 protected:
     void BeforeDestruction() override;
@@ -292,8 +430,16 @@ private:
     friend class TMz_XmlAttribute;
     friend class TMz_XmlNamespace;
     friend class TMz_XmlDocument;
-    void AppendChild(TMz_XmlElement* pNode);
+    friend class TMz_XmlParser;
+    // The parser's element: appended to pParent (an element or nil) with list memory from the arena.
+    TMz_XmlElement(TParsed, TMz_XmlDocument* pDocument, TMz_XmlElement* pParent, std::string_view pNamespace,
+                   std::string_view pName, TMz_XmlNodeArena* pArena);
+    void AppendChild(TMz_XmlElement* pNode, TMz_XmlNodeArena* pArena = nullptr);
     static void FreeElements(std::vector<TMz_XmlElement*> AWork);
+    // Frees an attribute or namespace node whose element is going.
+    static void FreeMember(TMz_XmlNode* pNode);
+    // Frees the attributes, declarations and retired nodes of an element that is going.
+    void FreeMembers();
     void DetachChild(TMz_XmlNode* pNode);
     // Keeps a node that left a map alive until the element goes.
     void Retire(TMz_XmlNode* pNode);
@@ -311,16 +457,23 @@ class TMz_XmlAttribute : public TMz_XmlNode {
     KORVANE_CLASS(TMz_XmlAttribute, TMz_XmlNode)
 
     // Enters itself in the attribute map of pParent when that is an element.
-    TMz_XmlAttribute(TMz_XmlDocument* pDocument, TMz_XmlNode* pParent, std::string pNamespace, std::string pName);
+    TMz_XmlAttribute(TMz_XmlDocument* pDocument, TMz_XmlNode* pParent, std::string_view pNamespace,
+                     std::string_view pName);
 
     bool defined(std::string_view pNamespace) const override;
     void toStream(TMz_StreamWriter& pWriter) const override;
 
 protected:
+    friend class TMz_XmlParser;
     // For TMz_XmlNamespace: sets the kind and attaches nowhere.
     struct TUnattached {};
-    TMz_XmlAttribute(TUnattached, TMz_XmlDocument* pDocument, TMz_XmlNode* pParent, std::string pNamespace,
-                     std::string pName);
+    TMz_XmlAttribute(TUnattached, TMz_XmlDocument* pDocument, TMz_XmlNode* pParent, std::string_view pNamespace,
+                     std::string_view pName);
+    // The parser's attribute, entered in pParent's map with list memory from the arena.
+    TMz_XmlAttribute(TParsed, TMz_XmlDocument* pDocument, TMz_XmlElement* pParent, std::string_view pNamespace,
+                     std::string_view pName, TMz_XmlNodeArena* pArena);
+    TMz_XmlAttribute(TParsed, TUnattached, TMz_XmlDocument* pDocument, TMz_XmlElement* pParent,
+                     std::string_view pName);
 };
 
 // A namespace declaration: the declared prefix is its name, the URI its value.
@@ -328,12 +481,28 @@ class TMz_XmlNamespace : public TMz_XmlAttribute {
     KORVANE_CLASS(TMz_XmlNamespace, TMz_XmlAttribute)
 
     // Enters itself in the namespace map of pParent when that is an element.
-    TMz_XmlNamespace(TMz_XmlDocument* pDocument, TMz_XmlNode* pParent, std::string pNamespace, std::string pName);
+    TMz_XmlNamespace(TMz_XmlDocument* pDocument, TMz_XmlNode* pParent, std::string_view pNamespace,
+                     std::string_view pName);
 
     bool defined(std::string_view pNamespace) const override { return name() == pNamespace; }
     // Writes the declaration as ` xmlns:prefix="uri"`.
     void toStream(TMz_StreamWriter& pWriter) const override;
+
+private:
+    friend class TMz_XmlParser;
+    // The parser's declaration of prefix pName, entered in pParent's namespace map.
+    TMz_XmlNamespace(TParsed, TMz_XmlDocument* pDocument, TMz_XmlElement* pParent, std::string_view pName);
 };
+
+inline TMz_XmlElement* TMz_XmlNode::AsElement()
+{
+    return fClassTag == ctElement ? static_cast<TMz_XmlElement*>(this) : nullptr;
+}
+
+inline const TMz_XmlNamespace* TMz_XmlNode::AsNamespace() const
+{
+    return fClassTag == ctNamespace ? static_cast<const TMz_XmlNamespace*>(this) : nullptr;
+}
 
 // Text to typed value: where the text starts like a number ("+", "-", "."
 // or a digit) a Double when it holds "." (parsed with AFormat), else a 32-bit

@@ -209,6 +209,28 @@ std::string_view TMz_StreamReader::text()
     return FText;
 }
 
+std::unique_ptr<std::string> TMz_StreamReader::TakeText()
+{
+    Decode();
+    if (FText.empty()) return nullptr;
+    const char* data = FText.data();
+    std::string* from = nullptr;
+    if (data >= FBufferedData.data() && data < FBufferedData.data() + FBufferedData.size()) from = &FBufferedData;
+    else if (data >= FRawInput.data() && data < FRawInput.data() + FRawInput.size()) from = &FRawInput;
+    auto kept = std::make_unique<std::string>();
+    if (from) {
+        const size_t offset = size_t(data - from->data());
+        *kept = std::move(*from);
+        from->clear();
+        FText = std::string_view(kept->data() + offset, FText.size());
+    } else {
+        // Bytes the caller holds: copied, since the caller may let them go.
+        kept->assign(FText);
+        FText = *kept;
+    }
+    return kept;
+}
+
 void TMz_StreamReader::Decode()
 {
     if (FDecoded) return;

@@ -9,6 +9,7 @@
 // byte-order mark not included, which is what error messages report.
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -79,6 +80,10 @@ public:
 
     // The whole decoded text.
     std::string_view text();
+    // Hands the decoded text over to the caller, who keeps it alive while
+    // views into it are used (nil when there is none). The reader goes on
+    // reading the same text, at the same place in memory.
+    std::unique_ptr<std::string> TakeText();
 
 private:
     void Init(TStream* Stream, TMz_TextEncoding Encoding, bool DetectBOM, int BufferSize);

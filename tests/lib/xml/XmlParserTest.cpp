@@ -274,7 +274,7 @@ TEST(XmlParser, TheHookMakesTheNodesItWants)
                            const std::string& ns, const std::string& name, TMz_XmlNodeKind kind, TMz_XmlNode*& node) {
         EXPECT_EQ(doc, d.get());
         EXPECT_NE(reader, nullptr);
-        seen.push_back(std::to_string(int(kind)) + ":" + ns + ":" + name + (parent ? "<" + parent->name() : ""));
+        seen.push_back(std::to_string(int(kind)) + ":" + ns + ":" + name + (parent ? "<" + std::string(parent->name()) : ""));
         if (name == "item") {
             node = new TItem(doc, parent, ns, name);
         } else if (kind == mzAttribute && name == "fixed") {
