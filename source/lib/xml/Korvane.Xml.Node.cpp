@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <limits>
+#include <mutex>
 #include <new>
 
 #if defined(__SANITIZE_ADDRESS__)
@@ -35,13 +36,16 @@ struct TMz_XmlNodeArena::TBlock {
 
 namespace {
 
-// The header in front of every node: the arena block it lives in, nil for the heap.
-struct alignas(16) TNodeHeader {
+// The header in front of every node and list: the arena block it lives in,
+// nil for the heap. Nodes need no more than pointer alignment.
+struct TNodeHeader {
     TMz_XmlNodeArena::TBlock* Block;
 };
 constexpr size_t HeaderSize = sizeof(TNodeHeader);
+constexpr size_t Alignment = alignof(TNodeHeader);
 constexpr size_t BlockSize = 256 * 1024;
-constexpr size_t BlockData = BlockSize - 16;
+constexpr size_t BlockHead = (sizeof(TMz_XmlNodeArena::TBlock) + Alignment - 1) & ~(Alignment - 1);
+constexpr size_t BlockData = BlockSize - BlockHead;
 
 // Under AddressSanitizer, arena memory that holds no live node is poisoned,
 // so a node used after it was freed is still caught.
@@ -53,11 +57,64 @@ void Poison(void*, size_t) {}
 void Unpoison(void*, size_t) {}
 #endif
 
+// Blocks whose nodes are all gone wait here for the next parse, up to a
+// bound, rather than going back to the system: a block taken fresh from the
+// system costs a page fault for every page of it, which is much of the work
+// of building a tree. Any thread may give or take.
+class TBlockCache {
+public:
+    static constexpr size_t MaxBlocks = 256; // 64 MiB
+
+    ~TBlockCache()
+    {
+        for (void* b : FBlocks) ::operator delete(b);
+    }
+    void* Take()
+    {
+        {
+            const std::lock_guard<std::mutex> lock(FLock);
+            if (!FBlocks.empty()) {
+                void* b = FBlocks.back();
+                FBlocks.pop_back();
+                return b;
+            }
+        }
+        return ::operator new(BlockSize);
+    }
+    void Give(void* ABlock)
+    {
+        {
+            const std::lock_guard<std::mutex> lock(FLock);
+            if (FBlocks.size() < MaxBlocks) {
+                FBlocks.push_back(ABlock);
+                return;
+            }
+        }
+        ::operator delete(ABlock);
+    }
+
+private:
+    std::mutex FLock;
+    std::vector<void*> FBlocks;
+};
+
+TBlockCache& Blocks()
+{
+    static TBlockCache cache;
+    return cache;
+}
+
 void ReleaseBlock(TMz_XmlNodeArena::TBlock* ABlock)
 {
     Unpoison(ABlock, BlockSize);
     ABlock->~TBlock();
-    ::operator delete(static_cast<void*>(ABlock), std::align_val_t(16));
+    Poison(ABlock, BlockSize);
+    Blocks().Give(ABlock);
+}
+
+void Unlink(TMz_XmlNodeArena::TBlock* ABlock)
+{
+    if (--ABlock->Live == 0 && ABlock->Retired) ReleaseBlock(ABlock);
 }
 
 } // namespace
@@ -71,19 +128,20 @@ TMz_XmlNodeArena::~TMz_XmlNodeArena()
 
 void* TMz_XmlNodeArena::Allocate(size_t ASize)
 {
-    const size_t need = HeaderSize + ((ASize + 15) & ~size_t(15));
+    const size_t need = HeaderSize + ((ASize + Alignment - 1) & ~(Alignment - 1));
     if (need > BlockData / 4) return nullptr;
     if (!FCurrent || FUsed + need > BlockData) {
         if (FCurrent) {
             FCurrent->Retired = true;
             if (FCurrent->Live == 0) ReleaseBlock(FCurrent);
         }
-        void* raw = ::operator new(BlockSize, std::align_val_t(16));
+        void* raw = Blocks().Take();
+        Unpoison(raw, BlockHead);
         FCurrent = new (raw) TBlock();
         FUsed = 0;
-        Poison(reinterpret_cast<char*>(raw) + 16, BlockData);
+        Poison(static_cast<char*>(raw) + BlockHead, BlockData);
     }
-    char* at = reinterpret_cast<char*>(FCurrent) + 16 + FUsed;
+    char* at = reinterpret_cast<char*>(FCurrent) + BlockHead + FUsed;
     Unpoison(at, need);
     FUsed += need;
     ++FCurrent->Live;
@@ -95,7 +153,7 @@ void* MzXmlAllocate(size_t ASize, TMz_XmlNodeArena* AArena)
 {
     if (AArena)
         if (void* p = AArena->Allocate(ASize)) return p;
-    char* at = static_cast<char*>(::operator new(HeaderSize + ASize, std::align_val_t(16)));
+    char* at = static_cast<char*>(::operator new(HeaderSize + ASize));
     new (at) TNodeHeader{nullptr};
     return at + HeaderSize;
 }
@@ -106,11 +164,11 @@ void MzXmlRelease(void* APtr, size_t ASize)
     auto* header = reinterpret_cast<TNodeHeader*>(static_cast<char*>(APtr) - HeaderSize);
     TMz_XmlNodeArena::TBlock* block = header->Block;
     if (!block) {
-        ::operator delete(static_cast<void*>(header), std::align_val_t(16));
+        ::operator delete(static_cast<void*>(header));
         return;
     }
     Poison(header, HeaderSize + ASize);
-    if (--block->Live == 0 && block->Retired) ReleaseBlock(block);
+    Unlink(block);
 }
 
 void* TMz_XmlNode::operator new(size_t ASize) { return MzXmlAllocate(ASize, nullptr); }
@@ -125,11 +183,8 @@ void TMz_XmlNode::operator delete(void* APtr, TMz_XmlNodeArena*)
     // simply stays with its block until the block goes.
     if (!APtr) return;
     auto* header = reinterpret_cast<TNodeHeader*>(static_cast<char*>(APtr) - HeaderSize);
-    if (TMz_XmlNodeArena::TBlock* block = header->Block) {
-        if (--block->Live == 0 && block->Retired) ReleaseBlock(block);
-    } else {
-        ::operator delete(static_cast<void*>(header), std::align_val_t(16));
-    }
+    if (TMz_XmlNodeArena::TBlock* block = header->Block) Unlink(block);
+    else ::operator delete(static_cast<void*>(header));
 }
 
 // ---- TMz_XmlText ----
@@ -144,26 +199,25 @@ void TMz_XmlText::Assign(std::string_view AText)
     std::memcpy(data, AText.data(), AText.size());
     Drop();
     FData = data;
-    FSize = AText.size();
-    FOwned = true;
+    FSize = AText.size() | OwnedBit;
 }
 
 void TMz_XmlText::Append(std::string_view AText)
 {
     if (AText.empty()) return;
-    if (FSize == 0) {
+    const size_t old = view().size();
+    if (old == 0) {
         Assign(AText);
         return;
     }
-    if (AText.size() > std::numeric_limits<size_t>::max() / 2 - FSize) throw std::bad_alloc();
-    char* data = new char[FSize + AText.size()];
-    std::memcpy(data, FData, FSize);
-    std::memcpy(data + FSize, AText.data(), AText.size());
-    const size_t size = FSize + AText.size();
+    if (AText.size() > std::numeric_limits<size_t>::max() / 2 - old) throw std::bad_alloc();
+    char* data = new char[old + AText.size()];
+    std::memcpy(data, FData, old);
+    std::memcpy(data + old, AText.data(), AText.size());
+    const size_t size = old + AText.size();
     Drop();
     FData = data;
-    FSize = size;
-    FOwned = true;
+    FSize = size | OwnedBit;
 }
 
 // ---- TMz_XmlValue ----
@@ -421,7 +475,7 @@ TMz_XmlNode::TMz_XmlNode(TMz_XmlDocument* pDocument, TMz_XmlNode* pParent, std::
 
 TMz_XmlNode::TMz_XmlNode(TParsed, TMz_XmlDocument* pDocument, TMz_XmlNode* pParent, std::string_view pNamespace,
                          std::string_view pName)
-    : fDocument(pDocument), fParent(pParent), fParsed(true)
+    : fParsed(true), fDocument(pDocument), fParent(pParent)
 {
     fNamespace.Refer(pNamespace);
     fName.Refer(pName);
@@ -522,13 +576,12 @@ void TMz_XmlElement::DetachChild(TMz_XmlNode* pNode)
     } else if (pNode->fClassTag == ctAttribute) {
         if (fAttributes.Take({}, static_cast<TMz_XmlAttribute*>(pNode))) return;
     }
-    const auto it = std::find(fRetired.begin(), fRetired.end(), pNode);
-    if (it != fRetired.end()) fRetired.erase(it);
+    if (const ptrdiff_t i = fRetired.LastIndexOf(pNode); i >= 0) fRetired.Erase(size_t(i));
 }
 
 void TMz_XmlElement::Retire(TMz_XmlNode* pNode)
 {
-    if (pNode) fRetired.push_back(pNode);
+    if (pNode) fRetired.Push(pNode);
 }
 
 void TMz_XmlElement::FreeMember(TMz_XmlNode* pNode)
@@ -558,21 +611,21 @@ void TMz_XmlElement::FreeMembers()
         fNamespaces.reset();
     }
     for (TMz_XmlNode* n : fRetired) FreeMember(n);
-    fRetired.clear();
+    fRetired.Release();
 }
 
 // Frees a list of elements and everything below them without recursing once
-// per level: each element's children are taken over before it goes.
+// per level: each element's children are taken over before it goes. They go
+// in document order, which is the order the parser laid them out in memory.
 void TMz_XmlElement::FreeElements(std::vector<TMz_XmlElement*> AWork)
 {
-    for (auto* e : AWork) e->fParent = nullptr;
+    std::reverse(AWork.begin(), AWork.end());
     while (!AWork.empty()) {
         TMz_XmlElement* e = AWork.back();
         AWork.pop_back();
-        for (TMz_XmlElement* c : e->fNodes.FItems) {
-            c->fParent = nullptr;
-            AWork.push_back(c);
-        }
+        e->fParent = nullptr;
+        const auto& children = e->fNodes.FItems;
+        for (size_t i = children.size(); i-- > 0;) AWork.push_back(children[i]);
         e->fNodes.FItems.Release();
         if (e->fParsed) {
             e->FreeMembers();

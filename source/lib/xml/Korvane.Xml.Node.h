@@ -13,6 +13,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -63,9 +64,9 @@ public:
     TMz_XmlText& operator=(const TMz_XmlText&) = delete;
     ~TMz_XmlText() { Drop(); }
 
-    std::string_view view() const { return {FData, FSize}; }
-    bool empty() const { return FSize == 0; }
-    bool owned() const { return FOwned; }
+    std::string_view view() const { return {FData, size_t(FSize & SizeMask)}; }
+    bool empty() const { return (FSize & SizeMask) == 0; }
+    bool owned() const { return (FSize & OwnedBit) != 0; }
     // A copy of AText (which may be this text itself).
     void Assign(std::string_view AText);
     // Refers to AText, which must outlive this object.
@@ -73,26 +74,27 @@ public:
     {
         Drop();
         FData = AText.data();
-        FSize = AText.size();
+        FSize = AText.size() & SizeMask;
     }
     void Append(std::string_view AText);
     // Turns a view into text of its own.
     void Own()
     {
-        if (!FOwned && FSize) Assign(view());
+        if (!owned() && !empty()) Assign(view());
     }
 
 private:
+    // The size, with the top bit telling text of its own.
+    static constexpr uint64_t OwnedBit = uint64_t(1) << 63;
+    static constexpr uint64_t SizeMask = OwnedBit - 1;
     void Drop()
     {
-        if (FOwned) delete[] FData;
+        if (owned()) delete[] FData;
         FData = "";
         FSize = 0;
-        FOwned = false;
     }
     const char* FData = "";
-    size_t FSize = 0;
-    bool FOwned = false;
+    uint64_t FSize = 0;
 };
 
 // A list of node pointers whose memory comes from MzXmlAllocate.
@@ -145,7 +147,8 @@ public:
 private:
     void Grow(TMz_XmlNodeArena* AArena)
     {
-        const size_t capacity = FCapacity ? FCapacity * 2 : 4;
+        if (FCapacity > UINT32_MAX / 2) throw std::length_error("XML node list too long");
+        const uint32_t capacity = FCapacity ? FCapacity * 2 : 4;
         auto* data = static_cast<TNode**>(MzXmlAllocate(capacity * sizeof(TNode*), AArena));
         for (size_t i = 0; i < FCount; ++i) data[i] = FData[i];
         if (FData) MzXmlRelease(FData, FCapacity * sizeof(TNode*));
@@ -153,8 +156,8 @@ private:
         FCapacity = capacity;
     }
     TNode** FData = nullptr;
-    size_t FCount = 0;
-    size_t FCapacity = 0;
+    uint32_t FCount = 0;
+    uint32_t FCapacity = 0;
 };
 
 enum TMz_XmlNodeKind : uint8_t {
@@ -298,12 +301,14 @@ protected:
         fValue.Own();
     }
 
-    TMz_XmlDocument* fDocument;
-    TMz_XmlNode* fParent;
+    // The small fields first: they share the padding of the base class.
     TMz_XmlNodeKind fKind = mzDefault;
     TClassTag fClassTag = ctNode;
     bool fClosed = false;
     bool fParsed = false;
+    bool fHasNodes = false; // of an element: whether its child list exists
+    TMz_XmlDocument* fDocument;
+    TMz_XmlNode* fParent;
     TMz_XmlText fNamespace;
     TMz_XmlText fName;
     TMz_XmlText fValue;
@@ -447,10 +452,9 @@ private:
     void WriteAttributes(TMz_StreamWriter& pWriter) const;
 
     TMz_XmlNodes fNodes;
-    bool fHasNodes = false;
     TMz_XmlAttributes fAttributes;
     std::unique_ptr<TMz_XmlNamespaces> fNamespaces;
-    std::vector<TMz_XmlNode*> fRetired;
+    TMz_XmlNodeList<TMz_XmlNode> fRetired;
 };
 
 class TMz_XmlAttribute : public TMz_XmlNode {
