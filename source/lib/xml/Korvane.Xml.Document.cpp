@@ -106,10 +106,14 @@ private:
         if (ANode->fParsed) ANode->fValue.Refer(AText);
         else ANode->fValue.Assign(AText);
     }
-    static void AppendText(TMz_XmlNode* ANode, std::string_view AText)
+    void AppendText(TMz_XmlNode* ANode, std::string_view AText)
     {
-        if (ANode->fParsed && ANode->fValue.empty()) ANode->fValue.Refer(AText);
-        else ANode->fValue.Append(AText);
+        if (ANode->fParsed && ANode->fValue.empty()) {
+            ANode->fValue.Refer(AText);
+        } else {
+            if (ANode->fParsed) D.fPlainTree = false;
+            ANode->fValue.Append(AText);
+        }
     }
 
     void Expect(char AChar, const char* AMessage)
@@ -124,6 +128,7 @@ private:
         TMz_XmlNode* node = nullptr;
         if (D.fOnCreateNode) {
             R.setIndex(I);
+            D.fPlainTree = false;
             D.fOnCreateNode(&D, &R, AParent, std::string(APrefix), std::string(AName), AKind, node);
             I = R.index();
         }
@@ -190,7 +195,7 @@ private:
             if (p->namespace_() != prefix || p->name() != name)
                 Fail(Format("failed to close tag \"%s\" - closing tag \"%s\" found instead", p->name(), name));
             if (Read() != '>') Fail(Format("invalid character in closing tag %s", name));
-            p->setClosed(true);
+            p->fClosed = true;
             return true;
         }
         if (c == 0 || c == EOD) return false;
@@ -221,7 +226,7 @@ private:
             if (D.root()) Fail("xml header already exist");
             bool made;
             TMz_XmlNode* root = Make(nullptr, std::string_view(), name, name == "xml" ? mzDocument : mzStylesheet, made);
-            D.setRoot(root);
+            D.AdoptRoot(root);
             Attributes(root);
             // Whatever follows the declaration is its content, also after a
             // declaration closed with "/>": nothing after it goes unread.
@@ -259,7 +264,7 @@ private:
             Expect(t, t == '>' ? "invalid character found - \">\" expected"
                       : t == '-' ? "invalid character found - \"-\" expected"
                                  : "invalid character found - \"]\" expected");
-        node->setClosed(true);
+        node->fClosed = true;
     }
 
     bool Attributes(TMz_XmlNode* n)
@@ -269,7 +274,7 @@ private:
             if (c == 0) Fail("unexpected end of data (#0)");
             if (IsBlank(c)) continue;
             if (c == '/') {
-                n->setClosed(true);
+                n->fClosed = true;
                 if (Read() != '>') Fail("\">\" expected behind \"/\"");
                 return false;
             }
@@ -304,6 +309,7 @@ private:
         TMz_XmlNode* attr = nullptr;
         if (D.fOnCreateNode) {
             R.setIndex(I);
+            D.fPlainTree = false;
             D.fOnCreateNode(&D, &R, n, std::string(APrefix), std::string(AName), mzAttribute, attr);
             I = R.index();
         }
@@ -379,6 +385,15 @@ TMz_XmlDocument::TMz_XmlDocument() = default;
 
 void TMz_XmlDocument::BeforeDestruction()
 {
+    if (fPlainTree && !fArena.Overflowed()) {
+        // Nothing in the tree holds anything but arena memory, and no node of
+        // it lives anywhere else: the tree goes with the arena's blocks,
+        // without a visit to each node.
+        (void)fRoot.release();
+        for (auto& d : fDetached) (void)d.release();
+        fDetached.clear();
+        fArena.ReleaseAll();
+    }
     fRoot.reset();
     fDetached.clear();
     fTexts.clear();
@@ -386,6 +401,13 @@ void TMz_XmlDocument::BeforeDestruction()
 }
 
 void TMz_XmlDocument::setRoot(TMz_XmlNode* pRoot)
+{
+    if (pRoot == fRoot.get()) return;
+    fPlainTree = false;
+    AdoptRoot(pRoot);
+}
+
+void TMz_XmlDocument::AdoptRoot(TMz_XmlNode* pRoot)
 {
     if (pRoot == fRoot.get()) return;
     if (pRoot) ReleaseDetached(pRoot);

@@ -31,6 +31,10 @@ TMz_XmlElement* ElementOf(TMz_XmlNode* ANode) { return ANode ? ANode->AsElement(
 
 struct TMz_XmlNodeArena::TBlock {
     int64_t Live = 0;
+    // The arena while it lives, which lists the block.
+    TMz_XmlNodeArena* Arena = nullptr;
+    TBlock* Prev = nullptr;
+    TBlock* Next = nullptr;
     bool Retired = false;
 };
 
@@ -106,6 +110,7 @@ TBlockCache& Blocks()
 
 void ReleaseBlock(TMz_XmlNodeArena::TBlock* ABlock)
 {
+    if (ABlock->Arena) ABlock->Arena->Unlist(ABlock);
     Unpoison(ABlock, BlockSize);
     ABlock->~TBlock();
     Poison(ABlock, BlockSize);
@@ -121,9 +126,29 @@ void Unlink(TMz_XmlNodeArena::TBlock* ABlock)
 
 TMz_XmlNodeArena::~TMz_XmlNodeArena()
 {
+    // Blocks that still hold nodes live on without the arena.
+    for (TBlock* b = FBlocks; b; b = b->Next) b->Arena = nullptr;
+    FBlocks = nullptr;
     if (!FCurrent) return;
     FCurrent->Retired = true;
     if (FCurrent->Live == 0) ReleaseBlock(FCurrent);
+}
+
+void TMz_XmlNodeArena::Unlist(TBlock* ABlock)
+{
+    if (ABlock->Prev) ABlock->Prev->Next = ABlock->Next;
+    else FBlocks = ABlock->Next;
+    if (ABlock->Next) ABlock->Next->Prev = ABlock->Prev;
+    ABlock->Arena = nullptr;
+    if (ABlock == FCurrent) {
+        FCurrent = nullptr;
+        FUsed = 0;
+    }
+}
+
+void TMz_XmlNodeArena::ReleaseAll()
+{
+    while (FBlocks) ReleaseBlock(FBlocks);
 }
 
 void* TMz_XmlNodeArena::Allocate(size_t ASize)
@@ -138,6 +163,10 @@ void* TMz_XmlNodeArena::Allocate(size_t ASize)
         void* raw = Blocks().Take();
         Unpoison(raw, BlockHead);
         FCurrent = new (raw) TBlock();
+        FCurrent->Arena = this;
+        FCurrent->Next = FBlocks;
+        if (FBlocks) FBlocks->Prev = FCurrent;
+        FBlocks = FCurrent;
         FUsed = 0;
         Poison(static_cast<char*>(raw) + BlockHead, BlockData);
     }
@@ -151,8 +180,10 @@ void* TMz_XmlNodeArena::Allocate(size_t ASize)
 
 void* MzXmlAllocate(size_t ASize, TMz_XmlNodeArena* AArena)
 {
-    if (AArena)
+    if (AArena) {
         if (void* p = AArena->Allocate(ASize)) return p;
+        AArena->NoteOverflow();
+    }
     char* at = static_cast<char*>(::operator new(HeaderSize + ASize));
     new (at) TNodeHeader{nullptr};
     return at + HeaderSize;
@@ -500,8 +531,11 @@ std::string TMz_XmlNode::getQualifiedName() const
 
 bool TMz_XmlNode::defined(std::string_view pNamespace) const { return DeclaredFrom(fParent, pNamespace); }
 
+void TMz_XmlNode::MarkChanged() { fDocument->fPlainTree = false; }
+
 void TMz_XmlNode::BeforeDestruction()
 {
+    Touch();
     if (auto* e = ElementOf(fParent); e && !e->Destroying()) e->DetachChild(this);
     fParent = nullptr;
     inherited::BeforeDestruction();
@@ -513,13 +547,16 @@ void TMz_XmlNode::OwnTexts()
     while (!work.empty()) {
         TMz_XmlNode* n = work.back();
         work.pop_back();
+        // Its document may go before it: it no longer counts as that parser's.
+        n->Touch();
+        n->fParsed = false;
         n->OwnOwnTexts();
         if (TMz_XmlElement* e = n->AsElement()) {
             for (TMz_XmlElement* c : e->fNodes.FItems) work.push_back(c);
-            for (TMz_XmlAttribute* a : e->fAttributes) a->OwnOwnTexts();
+            for (TMz_XmlAttribute* a : e->fAttributes) work.push_back(a);
             if (e->fNamespaces)
-                for (TMz_XmlNamespace* ns : *e->fNamespaces) ns->OwnOwnTexts();
-            for (TMz_XmlNode* r : e->fRetired) r->OwnOwnTexts();
+                for (TMz_XmlNamespace* ns : *e->fNamespaces) work.push_back(ns);
+            for (TMz_XmlNode* r : e->fRetired) work.push_back(r);
         }
     }
 }
@@ -538,7 +575,10 @@ TMz_XmlElement::TMz_XmlElement(TMz_XmlDocument* pDocument, TMz_XmlNode* pParent,
 {
     fKind = mzDefault;
     fClassTag = ctElement;
-    if (auto* e = ElementOf(pParent)) e->AppendChild(this);
+    if (auto* e = ElementOf(pParent)) {
+        e->Touch();
+        e->AppendChild(this);
+    }
 }
 
 TMz_XmlElement::TMz_XmlElement(TParsed, TMz_XmlDocument* pDocument, TMz_XmlElement* pParent,
@@ -649,6 +689,7 @@ void TMz_XmlElement::BeforeDestruction()
 void TMz_XmlElement::add(TMz_XmlElement* pNode)
 {
     if (!pNode) return;
+    Touch();
     for (const TMz_XmlNode* n = this; n; n = n->parent())
         if (n == pNode) throw EInvalidOperation("an element cannot be added to itself or to one of its descendants");
     if (auto* old = ElementOf(pNode->fParent)) old->DetachChild(pNode);
@@ -662,6 +703,7 @@ void TMz_XmlElement::add(TMz_XmlElement* pNode)
 void TMz_XmlElement::remove(TMz_XmlElement* pNode)
 {
     if (!fHasNodes || !pNode) return;
+    Touch();
     const ptrdiff_t i = fNodes.FItems.LastIndexOf(pNode);
     if (i < 0) return;
     fNodes.FItems.Erase(size_t(i));
@@ -671,6 +713,7 @@ void TMz_XmlElement::remove(TMz_XmlElement* pNode)
 void TMz_XmlElement::clear()
 {
     if (!fHasNodes) return;
+    Touch();
     std::vector<TMz_XmlElement*> children = fNodes.FItems.TakeAll();
     fHasNodes = false;
     FreeElements(std::move(children));
@@ -707,6 +750,8 @@ TMz_XmlElement* TMz_XmlElement::searchUpwardsForNode(std::string_view pTagName) 
 void TMz_XmlElement::addAttribute(TMz_XmlAttribute* pAttr)
 {
     if (!pAttr) return;
+    Touch();
+    pAttr->Touch();
     if (pAttr->fParent != this) {
         if (auto* old = ElementOf(pAttr->fParent)) old->DetachChild(pAttr);
         else if (!pAttr->fParent && pAttr->fDocument) pAttr->fDocument->ReleaseDetached(pAttr);
@@ -816,11 +861,13 @@ bool TMz_XmlElement::getAttribute(std::string_view pAttr, float& pValue) const
 
 void TMz_XmlElement::removeAttribute(TMz_XmlAttribute* pAttr)
 {
+    Touch();
     if (pAttr) Retire(fAttributes.Take(pAttr->getQualifiedName(), nullptr));
 }
 
 void TMz_XmlElement::clearAttributes()
 {
+    Touch();
     for (TMz_XmlAttribute* a : fAttributes) FreeMember(a);
     fAttributes.Clear();
 }
@@ -828,6 +875,8 @@ void TMz_XmlElement::clearAttributes()
 void TMz_XmlElement::addNamespace(TMz_XmlNamespace* pNamespace)
 {
     if (!pNamespace) return;
+    Touch();
+    pNamespace->Touch();
     if (pNamespace->fParent != this) {
         if (auto* old = ElementOf(pNamespace->fParent)) old->DetachChild(pNamespace);
         else if (!pNamespace->fParent && pNamespace->fDocument) pNamespace->fDocument->ReleaseDetached(pNamespace);
@@ -840,11 +889,13 @@ void TMz_XmlElement::addNamespace(TMz_XmlNamespace* pNamespace)
 
 void TMz_XmlElement::removeNamespace(TMz_XmlNamespace* pNamespace)
 {
+    Touch();
     if (pNamespace && fNamespaces) Retire(fNamespaces->Take(pNamespace->getQualifiedName(), nullptr));
 }
 
 void TMz_XmlElement::clearNamespaces()
 {
+    Touch();
     if (!fNamespaces) return;
     for (TMz_XmlNamespace* n : *fNamespaces) FreeMember(n);
     fNamespaces.reset();
@@ -1036,7 +1087,10 @@ TMz_XmlAttribute::TMz_XmlAttribute(TMz_XmlDocument* pDocument, TMz_XmlNode* pPar
                                    std::string_view pName)
     : TMz_XmlAttribute(TUnattached{}, pDocument, pParent, pNamespace, pName)
 {
-    if (auto* e = ElementOf(pParent)) e->Retire(e->fAttributes.Put(this));
+    if (auto* e = ElementOf(pParent)) {
+        e->Touch();
+        e->Retire(e->fAttributes.Put(this));
+    }
 }
 
 TMz_XmlAttribute::TMz_XmlAttribute(TUnattached, TMz_XmlDocument* pDocument, TMz_XmlNode* pParent,
@@ -1053,7 +1107,10 @@ TMz_XmlAttribute::TMz_XmlAttribute(TParsed, TMz_XmlDocument* pDocument, TMz_XmlE
 {
     fKind = mzAttribute;
     fClassTag = ctAttribute;
-    pParent->Retire(pParent->fAttributes.Put(this, pArena));
+    TMz_XmlAttribute* replaced = pParent->fAttributes.Put(this, pArena);
+    // Memory beyond the arena: a replaced attribute kept, or a hash index.
+    if (replaced || pParent->fAttributes.FIndex) pDocument->fPlainTree = false;
+    pParent->Retire(replaced);
 }
 
 TMz_XmlAttribute::TMz_XmlAttribute(TParsed, TUnattached, TMz_XmlDocument* pDocument, TMz_XmlElement* pParent,
@@ -1107,6 +1164,7 @@ TMz_XmlNamespace::TMz_XmlNamespace(TMz_XmlDocument* pDocument, TMz_XmlNode* pPar
     fKind = mzNamespace;
     fClassTag = ctNamespace;
     if (auto* e = ElementOf(pParent)) {
+        e->Touch();
         if (!e->fNamespaces) e->fNamespaces = std::make_unique<TMz_XmlNamespaces>();
         e->Retire(e->fNamespaces->Put(this));
     }
@@ -1118,6 +1176,8 @@ TMz_XmlNamespace::TMz_XmlNamespace(TParsed, TMz_XmlDocument* pDocument, TMz_XmlE
 {
     fKind = mzNamespace;
     fClassTag = ctNamespace;
+    // The declarations live on the heap.
+    pDocument->fPlainTree = false;
     if (!pParent->fNamespaces) pParent->fNamespaces = std::make_unique<TMz_XmlNamespaces>();
     pParent->Retire(pParent->fNamespaces->Put(this));
 }

@@ -43,10 +43,21 @@ public:
     struct TBlock;
     // Nil when ASize is too large for a block.
     void* Allocate(size_t ASize);
+    // Whether a list meant for the arena had to go to the heap.
+    bool Overflowed() const { return FOverflowed; }
+    void NoteOverflow() { FOverflowed = true; }
+    // Releases every block at once, whatever lives in them: for the owner
+    // that knows nothing in them is used any more.
+    void ReleaseAll();
+    // Takes a block that is being released out of the arena's list.
+    void Unlist(TBlock* ABlock);
 
 private:
+    // The blocks not yet released, in a list through the blocks.
     TBlock* FCurrent = nullptr;
+    TBlock* FBlocks = nullptr;
     size_t FUsed = 0;
+    bool FOverflowed = false;
 };
 
 // Memory for nodes and node lists: from the arena when one is given and the
@@ -235,24 +246,48 @@ class TMz_XmlNode : public TPersistent {
 
     TMz_XmlDocument* document() const { return fDocument; }
     TMz_XmlNode* parent() const { return fParent; }
-    void setParent(TMz_XmlNode* pParent) { fParent = pParent; }
+    void setParent(TMz_XmlNode* pParent)
+    {
+        Touch();
+        fParent = pParent;
+    }
     TMz_XmlNodeKind kind() const { return fKind; }
-    void setKind(TMz_XmlNodeKind pKind) { fKind = pKind; }
+    void setKind(TMz_XmlNodeKind pKind)
+    {
+        Touch();
+        fKind = pKind;
+    }
     // The namespace prefix ("" for none). Names and values are views that
     // stay valid until the node changes them or goes.
     std::string_view namespace_() const { return fNamespace.view(); }
-    void setNamespace(std::string_view pNamespace) { fNamespace.Assign(pNamespace); }
+    void setNamespace(std::string_view pNamespace)
+    {
+        Touch();
+        fNamespace.Assign(pNamespace);
+    }
     std::string_view name() const { return fName.view(); }
-    void setName(std::string_view pName) { fName.Assign(pName); }
+    void setName(std::string_view pName)
+    {
+        Touch();
+        fName.Assign(pName);
+    }
     bool closed() const { return fClosed; }
-    void setClosed(bool pClosed) { fClosed = pClosed; }
+    void setClosed(bool pClosed)
+    {
+        Touch();
+        fClosed = pClosed;
+    }
 
     // The raw text classified by the document (text when there is no document).
     virtual TMz_XmlValue value() const;
     // The raw text becomes the text form of the value, floats in the document's format.
     virtual void setValue(const TMz_XmlValue& pValue);
     virtual std::string_view getRawValue() const { return fValue.view(); }
-    virtual void setRawValue(std::string_view pValue) { fValue.Assign(pValue); }
+    virtual void setRawValue(std::string_view pValue)
+    {
+        Touch();
+        fValue.Assign(pValue);
+    }
     // "prefix:name", or the name alone without a prefix.
     virtual std::string getQualifiedName() const;
     bool equals(std::string_view pNamespace, std::string_view pName) const
@@ -294,6 +329,13 @@ protected:
     // Gives every name and value in the subtree of this node text of its own,
     // before the subtree goes where the text it refers to may not live as long.
     void OwnTexts();
+    // Every change to a node the parser made goes through here: its tree is
+    // no longer the parser's alone (see TMz_XmlDocument::fPlainTree).
+    void Touch()
+    {
+        if (fParsed) MarkChanged();
+    }
+    void MarkChanged();
     void OwnOwnTexts()
     {
         fNamespace.Own();
