@@ -99,6 +99,20 @@ private:
         return s;
     }
 
+    // "prefix:name" as one view of the text, when the text holds it so; not
+    // when blanks follow the ":" (which the syntax allows): the node then
+    // gets a name of its own.
+    static bool Qualified(std::string_view APrefix, std::string_view AName, std::string_view& AQualified)
+    {
+        if (APrefix.empty()) {
+            AQualified = AName;
+            return true;
+        }
+        if (AName.data() != APrefix.data() + APrefix.size() + 1) return false;
+        AQualified = std::string_view(APrefix.data(), APrefix.size() + 1 + AName.size());
+        return true;
+    }
+
     // Text read for a node: a node the parser made refers to the kept text,
     // a node from the hook gets a copy of its own.
     static void SetText(TMz_XmlNode* ANode, std::string_view AText)
@@ -135,7 +149,12 @@ private:
         AMadeHere = node == nullptr;
         if (node) return node;
         TMz_XmlElement* parent = AParent ? AParent->AsElement() : nullptr;
-        auto* e = new (&D.fArena) TMz_XmlElement(TMz_XmlNode::TParsed{}, &D, parent, APrefix, AName, &D.fArena);
+        std::string_view qualified;
+        TMz_XmlElement* e;
+        if (Qualified(APrefix, AName, qualified))
+            e = new (&D.fArena) TMz_XmlElement(TMz_XmlNode::TParsed{}, &D, parent, qualified, APrefix.size(), &D.fArena);
+        else
+            e = new (&D.fArena) TMz_XmlElement(&D, parent, APrefix, AName);
         // A parent that is no element keeps nothing but is still named as the parent.
         e->fParent = AParent;
         e->fKind = AKind;
@@ -316,7 +335,12 @@ private:
         const bool made = attr == nullptr;
         if (made) {
             if (TMz_XmlElement* e = n->AsElement()) {
-                attr = new (&D.fArena) TMz_XmlAttribute(TMz_XmlNode::TParsed{}, &D, e, APrefix, AName, &D.fArena);
+                std::string_view qualified;
+                if (Qualified(APrefix, AName, qualified))
+                    attr = new (&D.fArena)
+                        TMz_XmlAttribute(TMz_XmlNode::TParsed{}, &D, e, qualified, APrefix.size(), &D.fArena);
+                else
+                    attr = new (&D.fArena) TMz_XmlAttribute(&D, e, APrefix, AName);
             } else {
                 attr = new (&D.fArena) TMz_XmlAttribute(&D, n, APrefix, AName);
                 Keep(attr, true);

@@ -251,6 +251,37 @@ void TMz_XmlText::Append(std::string_view AText)
     FSize = size | OwnedBit;
 }
 
+// ---- TMz_XmlName ----
+
+void TMz_XmlName::Refer(std::string_view AQualified, size_t APrefix)
+{
+    if (AQualified.size() > INT32_MAX) throw std::length_error("XML name too long");
+    Drop();
+    FData = AQualified.data();
+    FSize = uint32_t(AQualified.size());
+    FPrefix = uint32_t(APrefix);
+}
+
+void TMz_XmlName::Assign(std::string_view APrefix, std::string_view AName)
+{
+    const size_t size = APrefix.size() + (APrefix.empty() ? 0 : 1) + AName.size();
+    if (APrefix.size() > INT32_MAX || AName.size() > INT32_MAX || size > INT32_MAX)
+        throw std::length_error("XML name too long");
+    if (size == 0) {
+        Drop();
+        return;
+    }
+    char* data = new char[size];
+    std::memcpy(data, APrefix.data(), APrefix.size());
+    if (!APrefix.empty()) data[APrefix.size()] = ':';
+    std::memcpy(data + size - AName.size(), AName.data(), AName.size());
+    Drop();
+    FData = data;
+    FSize = uint32_t(size);
+    FPrefix = uint32_t(APrefix.size());
+    FOwned = true;
+}
+
 // ---- TMz_XmlValue ----
 
 TMz_XmlValue TMz_XmlValue::FromInteger(int32_t AValue)
@@ -397,32 +428,6 @@ std::string_view PrefixOf(std::string_view q)
 
 // ---- TMz_XmlNodeMap ----
 
-namespace {
-
-// Whether a node's qualified name is AKey, without building the name.
-bool HasQualifiedName(const TMz_XmlNode* ANode, std::string_view AKey)
-{
-    const std::string_view ns = ANode->namespace_();
-    const std::string_view name = ANode->name();
-    if (ns.empty()) return name == AKey;
-    return AKey.size() == ns.size() + 1 + name.size() && AKey.substr(0, ns.size()) == ns && AKey[ns.size()] == ':' &&
-           AKey.substr(ns.size() + 1) == name;
-}
-
-// Whether two nodes have the same qualified name, without building either.
-bool SameQualifiedName(const TMz_XmlNode* A, const TMz_XmlNode* B)
-{
-    const std::string_view na = A->namespace_(), nb = B->namespace_();
-    if (na.size() == nb.size()) return na == nb && A->name() == B->name();
-    if (na.empty()) return HasQualifiedName(B, A->name());
-    if (nb.empty()) return HasQualifiedName(A, B->name());
-    // Both prefixed, the prefixes of different lengths: only names set with
-    // ":" inside can still match, so the rare case builds both.
-    return A->getQualifiedName() == B->getQualifiedName();
-}
-
-} // namespace
-
 template <class TNode>
 int TMz_XmlNodeMap<TNode>::IndexOf(std::string_view AKey) const
 {
@@ -431,17 +436,14 @@ int TMz_XmlNodeMap<TNode>::IndexOf(std::string_view AKey) const
         return it == FIndex->end() ? -1 : it->second;
     }
     for (size_t i = 0; i < FItems.size(); ++i)
-        if (HasQualifiedName(FItems[i], AKey)) return int(i);
+        if (FItems[i]->qualifiedName() == AKey) return int(i);
     return -1;
 }
 
 template <class TNode>
 int TMz_XmlNodeMap<TNode>::IndexOf(const TNode* ANode) const
 {
-    if (FIndex) return IndexOf(ANode->getQualifiedName());
-    for (size_t i = 0; i < FItems.size(); ++i)
-        if (SameQualifiedName(FItems[i], ANode)) return int(i);
-    return -1;
+    return IndexOf(ANode->qualifiedName());
 }
 
 template <class TNode>
@@ -500,16 +502,14 @@ TMz_XmlNode::TMz_XmlNode(TMz_XmlDocument* pDocument, TMz_XmlNode* pParent, std::
                          std::string_view pName)
     : fDocument(pDocument), fParent(pParent)
 {
-    fNamespace.Assign(pNamespace);
-    fName.Assign(pName);
+    fName.Assign(pNamespace, pName);
 }
 
-TMz_XmlNode::TMz_XmlNode(TParsed, TMz_XmlDocument* pDocument, TMz_XmlNode* pParent, std::string_view pNamespace,
-                         std::string_view pName)
+TMz_XmlNode::TMz_XmlNode(TParsed, TMz_XmlDocument* pDocument, TMz_XmlNode* pParent, std::string_view pQualified,
+                         size_t pPrefix)
     : fParsed(true), fDocument(pDocument), fParent(pParent)
 {
-    fNamespace.Refer(pNamespace);
-    fName.Refer(pName);
+    fName.Refer(pQualified, pPrefix);
 }
 
 TMz_XmlValue TMz_XmlNode::value() const { return MzStringToValue(getRawValue(), FormatOf(fDocument)); }
@@ -522,11 +522,7 @@ void TMz_XmlNode::setValue(const TMz_XmlValue& pValue)
 
 std::string TMz_XmlNode::getQualifiedName() const
 {
-    if (fNamespace.empty()) return std::string(fName.view());
-    std::string q;
-    q.reserve(fNamespace.view().size() + 1 + fName.view().size());
-    q.append(fNamespace.view()).append(1, ':').append(fName.view());
-    return q;
+    return std::string(fName.qualified());
 }
 
 bool TMz_XmlNode::defined(std::string_view pNamespace) const { return DeclaredFrom(fParent, pNamespace); }
@@ -556,7 +552,8 @@ void TMz_XmlNode::OwnTexts()
             for (TMz_XmlAttribute* a : e->fAttributes) work.push_back(a);
             if (e->fNamespaces)
                 for (TMz_XmlNamespace* ns : *e->fNamespaces) work.push_back(ns);
-            for (TMz_XmlNode* r : e->fRetired) work.push_back(r);
+            if (e->fRetired)
+                for (TMz_XmlNode* r : *e->fRetired) work.push_back(r);
         }
     }
 }
@@ -582,8 +579,8 @@ TMz_XmlElement::TMz_XmlElement(TMz_XmlDocument* pDocument, TMz_XmlNode* pParent,
 }
 
 TMz_XmlElement::TMz_XmlElement(TParsed, TMz_XmlDocument* pDocument, TMz_XmlElement* pParent,
-                               std::string_view pNamespace, std::string_view pName, TMz_XmlNodeArena* pArena)
-    : TMz_XmlNode(TParsed{}, pDocument, pParent, pNamespace, pName)
+                               std::string_view pQualified, size_t pPrefix, TMz_XmlNodeArena* pArena)
+    : TMz_XmlNode(TParsed{}, pDocument, pParent, pQualified, pPrefix)
 {
     fKind = mzDefault;
     fClassTag = ctElement;
@@ -616,12 +613,15 @@ void TMz_XmlElement::DetachChild(TMz_XmlNode* pNode)
     } else if (pNode->fClassTag == ctAttribute) {
         if (fAttributes.Take({}, static_cast<TMz_XmlAttribute*>(pNode))) return;
     }
-    if (const ptrdiff_t i = fRetired.LastIndexOf(pNode); i >= 0) fRetired.Erase(size_t(i));
+    if (!fRetired) return;
+    if (const ptrdiff_t i = fRetired->LastIndexOf(pNode); i >= 0) fRetired->Erase(size_t(i));
 }
 
 void TMz_XmlElement::Retire(TMz_XmlNode* pNode)
 {
-    if (pNode) fRetired.Push(pNode);
+    if (!pNode) return;
+    if (!fRetired) fRetired = std::make_unique<TMz_XmlNodeList<TMz_XmlNode>>();
+    fRetired->Push(pNode);
 }
 
 void TMz_XmlElement::FreeMember(TMz_XmlNode* pNode)
@@ -650,8 +650,10 @@ void TMz_XmlElement::FreeMembers()
         for (TMz_XmlNamespace* n : *fNamespaces) FreeMember(n);
         fNamespaces.reset();
     }
-    for (TMz_XmlNode* n : fRetired) FreeMember(n);
-    fRetired.Release();
+    if (fRetired) {
+        for (TMz_XmlNode* n : *fRetired) FreeMember(n);
+        fRetired.reset();
+    }
 }
 
 // Frees a list of elements and everything below them without recursing once
@@ -722,7 +724,7 @@ void TMz_XmlElement::clear()
 TMz_XmlElement* TMz_XmlElement::find(std::string_view pTagname) const
 {
     for (TMz_XmlElement* c : fNodes)
-        if (c->fName.view() == pTagname) return c;
+        if (c->fName.local() == pTagname) return c;
     return nullptr;
 }
 
@@ -743,7 +745,7 @@ TMz_XmlElement* TMz_XmlElement::searchUpwardsForNode(TClass pClass) const
 TMz_XmlElement* TMz_XmlElement::searchUpwardsForNode(std::string_view pTagName) const
 {
     for (auto* e = ElementOf(fParent); e; e = ElementOf(e->fParent))
-        if (e->fName.view() == pTagName) return e;
+        if (e->fName.local() == pTagName) return e;
     return nullptr;
 }
 
@@ -1102,8 +1104,8 @@ TMz_XmlAttribute::TMz_XmlAttribute(TUnattached, TMz_XmlDocument* pDocument, TMz_
 }
 
 TMz_XmlAttribute::TMz_XmlAttribute(TParsed, TMz_XmlDocument* pDocument, TMz_XmlElement* pParent,
-                                   std::string_view pNamespace, std::string_view pName, TMz_XmlNodeArena* pArena)
-    : TMz_XmlNode(TParsed{}, pDocument, pParent, pNamespace, pName)
+                                   std::string_view pQualified, size_t pPrefix, TMz_XmlNodeArena* pArena)
+    : TMz_XmlNode(TParsed{}, pDocument, pParent, pQualified, pPrefix)
 {
     fKind = mzAttribute;
     fClassTag = ctAttribute;
@@ -1115,7 +1117,7 @@ TMz_XmlAttribute::TMz_XmlAttribute(TParsed, TMz_XmlDocument* pDocument, TMz_XmlE
 
 TMz_XmlAttribute::TMz_XmlAttribute(TParsed, TUnattached, TMz_XmlDocument* pDocument, TMz_XmlElement* pParent,
                                    std::string_view pName)
-    : TMz_XmlNode(TParsed{}, pDocument, pParent, std::string_view(), pName)
+    : TMz_XmlNode(TParsed{}, pDocument, pParent, pName, 0)
 {
     fKind = mzAttribute;
     fClassTag = ctAttribute;

@@ -108,6 +108,44 @@ private:
     uint64_t FSize = 0;
 };
 
+// A node's qualified name "prefix:name" (or the name alone without a prefix)
+// in one piece, either its own or a view into text that outlives it, with
+// the length of the prefix: qualified-name look-ups compare it whole.
+class TMz_XmlName {
+public:
+    TMz_XmlName() = default;
+    TMz_XmlName(const TMz_XmlName&) = delete;
+    TMz_XmlName& operator=(const TMz_XmlName&) = delete;
+    ~TMz_XmlName() { Drop(); }
+
+    std::string_view qualified() const { return {FData, FSize}; }
+    std::string_view prefix() const { return {FData, FPrefix}; }
+    std::string_view local() const { return FPrefix ? qualified().substr(FPrefix + 1) : qualified(); }
+    bool owned() const { return FOwned; }
+    // Refers to AQualified, which must outlive this object and is
+    // "prefix:name" with a prefix of APrefix bytes (0 for none).
+    void Refer(std::string_view AQualified, size_t APrefix);
+    // A copy of "prefix:name" (either may be a view into this name).
+    void Assign(std::string_view APrefix, std::string_view AName);
+    void Own()
+    {
+        if (!FOwned && FSize) Assign(prefix(), local());
+    }
+
+private:
+    void Drop()
+    {
+        if (FOwned) delete[] FData;
+        FData = "";
+        FSize = FPrefix = 0;
+        FOwned = false;
+    }
+    const char* FData = "";
+    uint32_t FSize = 0;
+    uint32_t FPrefix : 31 = 0;
+    uint32_t FOwned : 1 = 0;
+};
+
 // A list of node pointers whose memory comes from MzXmlAllocate.
 template <class TNode>
 class TMz_XmlNodeList {
@@ -159,7 +197,7 @@ private:
     void Grow(TMz_XmlNodeArena* AArena)
     {
         if (FCapacity > UINT32_MAX / 2) throw std::length_error("XML node list too long");
-        const uint32_t capacity = FCapacity ? FCapacity * 2 : 4;
+        const uint32_t capacity = FCapacity ? FCapacity * 2 : 2;
         auto* data = static_cast<TNode**>(MzXmlAllocate(capacity * sizeof(TNode*), AArena));
         for (size_t i = 0; i < FCount; ++i) data[i] = FData[i];
         if (FData) MzXmlRelease(FData, FCapacity * sizeof(TNode*));
@@ -259,17 +297,17 @@ class TMz_XmlNode : public TPersistent {
     }
     // The namespace prefix ("" for none). Names and values are views that
     // stay valid until the node changes them or goes.
-    std::string_view namespace_() const { return fNamespace.view(); }
+    std::string_view namespace_() const { return fName.prefix(); }
     void setNamespace(std::string_view pNamespace)
     {
         Touch();
-        fNamespace.Assign(pNamespace);
+        fName.Assign(pNamespace, fName.local());
     }
-    std::string_view name() const { return fName.view(); }
+    std::string_view name() const { return fName.local(); }
     void setName(std::string_view pName)
     {
         Touch();
-        fName.Assign(pName);
+        fName.Assign(fName.prefix(), pName);
     }
     bool closed() const { return fClosed; }
     void setClosed(bool pClosed)
@@ -290,9 +328,11 @@ class TMz_XmlNode : public TPersistent {
     }
     // "prefix:name", or the name alone without a prefix.
     virtual std::string getQualifiedName() const;
+    // The same without a copy, valid until the name changes.
+    std::string_view qualifiedName() const { return fName.qualified(); }
     bool equals(std::string_view pNamespace, std::string_view pName) const
     {
-        return fNamespace.view() == pNamespace && fName.view() == pName;
+        return fName.prefix() == pNamespace && fName.local() == pName;
     }
     // True when the prefix is declared for this node (a plain node asks its parent).
     virtual bool defined(std::string_view pNamespace) const;
@@ -324,8 +364,9 @@ protected:
     // Construction by the parser: names refer to the document's kept text,
     // and the node is known to be of exactly its class in arena memory.
     struct TParsed {};
-    TMz_XmlNode(TParsed, TMz_XmlDocument* pDocument, TMz_XmlNode* pParent, std::string_view pNamespace,
-                std::string_view pName);
+    // pQualified is "prefix:name" with a prefix of pPrefix bytes, in the kept text.
+    TMz_XmlNode(TParsed, TMz_XmlDocument* pDocument, TMz_XmlNode* pParent, std::string_view pQualified,
+                size_t pPrefix);
     // Gives every name and value in the subtree of this node text of its own,
     // before the subtree goes where the text it refers to may not live as long.
     void OwnTexts();
@@ -338,7 +379,6 @@ protected:
     void MarkChanged();
     void OwnOwnTexts()
     {
-        fNamespace.Own();
         fName.Own();
         fValue.Own();
     }
@@ -351,8 +391,8 @@ protected:
     bool fHasNodes = false; // of an element: whether its child list exists
     TMz_XmlDocument* fDocument;
     TMz_XmlNode* fParent;
-    TMz_XmlText fNamespace;
-    TMz_XmlText fName;
+    // The namespace prefix and the local name, together.
+    TMz_XmlName fName;
     TMz_XmlText fValue;
 };
 
@@ -479,8 +519,8 @@ private:
     friend class TMz_XmlDocument;
     friend class TMz_XmlParser;
     // The parser's element: appended to pParent (an element or nil) with list memory from the arena.
-    TMz_XmlElement(TParsed, TMz_XmlDocument* pDocument, TMz_XmlElement* pParent, std::string_view pNamespace,
-                   std::string_view pName, TMz_XmlNodeArena* pArena);
+    TMz_XmlElement(TParsed, TMz_XmlDocument* pDocument, TMz_XmlElement* pParent, std::string_view pQualified,
+                   size_t pPrefix, TMz_XmlNodeArena* pArena);
     void AppendChild(TMz_XmlElement* pNode, TMz_XmlNodeArena* pArena = nullptr);
     static void FreeElements(std::vector<TMz_XmlElement*> AWork);
     // Frees an attribute or namespace node whose element is going.
@@ -496,7 +536,7 @@ private:
     TMz_XmlNodes fNodes;
     TMz_XmlAttributes fAttributes;
     std::unique_ptr<TMz_XmlNamespaces> fNamespaces;
-    TMz_XmlNodeList<TMz_XmlNode> fRetired;
+    std::unique_ptr<TMz_XmlNodeList<TMz_XmlNode>> fRetired;
 };
 
 class TMz_XmlAttribute : public TMz_XmlNode {
@@ -516,8 +556,8 @@ protected:
     TMz_XmlAttribute(TUnattached, TMz_XmlDocument* pDocument, TMz_XmlNode* pParent, std::string_view pNamespace,
                      std::string_view pName);
     // The parser's attribute, entered in pParent's map with list memory from the arena.
-    TMz_XmlAttribute(TParsed, TMz_XmlDocument* pDocument, TMz_XmlElement* pParent, std::string_view pNamespace,
-                     std::string_view pName, TMz_XmlNodeArena* pArena);
+    TMz_XmlAttribute(TParsed, TMz_XmlDocument* pDocument, TMz_XmlElement* pParent, std::string_view pQualified,
+                     size_t pPrefix, TMz_XmlNodeArena* pArena);
     TMz_XmlAttribute(TParsed, TUnattached, TMz_XmlDocument* pDocument, TMz_XmlElement* pParent,
                      std::string_view pName);
 };
