@@ -195,12 +195,20 @@ private:
     // The end of a text run: the first "<", ">" or NUL from AStart, or the end.
     int64_t TextRunEnd(int64_t AStart) const
     {
-        const char* from = S + AStart;
-        size_t n = size_t(Len - AStart);
+        // Most runs are short: a plain loop finds their end before three
+        // library scans would have started.
+        const int64_t near = std::min(Len, AStart + 64);
+        for (int64_t i = AStart; i < near; ++i) {
+            const char c = S[i];
+            if (c == '<' || c == '>' || c == '\0') return i;
+        }
+        if (near == Len) return Len;
+        const char* from = S + near;
+        size_t n = size_t(Len - near);
         if (const void* lt = std::memchr(from, '<', n)) n = size_t(static_cast<const char*>(lt) - from);
         if (const void* gt = std::memchr(from, '>', n)) n = size_t(static_cast<const char*>(gt) - from);
         if (const void* nul = std::memchr(from, '\0', n)) n = size_t(static_cast<const char*>(nul) - from);
-        return AStart + int64_t(n);
+        return near + int64_t(n);
     }
 
     bool Markup(TMz_XmlNode* p, int ADepth)

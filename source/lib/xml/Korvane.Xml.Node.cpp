@@ -29,15 +29,6 @@ TMz_XmlElement* ElementOf(TMz_XmlNode* ANode) { return ANode ? ANode->AsElement(
 
 // ---- node memory ----
 
-struct TMz_XmlNodeArena::TBlock {
-    int64_t Live = 0;
-    // The arena while it lives, which lists the block.
-    TMz_XmlNodeArena* Arena = nullptr;
-    TBlock* Prev = nullptr;
-    TBlock* Next = nullptr;
-    bool Retired = false;
-};
-
 namespace {
 
 // The header in front of every node and list: the arena block it lives in,
@@ -45,11 +36,12 @@ namespace {
 struct TNodeHeader {
     TMz_XmlNodeArena::TBlock* Block;
 };
-constexpr size_t HeaderSize = sizeof(TNodeHeader);
-constexpr size_t Alignment = alignof(TNodeHeader);
-constexpr size_t BlockSize = 256 * 1024;
-constexpr size_t BlockHead = (sizeof(TMz_XmlNodeArena::TBlock) + Alignment - 1) & ~(Alignment - 1);
-constexpr size_t BlockData = BlockSize - BlockHead;
+constexpr size_t HeaderSize = TMz_XmlNodeArena::HeaderSize;
+constexpr size_t BlockSize = TMz_XmlNodeArena::BlockSize;
+constexpr size_t BlockHead = TMz_XmlNodeArena::BlockHead;
+constexpr size_t BlockData = TMz_XmlNodeArena::BlockData;
+static_assert(sizeof(TNodeHeader) == HeaderSize && alignof(TNodeHeader) <= TMz_XmlNodeArena::Alignment);
+static_assert(sizeof(TMz_XmlNodeArena::TBlock) <= BlockHead);
 
 // Under AddressSanitizer, arena memory that holds no live node is poisoned,
 // so a node used after it was freed is still caught.
@@ -151,11 +143,10 @@ void TMz_XmlNodeArena::ReleaseAll()
     while (FBlocks) ReleaseBlock(FBlocks);
 }
 
-void* TMz_XmlNodeArena::Allocate(size_t ASize)
+void* TMz_XmlNodeArena::AllocateInNewBlock(size_t ANeed)
 {
-    const size_t need = HeaderSize + ((ASize + Alignment - 1) & ~(Alignment - 1));
-    if (need > BlockData / 4) return nullptr;
-    if (!FCurrent || FUsed + need > BlockData) {
+    if (ANeed > BlockData / 4) return nullptr;
+    {
         if (FCurrent) {
             FCurrent->Retired = true;
             if (FCurrent->Live == 0) ReleaseBlock(FCurrent);
@@ -170,13 +161,10 @@ void* TMz_XmlNodeArena::Allocate(size_t ASize)
         FUsed = 0;
         Poison(static_cast<char*>(raw) + BlockHead, BlockData);
     }
-    char* at = reinterpret_cast<char*>(FCurrent) + BlockHead + FUsed;
-    Unpoison(at, need);
-    FUsed += need;
-    ++FCurrent->Live;
-    new (at) TNodeHeader{FCurrent};
-    return at + HeaderSize;
+    return Place(ANeed);
 }
+
+void TMz_XmlNodeArena::Unpoison(void* APtr, size_t ASize) { ::korvane::Unpoison(APtr, ASize); }
 
 void* MzXmlAllocate(size_t ASize, TMz_XmlNodeArena* AArena)
 {
@@ -253,20 +241,12 @@ void TMz_XmlText::Append(std::string_view AText)
 
 // ---- TMz_XmlName ----
 
-void TMz_XmlName::Refer(std::string_view AQualified, size_t APrefix)
-{
-    if (AQualified.size() > INT32_MAX) throw std::length_error("XML name too long");
-    Drop();
-    FData = AQualified.data();
-    FSize = uint32_t(AQualified.size());
-    FPrefix = uint32_t(APrefix);
-}
+void TMz_XmlName::TooLong() { throw std::length_error("XML name too long"); }
 
 void TMz_XmlName::Assign(std::string_view APrefix, std::string_view AName)
 {
     const size_t size = APrefix.size() + (APrefix.empty() ? 0 : 1) + AName.size();
-    if (APrefix.size() > INT32_MAX || AName.size() > INT32_MAX || size > INT32_MAX)
-        throw std::length_error("XML name too long");
+    if (APrefix.size() > INT32_MAX || AName.size() > INT32_MAX || size > INT32_MAX) TooLong();
     if (size == 0) {
         Drop();
         return;

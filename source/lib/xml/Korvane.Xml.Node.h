@@ -40,9 +40,21 @@ public:
     TMz_XmlNodeArena(const TMz_XmlNodeArena&) = delete;
     TMz_XmlNodeArena& operator=(const TMz_XmlNodeArena&) = delete;
     ~TMz_XmlNodeArena();
-    struct TBlock;
+    struct TBlock {
+        int64_t Live = 0;
+        // The arena while it lives, which lists the block.
+        TMz_XmlNodeArena* Arena = nullptr;
+        TBlock* Prev = nullptr;
+        TBlock* Next = nullptr;
+        bool Retired = false;
+    };
     // Nil when ASize is too large for a block.
-    void* Allocate(size_t ASize);
+    void* Allocate(size_t ASize)
+    {
+        const size_t need = HeaderSize + ((ASize + Alignment - 1) & ~(Alignment - 1));
+        if (FCurrent && FUsed + need <= BlockData) return Place(need);
+        return AllocateInNewBlock(need);
+    }
     // Whether a list meant for the arena had to go to the heap.
     bool Overflowed() const { return FOverflowed; }
     void NoteOverflow() { FOverflowed = true; }
@@ -52,7 +64,27 @@ public:
     // Takes a block that is being released out of the arena's list.
     void Unlist(TBlock* ABlock);
 
+    // Every allocation is preceded by a header naming its block (nil for the heap).
+    static constexpr size_t HeaderSize = sizeof(void*);
+    static constexpr size_t Alignment = alignof(void*);
+    static constexpr size_t BlockSize = 256 * 1024;
+    static constexpr size_t BlockHead = 48;
+    static constexpr size_t BlockData = BlockSize - BlockHead;
+
 private:
+    void* Place(size_t ANeed)
+    {
+        char* at = reinterpret_cast<char*>(FCurrent) + BlockHead + FUsed;
+#if defined(__SANITIZE_ADDRESS__)
+        Unpoison(at, ANeed);
+#endif
+        FUsed += ANeed;
+        ++FCurrent->Live;
+        *reinterpret_cast<TBlock**>(at) = FCurrent;
+        return at + HeaderSize;
+    }
+    static void Unpoison(void* APtr, size_t ASize);
+    void* AllocateInNewBlock(size_t ANeed);
     // The blocks not yet released, in a list through the blocks.
     TBlock* FCurrent = nullptr;
     TBlock* FBlocks = nullptr;
@@ -124,7 +156,14 @@ public:
     bool owned() const { return FOwned; }
     // Refers to AQualified, which must outlive this object and is
     // "prefix:name" with a prefix of APrefix bytes (0 for none).
-    void Refer(std::string_view AQualified, size_t APrefix);
+    void Refer(std::string_view AQualified, size_t APrefix)
+    {
+        if (AQualified.size() > INT32_MAX) TooLong();
+        Drop();
+        FData = AQualified.data();
+        FSize = uint32_t(AQualified.size());
+        FPrefix = uint32_t(APrefix);
+    }
     // A copy of "prefix:name" (either may be a view into this name).
     void Assign(std::string_view APrefix, std::string_view AName);
     void Own()
@@ -133,6 +172,7 @@ public:
     }
 
 private:
+    [[noreturn]] static void TooLong();
     void Drop()
     {
         if (FOwned) delete[] FData;
