@@ -170,9 +170,12 @@ private:
     bool Content(TMz_XmlNode* p, int ADepth)
     {
         for (;;) {
+            // Blanks between tags, without storing the position at each.
+            int64_t i = I;
+            while (i < Len && IsBlank(static_cast<unsigned char>(S[i]))) ++i;
+            I = i;
             const int c = Read();
             if (c == 0 || c == EOD) return false;
-            if (IsBlank(c)) continue;
             if (c == '<') {
                 if (Markup(p, ADepth)) return false;
                 continue;
@@ -464,7 +467,7 @@ TMz_XmlValue TMz_XmlDocument::StringToValue(std::string_view pData) const
 void TMz_XmlDocument::Parse(TMz_StreamReader& pReader)
 {
     // The nodes the parser makes refer to the text rather than copy it.
-    if (std::unique_ptr<std::string> text = pReader.TakeText()) fTexts.push_back(std::move(text));
+    if (std::shared_ptr<const void> text = pReader.TakeText()) fTexts.push_back(std::move(text));
     TMz_XmlParser parser(*this, pReader);
     parser.Run();
 }

@@ -135,7 +135,7 @@ private:
     TMz_XmlNodeArena fArena;
     // The texts loaded: names and values the parser read refer into them
     // until they are changed or their node is moved to another element.
-    std::vector<std::unique_ptr<std::string>> fTexts;
+    std::vector<std::shared_ptr<const void>> fTexts;
 };
 
 } // namespace korvane

@@ -166,12 +166,10 @@ void* TMz_XmlNodeArena::AllocateInNewBlock(size_t ANeed)
 
 void TMz_XmlNodeArena::Unpoison(void* APtr, size_t ASize) { ::korvane::Unpoison(APtr, ASize); }
 
-void* MzXmlAllocate(size_t ASize, TMz_XmlNodeArena* AArena)
+// Memory the arena cannot give: from the heap.
+void* MzXmlAllocateOutside(size_t ASize, TMz_XmlNodeArena* AArena)
 {
-    if (AArena) {
-        if (void* p = AArena->Allocate(ASize)) return p;
-        AArena->NoteOverflow();
-    }
+    if (AArena) AArena->NoteOverflow();
     char* at = static_cast<char*>(::operator new(HeaderSize + ASize));
     new (at) TNodeHeader{nullptr};
     return at + HeaderSize;
@@ -192,7 +190,6 @@ void MzXmlRelease(void* APtr, size_t ASize)
 
 void* TMz_XmlNode::operator new(size_t ASize) { return MzXmlAllocate(ASize, nullptr); }
 
-void* TMz_XmlNode::operator new(size_t ASize, TMz_XmlNodeArena* AArena) { return MzXmlAllocate(ASize, AArena); }
 
 void TMz_XmlNode::operator delete(void* APtr, size_t ASize) { MzXmlRelease(APtr, ASize); }
 
@@ -423,7 +420,14 @@ int TMz_XmlNodeMap<TNode>::IndexOf(std::string_view AKey) const
 template <class TNode>
 int TMz_XmlNodeMap<TNode>::IndexOf(const TNode* ANode) const
 {
-    return IndexOf(ANode->qualifiedName());
+    if (FIndex) return IndexOf(ANode->qualifiedName());
+    // Names of one element mostly differ in length or first character.
+    const std::string_view key = ANode->qualifiedName();
+    for (size_t i = 0; i < FItems.size(); ++i) {
+        const std::string_view q = FItems[i]->qualifiedName();
+        if (q.size() == key.size() && (q.empty() || (q[0] == key[0] && q == key))) return int(i);
+    }
+    return -1;
 }
 
 template <class TNode>

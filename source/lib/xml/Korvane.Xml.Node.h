@@ -94,7 +94,13 @@ private:
 
 // Memory for nodes and node lists: from the arena when one is given and the
 // size fits, else from the heap. MzXmlRelease takes either kind back.
-void* MzXmlAllocate(size_t ASize, TMz_XmlNodeArena* AArena);
+void* MzXmlAllocateOutside(size_t ASize, TMz_XmlNodeArena* AArena);
+inline void* MzXmlAllocate(size_t ASize, TMz_XmlNodeArena* AArena)
+{
+    if (AArena)
+        if (void* p = AArena->Allocate(ASize)) return p;
+    return MzXmlAllocateOutside(ASize, AArena);
+}
 void MzXmlRelease(void* APtr, size_t ASize);
 
 // The text of a name or value: either text of its own, or a view into text
@@ -387,7 +393,7 @@ class TMz_XmlNode : public TPersistent {
     // comes from: the heap, or the node arena of the document that parsed
     // them (new (arena) T(...)). An arena block goes when its last node does.
     static void* operator new(size_t ASize);
-    static void* operator new(size_t ASize, TMz_XmlNodeArena* AArena);
+    static void* operator new(size_t ASize, TMz_XmlNodeArena* AArena) { return MzXmlAllocate(ASize, AArena); }
     static void operator delete(void* APtr, size_t ASize);
     static void operator delete(void* APtr, TMz_XmlNodeArena* AArena);
 
