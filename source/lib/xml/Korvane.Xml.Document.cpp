@@ -27,6 +27,21 @@ EMz_XmlParseError::EMz_XmlParseError(const TMz_XmlDocument* pDocument, TMz_Strea
 {
 }
 
+namespace {
+
+// MzIsNameChar as a table.
+struct TNameChars {
+    bool Table[256];
+    constexpr TNameChars() : Table()
+    {
+        for (int c = 0; c < 256; ++c) Table[c] = MzIsNameChar(static_cast<unsigned char>(c));
+    }
+    bool Has(unsigned char c) const { return Table[c]; }
+};
+constexpr TNameChars NameChars{};
+
+} // namespace
+
 // The recursive-descent parser. It recurses once per element level, and the
 // levels are bounded by MaxDepth, so the stack it needs is bounded too.
 class TMz_XmlParser {
@@ -42,6 +57,7 @@ private:
     static constexpr int EOD = TMz_StreamReader::EndOfData;
 
     static bool IsBlank(int c) { return c == 8 || c == 9 || c == 10 || c == 13 || c == 32; }
+
     // Text may go into any node of the element class (the declaration too).
     static bool IsElement(const TMz_XmlNode* n) { return n && n->AsElement(); }
     // End tags and namespace declarations belong to elements proper: an end
@@ -66,12 +82,19 @@ private:
     // Names and values are views into the text, which the document keeps.
     std::string_view ReadToken()
     {
-        while (I < Len && IsBlank(static_cast<unsigned char>(S[I]))) ++I;
-        if (I >= Len || S[I] == '\0') return std::string_view();
-        const int64_t start = I;
-        if (!MzIsNameChar(static_cast<unsigned char>(S[I++]))) Fail("invalid character for token");
-        while (I < Len && MzIsNameChar(static_cast<unsigned char>(S[I]))) ++I;
-        return std::string_view(S + start, size_t(I - start));
+        int64_t i = I;
+        while (i < Len && IsBlank(static_cast<unsigned char>(S[i]))) ++i;
+        I = i;
+        if (i >= Len || S[i] == '\0') return std::string_view();
+        const int64_t start = i;
+        if (!NameChars.Has(static_cast<unsigned char>(S[i]))) {
+            I = i + 1;
+            Fail("invalid character for token");
+        }
+        ++i;
+        while (i < Len && NameChars.Has(static_cast<unsigned char>(S[i]))) ++i;
+        I = i;
+        return std::string_view(S + start, size_t(i - start));
     }
 
     // A name with an optional prefix: "prefix:name".

@@ -643,7 +643,7 @@ inline const TMz_XmlNamespace* TMz_XmlNode::AsNamespace() const
 TMz_XmlValue MzStringToValue(std::string_view AText, const TFormatSettings& AFormat);
 
 // True for the characters names are made of: letters, digits, "_", "-" and ".".
-inline bool MzIsNameChar(unsigned char c)
+constexpr bool MzIsNameChar(unsigned char c)
 {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' || c == '-' ||
            c == '.';
