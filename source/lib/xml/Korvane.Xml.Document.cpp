@@ -323,9 +323,12 @@ private:
     bool Attributes(TMz_XmlNode* n)
     {
         while (I < Len) {
+            int64_t i = I;
+            while (i < Len && IsBlank(static_cast<unsigned char>(S[i]))) ++i;
+            I = i;
+            if (I >= Len) break;
             const int c = Read();
             if (c == 0) Fail("unexpected end of data (#0)");
-            if (IsBlank(c)) continue;
             if (c == '/') {
                 n->fClosed = true;
                 if (Read() != '>') Fail("\">\" expected behind \"/\"");
