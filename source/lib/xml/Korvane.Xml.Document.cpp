@@ -174,10 +174,13 @@ private:
         TMz_XmlElement* parent = AParent ? AParent->AsElement() : nullptr;
         std::string_view qualified;
         TMz_XmlElement* e;
-        if (Qualified(APrefix, AName, qualified))
+        if (Qualified(APrefix, AName, qualified)) {
             e = new (&D.fArena) TMz_XmlElement(TMz_XmlNode::TParsed{}, &D, parent, qualified, APrefix.size(), &D.fArena);
-        else
+        } else {
+            // A node with a name of its own is no longer the parser's plain kind.
+            D.fPlainTree = false;
             e = new (&D.fArena) TMz_XmlElement(&D, parent, APrefix, AName);
+        }
         // A parent that is no element keeps nothing but is still named as the parent.
         e->fParent = AParent;
         e->fKind = AKind;
@@ -373,12 +376,15 @@ private:
         if (made) {
             if (TMz_XmlElement* e = n->AsElement()) {
                 std::string_view qualified;
-                if (Qualified(APrefix, AName, qualified))
+                if (Qualified(APrefix, AName, qualified)) {
                     attr = new (&D.fArena)
                         TMz_XmlAttribute(TMz_XmlNode::TParsed{}, &D, e, qualified, APrefix.size(), &D.fArena);
-                else
+                } else {
+                    D.fPlainTree = false;
                     attr = new (&D.fArena) TMz_XmlAttribute(&D, e, APrefix, AName);
+                }
             } else {
+                D.fPlainTree = false;
                 attr = new (&D.fArena) TMz_XmlAttribute(&D, n, APrefix, AName);
                 Keep(attr, true);
             }

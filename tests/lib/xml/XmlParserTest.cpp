@@ -393,7 +393,10 @@ TEST(XmlParser, ChangedParsedTreesAreFreedWhole)
         c.Change(*d, *a);
         const std::string written = d->saveToString(false);
         EXPECT_EQ(written.substr(written.find("?>") + 2), c.Written);
-    }
+    }    // A failed load leaves a node whose name is its own outside any tree.
+    TXmlDoc failed = NewXmlDoc();
+    EXPECT_EQ(MessageOf<EMz_XmlParseError>([&] { failed->loadFromString("<x: a/>"); }),
+              "namespace \"x\" not defined for tag \"a\" [\"\" at 7]");
 }
 
 TEST(XmlParser, ReaderReadsLinesAndMovesByBytes)
