@@ -6,6 +6,9 @@
 
 #include <benchmark/benchmark.h>
 
+#include <cstdio>
+#include <initializer_list>
+
 #include <map>
 #include <string>
 #include <utility>
@@ -54,6 +57,22 @@ int RunBenchmarks(int argc, char** argv, TRateReporter& AReporter, PrintRatios&&
     APrintRatios();
     benchmark::Shutdown();
     return 0;
+}
+
+// For each operation AOp, the rates of the benchmarks "Our<AOp>" and
+// "<AReference><AOp>" in MB/s and ours as a ratio of the reference's, ending
+// each line with ASuffix. Operations that did not run are left out.
+inline void PrintByteRateRatios(const TRateReporter& AReporter, std::initializer_list<const char*> AOps,
+                                const std::string& AReference, const std::string& AReferenceLabel,
+                                const char* ASuffix = "")
+{
+    for (const char* op : AOps) {
+        const double ours = AReporter.Rate(std::string("Our") + op);
+        const double theirs = AReporter.Rate(AReference + op);
+        if (ours <= 0 || theirs <= 0) continue;
+        std::printf("%-5s ours %8.1f MB/s, %s %8.1f MB/s, ratio ours/%s %.2f%s\n", op, ours / 1e6,
+                    AReferenceLabel.c_str(), theirs / 1e6, AReference.c_str(), ours / theirs, ASuffix);
+    }
 }
 
 } // namespace korvane::bench

@@ -60,11 +60,8 @@ TBitmap::TBitmap() = default;
 
 TBitmap::TBitmap(int AWidth, int AHeight) { SetSize(AWidth, AHeight); }
 
-TBitmap::~TBitmap()
-{
-    // Free() ran DestroyResources already; a bitmap deleted directly still frees its canvas.
-    FreeAndNil(FCanvas);
-}
+// Free() ran DestroyResources already; a bitmap deleted directly still frees its canvas.
+TBitmap::~TBitmap() = default;
 
 void TBitmap::BeforeDestruction()
 {
@@ -197,14 +194,14 @@ void TBitmap::Assign(const TPersistent* Source)
 
 TCanvas* TBitmap::Canvas()
 {
-    if (!FCanvas) FCanvas = new TCanvas(this);
-    return FCanvas;
+    if (!FCanvas) FCanvas = MakeOwned<TCanvas>(this);
+    return FCanvas.get();
 }
 
 void TBitmap::DestroyResources()
 {
     std::lock_guard<TMonitor> lock(FMonitor);
-    FreeAndNil(FCanvas);
+    FCanvas.reset();
 }
 
 void TBitmap::BitmapChanged()

@@ -99,7 +99,7 @@ class TBitmap : public TPersistent {
 
     // The bitmap's canvas, made on first request.
     TCanvas* Canvas();
-    TCanvas* CanvasIfAllocated() const { return FCanvas; }
+    TCanvas* CanvasIfAllocated() const { return FCanvas.get(); }
     // Guards settings and resources of the bitmap.
     TMonitor& Monitor() const { return FMonitor; }
 
@@ -123,7 +123,7 @@ private:
     int FWidth = 0, FHeight = 0;
     float FBitmapScale = 1.0f;
     TPixelFormat FPixelFormat = TPixelFormat::BGRA;
-    TCanvas* FCanvas = nullptr;
+    TOwned<TCanvas> FCanvas;
     mutable TMonitor FMonitor;
 };
 

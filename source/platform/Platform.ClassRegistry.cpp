@@ -156,6 +156,13 @@ uint64_t TPropertyInfo::GetSetBits(const TObject* Instance) const
     return FSetBits(Check(Instance));
 }
 
+void TPropertyInfo::SetOrdinal(TObject* Instance, int64_t AOrdinal) const
+{
+    if (!FSetOrdinal) throw EPropertyError(Format("Property %s takes no ordinal", FName));
+    Check(Instance);
+    FSetOrdinal(*Instance, AOrdinal);
+}
+
 // ---------------------------------------------------------------- the registry
 
 namespace {

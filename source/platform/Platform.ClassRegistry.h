@@ -91,6 +91,10 @@ public:
     // A set of enumeration values: written and read as its bits (one per ordinal).
     bool IsSet() const { return static_cast<bool>(FSetBits); }
     uint64_t GetSetBits(const TObject* Instance) const;
+    // Sets an enumeration property by ordinal or a set property by its bits
+    // (text forms name values without knowing their C++ type). Raises
+    // EPropertyError for an ordinal outside the enumeration.
+    void SetOrdinal(TObject* Instance, int64_t AOrdinal) const;
 
     // Raise EPropertyError for an instance of another class, EPropertyError
     // for writing a read-only property, EInvalidCast for a value of a wrong type.
@@ -109,6 +113,7 @@ private:
 
     std::span<const char* const> FEnumNames;
     std::function<uint64_t(const TObject&)> FSetBits;
+    std::function<void(TObject&, int64_t)> FSetOrdinal;
     std::string FName;
     TTypeKind FKind;
     std::string FTypeName;
@@ -235,32 +240,20 @@ struct IsSet<TSet<E>> : std::true_type {
     using Element = E;
 };
 
-// A property value converted to the property's type. Enumerations also take
-// their ordinal or their value name, sets their bits, so that text forms can
-// set them without knowing the C++ type.
+// An enumeration value from its ordinal, a set from its bits.
 template <class V>
-V ToPropertyType(const TValue& v)
+V FromOrdinal(int64_t AOrdinal)
 {
     if constexpr (std::is_enum_v<V>) {
-        if (v.Kind() == tkString) {
-            V result{};
-            if (!TryGetEnumValue(v.AsString(), result))
-                throw EPropertyError(Format("Invalid property value %s", v.AsString()));
-            return result;
-        }
-        if (v.Kind() == tkInteger || v.Kind() == tkInt64) return static_cast<V>(v.AsInt64());
-        return v.AsType<V>();
-    } else if constexpr (IsSet<V>::value) {
-        if (v.Kind() == tkInteger || v.Kind() == tkInt64) {
-            V result;
-            const uint64_t bits = v.AsUInt64();
-            for (int i = 0; i < 64; ++i)
-                if (bits & (uint64_t(1) << i)) result.Include(static_cast<typename IsSet<V>::Element>(i));
-            return result;
-        }
-        return v.AsType<V>();
+        if constexpr (TEnumNames<V>::Defined)
+            if (AOrdinal < 0 || AOrdinal >= TEnumNames<V>::Count)
+                throw EPropertyError(Format("Invalid property value %d", AOrdinal));
+        return static_cast<V>(AOrdinal);
     } else {
-        return v.AsType<V>();
+        V result;
+        for (int i = 0; i < 64; ++i)
+            if (uint64_t(AOrdinal) & (uint64_t(1) << i)) result.Include(static_cast<typename IsSet<V>::Element>(i));
+        return result;
     }
 }
 } // namespace registry_detail
@@ -302,13 +295,9 @@ public:
         };
         TPropertyInfo::TSetter setter;
         if constexpr (std::is_member_object_pointer_v<Setter>) {
-            setter = [Set](TObject& o, const TValue& v) {
-                std::invoke(Set, static_cast<T&>(o)) = registry_detail::ToPropertyType<V>(v);
-            };
+            setter = [Set](TObject& o, const TValue& v) { std::invoke(Set, static_cast<T&>(o)) = v.AsType<V>(); };
         } else if constexpr (!std::is_same_v<Setter, std::nullptr_t>) {
-            setter = [Set](TObject& o, const TValue& v) {
-                std::invoke(Set, static_cast<T&>(o), registry_detail::ToPropertyType<V>(v));
-            };
+            setter = [Set](TObject& o, const TValue& v) { std::invoke(Set, static_cast<T&>(o), v.AsType<V>()); };
         }
         TPropertyInfo::TStored stored;
         if (Stored) stored = [Stored](const TObject& o) { return Stored(static_cast<const T&>(o)); };
@@ -320,6 +309,12 @@ public:
             using E = typename registry_detail::IsSet<V>::Element;
             if constexpr (TEnumNames<E>::Defined) info.FEnumNames = TEnumNames<E>::Names;
             info.FSetBits = [Get](const TObject& o) { return V(std::invoke(Get, static_cast<const T&>(o))).Bits(); };
+        }
+        if constexpr (std::is_enum_v<V> || registry_detail::IsSet<V>::value) {
+            if (info.FSetter)
+                info.FSetOrdinal = [setter = info.FSetter](TObject& o, int64_t ordinal) {
+                    setter(o, TValue::From(registry_detail::FromOrdinal<V>(ordinal)));
+                };
         }
         this->AddProperty(std::move(info));
         return *this;

@@ -104,7 +104,7 @@ public:
     TObject& operator=(const TObject&) = delete;
     virtual ~TObject() = default;
 
-    // The one destruction entry for heap objects; safe on nullptr through FreeAndNil.
+    // The one destruction entry for heap objects (TOwned frees through it).
     void Free();
     bool Destroying() const { return FDestroying; }
 
@@ -125,14 +125,6 @@ protected:
 private:
     bool FDestroying = false;
 };
-
-template <typename T>
-void FreeAndNil(T*& object)
-{
-    T* p = object;
-    object = nullptr;
-    if (p) p->Free();
-}
 
 // The one owned-pointer type for framework objects: frees through Free(), so
 // destroy-time work in BeforeDestruction() runs on the most-derived object.

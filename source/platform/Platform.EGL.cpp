@@ -100,7 +100,10 @@ void EGLDevice::CreateContext(const GLContextRequest& request)
                                EGLErrorText(eglGetError())));
     FContext = context;
     MakeCurrent();
+    if (FContextCreatedHook) FContextCreatedHook();
 }
+
+bool EGLDevice::HasCurrentContext() { return eglGetCurrentContext() != EGL_NO_CONTEXT; }
 
 void EGLDevice::MakeCurrent()
 {

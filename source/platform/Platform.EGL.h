@@ -60,6 +60,14 @@ public:
     // How often LoadGLEntryPoints ran in this process.
     int EntryPointLoadCount() const { return FEntryPointLoads; }
 
+    // True when some OpenGL context is current on the calling thread.
+    static bool HasCurrentContext();
+
+    // Called on the creating thread each time a new context has been made
+    // current for the first time (the tests install their GL error net here).
+    using TContextCreatedHook = void (*)();
+    void SetContextCreatedHook(TContextCreatedHook AHook) { FContextCreatedHook = AHook; }
+
     void* Display() const { return FDisplay; }
     void* Context() const { return FContext.load(); }
 
@@ -73,6 +81,7 @@ private:
     int FEGLVersion = 0;
 
     int FEntryPointLoads = 0;
+    TContextCreatedHook FContextCreatedHook = nullptr;
 };
 
 // Text of the last EGL error, e.g. "EGL_BAD_MATCH".

@@ -517,11 +517,13 @@ private:
         Fail(AInstance, AName, "colour expected", ALine);
     }
 
-    void Store(TObject* AInstance, const TPropertyInfo* P, const std::string& AName, const TValue& AValue, int ALine)
+    void Store(TObject* AInstance, const TPropertyInfo* P, const std::string& AName, const TValue& AValue, int ALine,
+               bool AOrdinal = false)
     {
         if (P->IsReadOnly()) Fail(AInstance, AName, "property is read-only", ALine);
         try {
-            P->SetValue(AInstance, AValue);
+            if (AOrdinal) P->SetOrdinal(AInstance, AValue.AsInt64());
+            else P->SetValue(AInstance, AValue);
         } catch (const EFormReadError&) {
             throw;
         } catch (const Exception& e) {
@@ -559,7 +561,7 @@ private:
             const auto names = P->EnumNames();
             const auto it = std::find_if(names.begin(), names.end(), [&](const char* n) { return SameText(n, V.S); });
             if (it == names.end()) Fail(AInstance, AName, Format("Invalid property value %s", V.S), ALine);
-            Store(AInstance, P, AName, TValue::From(int64_t(it - names.begin())), ALine);
+            Store(AInstance, P, AName, TValue::From(int64_t(it - names.begin())), ALine, true);
             return;
         }
         case tkRecord:
@@ -575,7 +577,7 @@ private:
                     Fail(AInstance, AName, Format("Invalid property value %s", item), ALine);
                 bits |= uint64_t(1) << (it - names.begin());
             }
-            Store(AInstance, P, AName, TValue::From(int64_t(bits)), ALine);
+            Store(AInstance, P, AName, TValue::From(int64_t(bits)), ALine, true);
             return;
         }
         if (P->TypeName() == "TAlphaColor") {

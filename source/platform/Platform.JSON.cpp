@@ -38,6 +38,65 @@ bool IsJSONNumberText(std::string_view s)
     return i == n;
 }
 
+// The reader turns a "\u" escape of a low surrogate without a high one before
+// it into the UTF-8 form of the surrogate itself (ED B0..BF xx), which is no
+// valid UTF-8. A lone high surrogate the reader refuses by itself.
+bool HasEncodedSurrogate(const char* str, size_t length)
+{
+    for (size_t i = 0; i + 1 < length; ++i)
+        if (static_cast<unsigned char>(str[i]) == 0xED && static_cast<unsigned char>(str[i + 1]) >= 0xA0) return true;
+    return false;
+}
+
+int HexDigit(char c)
+{
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+// The code unit of the "\uXXXX" escape at s[i] ('\\' at i), or -1.
+int EscapedUnit(std::string_view s, size_t i)
+{
+    if (i + 6 > s.size() || s[i + 1] != 'u') return -1;
+    int unit = 0;
+    for (size_t k = i + 2; k < i + 6; ++k) {
+        const int d = HexDigit(s[k]);
+        if (d < 0) return -1;
+        unit = unit * 16 + d;
+    }
+    return unit;
+}
+
+// The offset of the first "\u" escape of a low surrogate that does not follow
+// a high one, in the strings of a text the reader has accepted up to there;
+// the text's size when there is none.
+size_t LoneSurrogateOffset(std::string_view s)
+{
+    bool inString = false;
+    bool afterHigh = false;
+    for (size_t i = 0; i < s.size(); ++i) {
+        const char c = s[i];
+        if (!inString) {
+            inString = c == '"';
+            continue;
+        }
+        if (c == '"') {
+            inString = false;
+            afterHigh = false;
+        } else if (c == '\\') {
+            const int unit = EscapedUnit(s, i);
+            if (unit >= 0xDC00 && unit <= 0xDFFF && !afterHigh) return i;
+            afterHigh = unit >= 0xD800 && unit <= 0xDBFF;
+            i += unit >= 0 ? 5 : 1;
+        } else {
+            afterHigh = false;
+        }
+    }
+    return s.size();
+}
+
 } // namespace
 
 // Builds our object model from the reader's events. Numbers arrive as their
@@ -46,6 +105,8 @@ class TJSONBuilder {
 public:
     std::unique_ptr<TJSONValue> Root;
     bool TooDeep = false;
+    // A string or name held an escaped surrogate without its partner.
+    bool LoneSurrogate = false;
 
     bool Null() { return Add(std::make_unique<TJSONNull>()); }
     bool Bool(bool b) { return Add(TJSONBool::Create(b)); }
@@ -62,10 +123,12 @@ public:
     }
     bool String(const char* str, rapidjson::SizeType length, bool)
     {
+        if (!CheckSurrogates(str, length)) return false;
         return Add(std::make_unique<TJSONString>(std::string(str, length)));
     }
     bool Key(const char* str, rapidjson::SizeType length, bool)
     {
+        if (!CheckSurrogates(str, length)) return false;
         FKey.assign(str, length);
         return true;
     }
@@ -83,6 +146,12 @@ public:
     }
 
 private:
+    bool CheckSurrogates(const char* str, size_t length)
+    {
+        if (HasEncodedSurrogate(str, length)) LoneSurrogate = true;
+        return !LoneSurrogate;
+    }
+
     bool Open(std::unique_ptr<TJSONValue> container)
     {
         if (FStack.size() >= static_cast<size_t>(JSONMaxDepth)) {
@@ -113,39 +182,6 @@ private:
 };
 
 namespace {
-
-// Well-formed UTF-8: no overlong forms, no surrogates, nothing above U+10FFFF.
-// (The writer's own validation cannot be combined with indented output.)
-bool IsValidUTF8(std::string_view s)
-{
-    const auto* p = reinterpret_cast<const unsigned char*>(s.data());
-    const auto* end = p + s.size();
-    while (p < end) {
-        const unsigned c = *p;
-        if (c < 0x80) {
-            ++p;
-            continue;
-        }
-        int extra;
-        unsigned lo = 0x80, hi = 0xBF;
-        if (c >= 0xC2 && c <= 0xDF) extra = 1;
-        else if (c >= 0xE0 && c <= 0xEF) {
-            extra = 2;
-            if (c == 0xE0) lo = 0xA0;
-            if (c == 0xED) hi = 0x9F;
-        } else if (c >= 0xF0 && c <= 0xF4) {
-            extra = 3;
-            if (c == 0xF0) lo = 0x90;
-            if (c == 0xF4) hi = 0x8F;
-        } else return false;
-        if (end - p <= extra) return false;
-        if (p[1] < lo || p[1] > hi) return false;
-        for (int i = 2; i <= extra; ++i)
-            if (p[i] < 0x80 || p[i] > 0xBF) return false;
-        p += extra + 1;
-    }
-    return true;
-}
 
 void CheckDepth(int depth)
 {
@@ -240,6 +276,17 @@ std::unique_ptr<TJSONValue> TJSONValue::ParseJSONValue(std::string_view Text)
         throw EJSONParseException(korvane::Format("JSON nesting deeper than %d levels at offset %d", JSONMaxDepth,
                                          static_cast<int64_t>(result.Offset())),
                                   result.Offset());
+    if (builder.LoneSurrogate || result.Code() == rapidjson::kParseErrorStringUnicodeSurrogateInvalid) {
+        // The reader stops at a lone high surrogate, and the builder at the end
+        // of a string holding a lone low one: the first lone escape in the text
+        // up to there is the fault.
+        const size_t end = builder.LoneSurrogate ? Text.size() : result.Offset();
+        size_t offset = LoneSurrogateOffset(Text.substr(0, end));
+        if (offset == end) offset = result.Offset();
+        throw EJSONParseException(korvane::Format("Invalid JSON at offset %d: %s", static_cast<int64_t>(offset),
+                                                  rapidjson::GetParseError_En(rapidjson::kParseErrorStringUnicodeSurrogateInvalid)),
+                                  offset);
+    }
     if (result.IsError())
         throw EJSONParseException(korvane::Format("Invalid JSON at offset %d: %s", static_cast<int64_t>(result.Offset()),
                                          rapidjson::GetParseError_En(result.Code())),
@@ -258,7 +305,12 @@ std::unique_ptr<TJSONValue> TJSONValue::ParseJSONValue(std::string_view Text)
 std::string TJSONNumber::FloatText(double value)
 {
     if (!std::isfinite(value)) throw EJSONException("NaN and infinite values have no JSON number form");
-    return FloatToStrGeneral(value, 15);
+    std::string text = FloatToStrGeneral(value, 15);
+    // Next to the largest doubles 15 digits round up past the double range
+    // and would not read back; 17 digits always give the value itself.
+    double back = 0;
+    if (!TryStrToFloat(text, back) || !std::isfinite(back)) text = FloatToStrGeneral(value, 17);
+    return text;
 }
 
 std::unique_ptr<TJSONNumber> TJSONNumber::FromText(std::string_view text)

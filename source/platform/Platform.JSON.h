@@ -103,8 +103,9 @@ class TJSONNumber : public TJSONString {
 public:
     // Integers are written in decimal; floating-point values in the general
     // format with at most 15 significant digits (a float is widened to double
-    // first, so 0.35f gives 0.349999994039536). NaN and infinities have no JSON
-    // form and raise EJSONException.
+    // first, so 0.35f gives 0.349999994039536); 17 where 15 would round past the
+    // double range, so every text reads back finite. NaN and infinities have no
+    // JSON form and raise EJSONException.
     template <typename T, typename = std::enable_if_t<std::is_arithmetic_v<T> && !std::is_same_v<T, bool>>>
     explicit TJSONNumber(T value) : TJSONString(TKind::Number, TextOf(value)) {}
 

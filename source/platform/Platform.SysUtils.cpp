@@ -5,6 +5,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <random>
 #include <system_error>
 
@@ -99,6 +100,12 @@ std::string_view StripSpaces(std::string_view s)
     throw EConvertError("Format '" + std::string(fmt) + "' invalid or incompatible with argument");
 }
 
+[[noreturn]] void FormatBoundError(std::string_view fmt)
+{
+    throw EConvertError("Format '" + std::string(fmt) + "' has a width, precision or index beyond " +
+                        std::to_string(FormatMaxWidth));
+}
+
 } // namespace
 
 std::string FloatToStrGeneral(double value, int precision)
@@ -181,11 +188,21 @@ std::string FormatV(std::string_view fmt, const std::vector<FormatArg>& args)
             out += '%';
             continue;
         }
+        // Digits from fmt[i] on as a number no larger than FormatMaxWidth; the
+        // position after them in `end`.
+        auto boundedNumber = [&](size_t& end) {
+            int64_t value = 0;
+            for (end = i; end < fmt.size() && std::isdigit(static_cast<unsigned char>(fmt[end])); ++end) {
+                value = value * 10 + (fmt[end] - '0');
+                if (value > FormatMaxWidth) FormatBoundError(fmt);
+            }
+            return static_cast<int>(value);
+        };
         // [index:]
         size_t j = i;
         while (j < fmt.size() && std::isdigit(static_cast<unsigned char>(fmt[j]))) ++j;
         if (j < fmt.size() && fmt[j] == ':' && j > i) {
-            next = static_cast<size_t>(std::stoul(std::string(fmt.substr(i, j - i))));
+            next = static_cast<size_t>(boundedNumber(j));
             i = j + 1;
         }
         bool left = false;
@@ -199,13 +216,14 @@ std::string FormatV(std::string_view fmt, const std::vector<FormatArg>& args)
                 if (next >= args.size()) FormatError(fmt);
                 const auto* v = std::get_if<int64_t>(&args[next++].Value);
                 if (!v) FormatError(fmt);
+                if (*v > FormatMaxWidth || *v < -FormatMaxWidth) FormatBoundError(fmt);
                 target = static_cast<int>(*v);
                 ++i;
                 return;
             }
             size_t k = i;
-            while (k < fmt.size() && std::isdigit(static_cast<unsigned char>(fmt[k]))) ++k;
-            if (k > i) target = std::stoi(std::string(fmt.substr(i, k - i)));
+            const int value = boundedNumber(k);
+            if (k > i) target = value;
             i = k;
         };
         readNumber(width);
@@ -301,8 +319,12 @@ bool TryStrToFloat(std::string_view text, double& value)
 {
     std::string_view s = StripSpaces(text);
     if (s.empty()) return false;
+    // A number starts with a digit or the point after its one sign: no
+    // infinities, no NaN, no second sign.
+    size_t body = 0;
     if (s.front() == '+') s.remove_prefix(1);
-    if (s.empty()) return false;
+    else if (s.front() == '-') body = 1;
+    if (s.size() <= body || !(std::isdigit(static_cast<unsigned char>(s[body])) || s[body] == '.')) return false;
     double v = 0;
     const auto r = std::from_chars(s.data(), s.data() + s.size(), v, std::chars_format::general);
     if (r.ec != std::errc() || r.ptr != s.data() + s.size()) return false;
@@ -495,6 +517,45 @@ std::string Trim(std::string_view s)
     while (b < e && static_cast<unsigned char>(s[b]) <= ' ') ++b;
     while (e > b && static_cast<unsigned char>(s[e - 1]) <= ' ') --e;
     return std::string(s.substr(b, e - b));
+}
+
+bool IsValidUTF8(std::string_view s)
+{
+    const auto* p = reinterpret_cast<const unsigned char*>(s.data());
+    const auto* end = p + s.size();
+    while (p < end) {
+        // Eight ASCII bytes at a time: most text is ASCII.
+        while (end - p >= 8) {
+            uint64_t word;
+            std::memcpy(&word, p, 8);
+            if (word & 0x8080808080808080ull) break;
+            p += 8;
+        }
+        if (p == end) break;
+        const unsigned c = *p;
+        if (c < 0x80) {
+            ++p;
+            continue;
+        }
+        int extra;
+        unsigned lo = 0x80, hi = 0xBF;
+        if (c >= 0xC2 && c <= 0xDF) extra = 1;
+        else if (c >= 0xE0 && c <= 0xEF) {
+            extra = 2;
+            if (c == 0xE0) lo = 0xA0;
+            if (c == 0xED) hi = 0x9F;
+        } else if (c >= 0xF0 && c <= 0xF4) {
+            extra = 3;
+            if (c == 0xF0) lo = 0x90;
+            if (c == 0xF4) hi = 0x8F;
+        } else return false;
+        if (end - p <= extra) return false;
+        if (p[1] < lo || p[1] > hi) return false;
+        for (int i = 2; i <= extra; ++i)
+            if (p[i] < 0x80 || p[i] > 0xBF) return false;
+        p += extra + 1;
+    }
+    return true;
 }
 
 TGUID CreateGUID()

@@ -81,8 +81,13 @@ private:
     }
 };
 
+// The largest width, precision and argument index Format() accepts.
+inline constexpr int64_t FormatMaxWidth = 1000000;
+
 // Delphi-style format: %[index:][-][width][.prec](d|u|e|f|g|n|m|p|s|x), %% for a percent sign.
 // Numbers always use the "en-US" settings ('.' decimal, ',' thousands), whatever the process locale.
+// Every fault raises EConvertError, also a width, precision or index (written
+// or given by '*') beyond FormatMaxWidth.
 std::string FormatV(std::string_view fmt, const std::vector<FormatArg>& args);
 
 template <typename... Args>
@@ -145,5 +150,7 @@ std::string UpperCase(std::string_view s);
 std::string LowerCase(std::string_view s);
 bool SameText(std::string_view a, std::string_view b);
 std::string Trim(std::string_view s);
+// Well-formed UTF-8: no overlong forms, no surrogates, nothing above U+10FFFF.
+bool IsValidUTF8(std::string_view s);
 
 } // namespace korvane

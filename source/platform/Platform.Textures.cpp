@@ -84,23 +84,20 @@ void TTexture::Assign(const TPersistent* Source)
 // ---------------------------------------------------------------------------
 // TTextureBitmap
 
-TTextureBitmap::~TTextureBitmap()
-{
-    // Free() ran DestroyResources already; a bitmap deleted directly still frees its texture.
-    FreeAndNil(FTexture);
-}
+// Free() ran DestroyResources already; a bitmap deleted directly still frees its texture.
+TTextureBitmap::~TTextureBitmap() = default;
 
 TTexture* TTextureBitmap::Texture()
 {
-    if (!FTexture) FTexture = TContextManager::DefaultContextClass().DoBitmapToTexture(this);
-    return FTexture;
+    if (!FTexture) FTexture.reset(TContextManager::DefaultContextClass().DoBitmapToTexture(this));
+    return FTexture.get();
 }
 
 void TTextureBitmap::DestroyResources()
 {
     std::lock_guard<TMonitor> lock(Monitor());
     TBitmap::DestroyResources();
-    FreeAndNil(FTexture);
+    FTexture.reset();
 }
 
 void TTextureBitmap::UpdateTextureFromBitmap()

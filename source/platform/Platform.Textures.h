@@ -101,7 +101,7 @@ protected:
     // Fills the texture (if there is one) from the bitmap.
     void UpdateTextureFromBitmap();
 
-    TTexture* FTexture = nullptr; // owned
+    TOwned<TTexture> FTexture;
 };
 
 } // namespace korvane

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <map>
 #include <mutex>
 
 #include "Platform.Log.h"
@@ -69,6 +70,73 @@ TContextShaderSource TContextShader::GetSourceByArch(TContextShaderArch AArch) c
 }
 
 KORVANE_IMPLEMENT_CLASS(TContextShader, "Platform.Types3D")
+
+// ---------------------------------------------------------------------------
+// TShaderManager
+
+namespace {
+
+using TShaderRegistry = std::map<std::string, TOwned<TContextShader>, std::less<>>;
+
+// Made on first use, emptied by UnInitialize; the map itself lives for the
+// whole run so that no exit-time destructor frees GL objects.
+TShaderRegistry& ShaderRegistry()
+{
+    static auto* registry = new TShaderRegistry();
+    return *registry;
+}
+
+} // namespace
+
+TContextShader* TShaderManager::RegisterShaderFromData(const std::string& AName, TContextShaderKind AKind,
+                                                       const std::string& AOriginalSource,
+                                                       const std::vector<TContextShaderSource>& ASources)
+{
+    TShaderRegistry& registry = ShaderRegistry();
+    auto found = registry.find(AName);
+    if (found == registry.end()) {
+        TOwned<TContextShader> shader(new TContextShader(AKind, AName, ASources));
+        shader->FOriginalSource = AOriginalSource;
+        return registry.emplace(AName, std::move(shader)).first->second.get();
+    }
+    TContextShader* shader = found->second.get();
+    if (shader->Kind() != AKind)
+        throw EContext3DException(Format("shader %s is registered as another kind of shader", AName));
+    // The old stage goes with the programs linked from it; the next use compiles the new text.
+    if (shader->Handle() != 0) TContextManager::FinalizeShader(shader);
+    shader->FSources = ASources;
+    shader->FOriginalSource = AOriginalSource;
+    return shader;
+}
+
+TContextShader* TShaderManager::FindShader(const std::string& AName)
+{
+    TShaderRegistry& registry = ShaderRegistry();
+    auto found = registry.find(AName);
+    return found == registry.end() ? nullptr : found->second.get();
+}
+
+int TShaderManager::ShaderCount() { return static_cast<int>(ShaderRegistry().size()); }
+
+void TShaderManager::UnregisterShader(const std::string& AName)
+{
+    TShaderRegistry& registry = ShaderRegistry();
+    auto found = registry.find(AName);
+    if (found == registry.end()) return;
+    TOwned<TContextShader> shader = std::move(found->second);
+    registry.erase(found);
+}
+
+void TShaderManager::UnInitialize()
+{
+    TShaderRegistry registry;
+    registry.swap(ShaderRegistry());
+}
+
+namespace units {
+// The registered shaders go while the GL context still exists.
+void PlatformTypes3DFinalize() { TShaderManager::UnInitialize(); }
+} // namespace units
 
 TClass TContext3D::StaticClass()
 {

@@ -186,12 +186,37 @@ class TContextShader : public TObject {
     void SetHandle(uintptr_t AHandle) { FHandle = AHandle; }
     // The source for that language; an undefined source when there is none.
     TContextShaderSource GetSourceByArch(TContextShaderArch AArch) const;
+    const std::vector<TContextShaderSource>& Sources() const { return FSources; }
+    // The text the shader was registered with besides its sources (may be empty).
+    const std::string& OriginalSource() const { return FOriginalSource; }
 
 private:
+    friend class TShaderManager;
     TContextShaderKind FKind;
     std::string FName;
     std::vector<TContextShaderSource> FSources;
+    std::string FOriginalSource;
     uintptr_t FHandle = 0;
+};
+
+// The program-wide registry of shaders by name. It owns the shaders it made.
+class TShaderManager {
+public:
+    // The shader registered under AName, made on the first registration.
+    // Registering a name again keeps the shader object (whoever holds it stays
+    // valid) and replaces its sources; a compiled stage is deleted first, so the
+    // next use compiles the new text. Raises EContext3DException when AName is
+    // registered as another kind of shader.
+    static TContextShader* RegisterShaderFromData(const std::string& AName, TContextShaderKind AKind,
+                                                  const std::string& AOriginalSource,
+                                                  const std::vector<TContextShaderSource>& ASources);
+    // The shader registered under AName; nullptr when none.
+    static TContextShader* FindShader(const std::string& AName);
+    static int ShaderCount();
+    // Frees the shader registered under AName (and its compiled stage); nothing when none.
+    static void UnregisterShader(const std::string& AName);
+    // Frees every registered shader; run at shut-down while the GL context still exists.
+    static void UnInitialize();
 };
 
 class TContext3D;

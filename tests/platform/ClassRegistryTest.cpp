@@ -38,8 +38,8 @@ private:
 };
 
 // Redeclares Opacity with another default.
-class TButton : public TWidget {
-    KORVANE_CLASS(TButton, TWidget)
+class TPushButton : public TWidget {
+    KORVANE_CLASS(TPushButton, TWidget)
     using TWidget::TWidget;
 };
 
@@ -90,10 +90,10 @@ TClass TWidget::StaticClass()
     });
     return &info;
 }
-TClass TButton::StaticClass()
+TClass TPushButton::StaticClass()
 {
-    static const TClassInfo<TButton> info("Tests.Widgets", [](auto& c) {
-        c.Property("opacity", &TButton::Opacity, &TButton::SetOpacity, TValue::From(0.5f));
+    static const TClassInfo<TPushButton> info("Tests.Widgets", [](auto& c) {
+        c.Property("opacity", &TPushButton::Opacity, &TPushButton::SetOpacity, TValue::From(0.5f));
     });
     return &info;
 }
@@ -113,7 +113,7 @@ using namespace korvane::registry_test;
 
 TEST(ClassRegistry, FindsRegisteredClassesByQualifiedOrShortName)
 {
-    RegisterClasses({TWidget::StaticClass(), TButton::StaticClass()});
+    RegisterClasses({TWidget::StaticClass(), TPushButton::StaticClass()});
     RegisterClass<TWidget>(); // again: nothing happens
     EXPECT_EQ(TWidget::StaticClass()->QualifiedClassName(), "Tests.Widgets.TWidget");
     for (const char* name : {"Tests.Widgets.TWidget", "tests.widgets.twidget", "TWidget", "TWIDGET"})
@@ -131,15 +131,15 @@ TEST(ClassRegistry, FindsRegisteredClassesByQualifiedOrShortName)
     EXPECT_THROW(RegisterClass(&impostor), EFilerError);
     EXPECT_EQ(FindClass("TWidget"), TWidget::StaticClass());
 
-    UnRegisterClass(TButton::StaticClass());
-    EXPECT_EQ(GetClass("TButton"), nullptr);
-    EXPECT_EQ(GetClass("Tests.Widgets.TButton"), nullptr);
+    UnRegisterClass(TPushButton::StaticClass());
+    EXPECT_EQ(GetClass("TPushButton"), nullptr);
+    EXPECT_EQ(GetClass("Tests.Widgets.TPushButton"), nullptr);
     UnRegisterClass(TWidget::StaticClass());
 }
 
 TEST(ClassRegistry, MetaclassesKnowTheirAncestry)
 {
-    TClass button = TButton::StaticClass();
+    TClass button = TPushButton::StaticClass();
     EXPECT_EQ(button->ClassParent(), TWidget::StaticClass());
     EXPECT_TRUE(button->InheritsFrom(TComponent::StaticClass()));
     EXPECT_TRUE(button->InheritsFrom(TObject::StaticClass()));
@@ -147,10 +147,10 @@ TEST(ClassRegistry, MetaclassesKnowTheirAncestry)
     EXPECT_FALSE(TWidget::StaticClass()->InheritsFrom(button));
     EXPECT_EQ(TObject::StaticClass()->ClassParent(), nullptr);
 
-    TButton b(nullptr);
+    TPushButton b(nullptr);
     const TObject& o = b;
     EXPECT_EQ(o.ClassType(), button);
-    EXPECT_EQ(o.ClassName(), "TButton");
+    EXPECT_EQ(o.ClassName(), "TPushButton");
     EXPECT_TRUE(o.InheritsFrom(TWidget::StaticClass()));
     EXPECT_FALSE(o.InheritsFrom(TCollection::StaticClass()));
 }
@@ -158,8 +158,8 @@ TEST(ClassRegistry, MetaclassesKnowTheirAncestry)
 TEST(ClassRegistry, FactoriesCreateInstancesOfTheRightClass)
 {
     TComponent owner(nullptr);
-    TComponent* made = TButton::StaticClass()->CreateComponent(&owner);
-    EXPECT_NE(dynamic_cast<TButton*>(made), nullptr);
+    TComponent* made = TPushButton::StaticClass()->CreateComponent(&owner);
+    EXPECT_NE(dynamic_cast<TPushButton*>(made), nullptr);
     EXPECT_EQ(made->Owner(), &owner);
 
     std::unique_ptr<TObject> settings(TSettings::StaticClass()->CreateInstance());
@@ -173,7 +173,7 @@ TEST(ClassRegistry, FactoriesCreateInstancesOfTheRightClass)
         EXPECT_EQ(e.Message(), "Cannot create an instance of TAbstractShape");
     }
     EXPECT_THROW(TSettings::StaticClass()->CreateComponent(&owner), EInvalidOperation);
-    EXPECT_THROW(TButton::StaticClass()->CreateCollectionItem(nullptr), EInvalidOperation);
+    EXPECT_THROW(TPushButton::StaticClass()->CreateCollectionItem(nullptr), EInvalidOperation);
 
     const auto* panelClass = dynamic_cast<const TWidgetClass*>(TPanel::StaticClass());
     ASSERT_NE(panelClass, nullptr);
@@ -252,13 +252,13 @@ TEST(ClassRegistry, DefaultsStoredRulesAndRedeclaredProperties)
     EXPECT_TRUE(visible->IsStored(&w));
 
     // The redeclared Opacity replaces the inherited one in place, keeping order.
-    TButton b(nullptr);
-    const auto all = TButton::StaticClass()->Properties();
+    TPushButton b(nullptr);
+    const auto all = TPushButton::StaticClass()->Properties();
     std::vector<std::string> names;
     for (const auto* p : all) names.push_back(p->Name());
     EXPECT_EQ(names, (std::vector<std::string>{"Name", "Tag", "Visible", "opacity", "Mode", "Size", "Caption", "Count",
                                                "Partner"}));
-    const TPropertyInfo* opacity = TButton::StaticClass()->FindProperty("Opacity");
+    const TPropertyInfo* opacity = TPushButton::StaticClass()->FindProperty("Opacity");
     EXPECT_EQ(opacity->Default(), TValue::From(0.5f));
     EXPECT_FALSE(opacity->IsDefault(&b));
     EXPECT_TRUE(cls->FindProperty("Opacity")->IsDefault(&b));

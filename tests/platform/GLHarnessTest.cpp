@@ -1,3 +1,4 @@
+#include <gtest/gtest-spi.h>
 #include <gtest/gtest.h>
 
 #include <string>
@@ -20,9 +21,8 @@ TEST(GLHarness, ContextIsCompatibilityProfileAndClearsReadBack)
     OffscreenFramebuffer fb(4, 4);
     glClearColor(0.2f, 0.4f, 0.6f, 1.0f);
     glClear(GL_COLOR_BUFFER_BIT);
-    const std::array<uint8_t, 4> expected{51, 102, 153, 255};
-    for (int y = 0; y < 4; ++y)
-        for (int x = 0; x < 4; ++x) EXPECT_TRUE(NearColor(fb.ReadPixel(x, y), expected, 1)) << x << "," << y;
+    EXPECT_TRUE(ImagesMatch(fb.ReadImage(), RgbaImage::Filled(4, 4, {51, 102, 153, 255}), {1, 1.0}, "clear"));
+    EXPECT_TRUE(NearColor(fb.ReadPixel(3, 0), {51, 102, 153, 255}, 1));
     EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR));
 }
 
@@ -39,4 +39,30 @@ TEST(GLHarness, FramebufferRestoresPreviousBinding)
     GLint bound = 0;
     glGetIntegerv(GL_DRAW_FRAMEBUFFER_BINDING, &bound);
     EXPECT_EQ(static_cast<GLuint>(bound), outer.Handle());
+}
+
+// The error net: an invalid call fails the running test with the driver's
+// message, and a paused net lets a deliberate error through to glGetError.
+TEST(GLHarness, ErrorNetFailsTheTestOnAnInvalidCall)
+{
+    EnsureGLContext();
+    while (glGetError() != GL_NO_ERROR) {
+    }
+    EXPECT_NONFATAL_FAILURE(glEnable(0xFFFF), "GL_INVALID_ENUM");
+    EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_INVALID_ENUM));
+    EXPECT_NONFATAL_FAILURE(glUseProgram(0x7FFFFFF0u), "glUseProgram");
+    EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_INVALID_VALUE));
+}
+
+TEST(GLHarness, PausedErrorNetLetsADeliberateErrorThrough)
+{
+    EnsureGLContext();
+    {
+        GLErrorNetPause pause;
+        glEnable(0xFFFF);
+    }
+    EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_INVALID_ENUM));
+    // The net is back once the pause ends.
+    EXPECT_NONFATAL_FAILURE(glEnable(0xFFFF), "glEnable");
+    EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_INVALID_ENUM));
 }

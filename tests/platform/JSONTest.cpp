@@ -3,6 +3,8 @@
 #include "TestHelpers.h"
 
 #include <clocale>
+#include <cmath>
+#include <limits>
 #include <locale>
 
 #include "Platform.JSON.h"
@@ -238,4 +240,68 @@ TEST(JSONObjectModel, WritingInvalidUTF8Raises)
     TJSONObject badName;
     badName.AddPair(std::string("\xC3"), "v");
     EXPECT_THROW(badName.Format(), EJSONException);
+}
+
+TEST(JSONObjectModel, LoneSurrogateEscapesAreRefusedAtTheirOffset)
+{
+    struct Case {
+        std::string text;
+        size_t offset;
+    };
+    const Case cases[] = {
+        {R"(["\udc00"])", 2},
+        {R"(["\uDFFF"])", 2},
+        {R"(["ab\udc00cd"])", 4},
+        {R"(["\ud800"])", 2},
+        {R"(["\ud800x"])", 2},
+        {R"(["\ud800\u0041"])", 2},
+        {R"(["\udc00\ud800"])", 2},
+        {R"(["\ud83d\ude00\ude00"])", 14},
+        {R"(["\\udc00", "\\", "\"\udc00"])", 21},
+        {R"({"\udc00":1})", 2},
+        {R"({"ok":"\u00e9","k\udc01":1})", 17},
+    };
+    for (const auto& c : cases) {
+        try {
+            TJSONValue::ParseJSONValue(c.text);
+            ADD_FAILURE() << "accepted: " << c.text;
+        } catch (const EJSONParseException& e) {
+            EXPECT_EQ(e.Offset(), c.offset) << c.text;
+            EXPECT_EQ(e.Message(), Format("Invalid JSON at offset %d: The surrogate pair in string is invalid.",
+                                          static_cast<int64_t>(c.offset)))
+                << c.text;
+        }
+    }
+    // Escaped backslashes before "u" and well-formed pairs stay text.
+    EXPECT_EQ(TJSONValue::ParseJSONValue(R"(["\\udc00"])")->ToJSON(), R"(["\\udc00"])");
+    EXPECT_EQ(TJSONValue::ParseJSONValue(R"("\udbff\udfff")")->Value(), "\xF4\x8F\xBF\xBF");
+}
+
+TEST(JSONObjectModel, EveryFiniteDoubleIsWrittenAsTextThatReadsBack)
+{
+    const double max = std::numeric_limits<double>::max();
+    struct Case {
+        double value;
+        const char* text;
+    };
+    const Case cases[] = {
+        // Fifteen digits would round past the double range.
+        {max, "1.7976931348623157E308"},
+        {-max, "-1.7976931348623157E308"},
+        {std::nextafter(max, 0.0), "1.7976931348623155E308"},
+        // Everywhere else the fifteen-digit text stays.
+        {1.79769313486231e308, "1.79769313486231E308"},
+        {std::numeric_limits<double>::min(), "2.2250738585072E-308"},
+        {std::numeric_limits<double>::denorm_min(), "4.94065645841247E-324"},
+        {double(std::numeric_limits<float>::max()), "3.40282346638529E38"},
+        {0.1, "0.1"},
+    };
+    for (const auto& c : cases) {
+        const TJSONNumber number(c.value);
+        EXPECT_EQ(number.Text(), c.text);
+        const double back = TJSONValue::ParseJSONValue(number.ToJSON())->As<TJSONNumber>().AsDouble();
+        EXPECT_TRUE(std::isfinite(back)) << c.text;
+        EXPECT_NE(back, 0.0) << c.text;
+    }
+    EXPECT_EQ(TJSONNumber(max).AsDouble(), max);
 }

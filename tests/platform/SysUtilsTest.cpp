@@ -57,6 +57,43 @@ TEST(Format, MismatchedArgumentsRaise)
     EXPECT_THROW(Format("%q", 1), EConvertError);
 }
 
+TEST(Format, WidthsPrecisionsAndIndexesAreBounded)
+{
+    // At the bound the text is made; one past it, or far past any integer
+    // type, raises a clear EConvertError instead of allocating or escaping
+    // with a standard exception.
+    EXPECT_EQ(Format("%1000000d", 7).size(), 1000000u);
+    EXPECT_EQ(Format("%.1000000d", 7).size(), 1000000u);
+    EXPECT_EQ(Format("%*s", int64_t(FormatMaxWidth), "x").size(), 1000000u);
+    struct Case {
+        std::string text;
+        const char* why;
+    };
+    const Case cases[] = {
+        {Format("%%%dd", FormatMaxWidth + 1), "width one past the bound"},
+        {"%9999999999d", "width beyond 32 bits"},
+        {"%2000000000s", "width of 2 GB"},
+        {"%.9999999999d", "precision beyond 32 bits"},
+        {"%.2000000000s", "precision of 2 GB"},
+        {"%-99999999999999999999999s", "width beyond 64 bits"},
+        {"%99999999999999999999:d", "index beyond 64 bits"},
+        {"%1000001:d", "index one past the bound"},
+    };
+    const std::string bound = "beyond " + std::to_string(FormatMaxWidth);
+    for (const auto& c : cases) {
+        const std::string message = MessageOf<EConvertError>([&] { Format(c.text, 7); });
+        EXPECT_NE(message.find(bound), std::string::npos) << c.why << ": " << message;
+    }
+    // Widths and precisions taken from the arguments are held to the same bound.
+    for (int64_t width : {FormatMaxWidth + 1, int64_t(2000000000), int64_t(9999999999), -FormatMaxWidth - 1,
+                          INT64_MIN}) {
+        EXPECT_NE(MessageOf<EConvertError>([&] { Format("%*d", width, 7); }).find(bound), std::string::npos)
+            << width;
+        EXPECT_NE(MessageOf<EConvertError>([&] { Format("%.*s", width, "x"); }).find(bound), std::string::npos)
+            << width;
+    }
+}
+
 TEST(FloatToStr, GeneralFormat)
 {
     struct Case {
@@ -80,10 +117,13 @@ TEST(FloatToStr, GeneralFormat)
 
 TEST(StrToNumber, RejectsMalformedText)
 {
-    const char* badFloats[] = {"", "1,5", "abc", "1.5x", "--1", "+"};
+    const char* badFloats[] = {"",    "1,5",  "abc", "1.5x", "--1",      "+",   "+-1", "-+1",
+                               "inf", "-INF", "nan", "-nan", "Infinity", "1e400", "."};
     for (const char* s : badFloats) EXPECT_THROW(StrToFloat(s), EConvertError) << s;
     const char* badInts[] = {"", "1.0", "99999999999999999999", "12a", "-"};
     for (const char* s : badInts) EXPECT_THROW(StrToInt64(s), EConvertError) << s;
+    EXPECT_EQ(StrToFloat(" -.5e1 "), -5.0);
+    EXPECT_EQ(StrToFloat("+1.5"), 1.5);
     EXPECT_EQ(StrToInt64("-9223372036854775808"), INT64_MIN);
     EXPECT_EQ(StrToInt("$1F"), 31);
     EXPECT_THROW(StrToInt("4294967296"), EConvertError);
@@ -142,4 +182,24 @@ TEST(GUID, RegistryFormRoundTripsAndBadTextRaises)
     } catch (const EConvertError& e) {
         EXPECT_EQ(e.Message(), "'{x}' is not a valid GUID value");
     }
+}
+
+TEST(UTF8, ValidationFindsFaultsAfterLongASCIIRuns)
+{
+    const std::string ascii(19, 'a'); // more than two whole eight-byte steps
+    struct Case {
+        std::string text;
+        bool valid;
+    } cases[] = {
+        {"", true},
+        {ascii, true},
+        {ascii + "\xC3\xA9" + ascii + "\xF0\x9F\x98\x80", true},
+        {ascii + "\xFF", false},
+        {ascii + "\xC0\xAF" + ascii, false},        // overlong
+        {ascii + "\xED\xA0\x80" + ascii, false},    // surrogate
+        {ascii + "\xF4\x90\x80\x80", false},        // beyond U+10FFFF
+        {ascii + "\xE2\x82", false},                // cut short
+        {std::string(8, 'b') + "\x80" + ascii, false}, // stray continuation after one whole step
+    };
+    for (const auto& c : cases) EXPECT_EQ(IsValidUTF8(c.text), c.valid) << c.text.size();
 }

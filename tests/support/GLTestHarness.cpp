@@ -1,6 +1,12 @@
 #include "GLTestHarness.h"
 
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
 #include <cstdlib>
+#include <cstring>
+#include <string>
 
 #include "Platform.EGL.h"
 #include "Platform.SysUtils.h"
@@ -10,6 +16,45 @@ namespace korvane::test {
 void EnsureGLContext()
 {
     platform::EGLDevice::Instance().CreateContext();
+}
+
+namespace {
+std::atomic<int> GNetPauses{0};
+
+void GLAPIENTRY OnGLDebugMessage(GLenum, GLenum AType, GLuint AId, GLenum, GLsizei ALength, const GLchar* AMessage,
+                                 const void*)
+{
+    if (AType != GL_DEBUG_TYPE_ERROR || GNetPauses.load() > 0) return;
+    const std::string text = ALength >= 0 ? std::string(AMessage, static_cast<size_t>(ALength)) : std::string(AMessage);
+    ADD_FAILURE() << "OpenGL error reported by the driver (message " << AId << "): " << text;
+}
+
+// Sends the current context's debug messages to OnGLDebugMessage, on the
+// thread and at the moment of the call that caused them.
+void InstallOnCurrentContext()
+{
+    if (!platform::EGLDevice::HasCurrentContext() || !epoxy_is_desktop_gl()) return;
+    if (epoxy_gl_version() < 43 && !epoxy_has_gl_extension("GL_KHR_debug")) return;
+    glEnable(GL_DEBUG_OUTPUT);
+    glEnable(GL_DEBUG_OUTPUT_SYNCHRONOUS);
+    glDebugMessageControl(GL_DONT_CARE, GL_DEBUG_TYPE_ERROR, GL_DONT_CARE, 0, nullptr, GL_TRUE);
+    glDebugMessageCallback(OnGLDebugMessage, nullptr);
+}
+} // namespace
+
+void InstallGLErrorNet()
+{
+    platform::EGLDevice::Instance().SetContextCreatedHook(InstallOnCurrentContext);
+    InstallOnCurrentContext();
+}
+
+GLErrorNetPause::GLErrorNetPause() { ++GNetPauses; }
+GLErrorNetPause::~GLErrorNetPause() { --GNetPauses; }
+
+void LeaveGLErrorPending()
+{
+    GLErrorNetPause pause;
+    glEnable(0x7FFF); // no such capability
 }
 
 OffscreenFramebuffer::OffscreenFramebuffer(int width, int height) : FWidth(width), FHeight(height)
@@ -75,6 +120,16 @@ std::vector<uint8_t> OffscreenFramebuffer::ReadAll()
     std::vector<uint8_t> pixels(static_cast<size_t>(FWidth) * static_cast<size_t>(FHeight) * 4);
     ReadRect(0, 0, FWidth, FHeight, pixels.data());
     return pixels;
+}
+
+RgbaImage OffscreenFramebuffer::ReadImage()
+{
+    const std::vector<uint8_t> bottomUp = ReadAll();
+    const size_t row = static_cast<size_t>(FWidth) * 4;
+    std::vector<uint8_t> topDown(bottomUp.size());
+    for (size_t y = 0; y < static_cast<size_t>(FHeight); ++y)
+        std::copy_n(bottomUp.data() + (static_cast<size_t>(FHeight) - 1 - y) * row, row, topDown.data() + y * row);
+    return RgbaImage(FWidth, FHeight, std::move(topDown));
 }
 
 bool NearColor(const std::array<uint8_t, 4>& a, const std::array<uint8_t, 4>& b, int tolerance)

@@ -8,10 +8,31 @@
 #include <cstdint>
 #include <vector>
 
+#include "ImageCompare.h"
+
 namespace korvane::test {
 
 // Makes the process's OpenGL context current, creating it on first use.
 void EnsureGLContext();
+
+// The GL error net: every context made from now on (and the current one, if
+// any) reports its KHR_debug messages synchronously, and an error-type message
+// fails the running test with the message's text. The test main installs it.
+void InstallGLErrorNet();
+
+// Switches the GL error net off while alive, for tests that provoke GL errors
+// on purpose (to test how the framework reports them). Nests.
+class GLErrorNetPause {
+public:
+    GLErrorNetPause();
+    ~GLErrorNetPause();
+    GLErrorNetPause(const GLErrorNetPause&) = delete;
+    GLErrorNetPause& operator=(const GLErrorNetPause&) = delete;
+};
+
+// Leaves GL_INVALID_ENUM pending, as a careless earlier call would, without
+// tripping the error net (for tests of how the framework drains errors).
+void LeaveGLErrorPending();
 
 // RGBA8 colour (and depth/stencil) frame buffer bound for drawing while alive;
 // the previous draw/read bindings and viewport come back on destruction.
@@ -31,6 +52,8 @@ public:
     std::array<uint8_t, 4> ReadPixel(int x, int y);
     // All pixels, RGBA, rows bottom first.
     std::vector<uint8_t> ReadAll();
+    // All pixels as an image, top row first (as it is seen and written to files).
+    RgbaImage ReadImage();
 
 private:
     // RGBA pixels of a rectangle, rows bottom first; the read binding comes back afterwards.

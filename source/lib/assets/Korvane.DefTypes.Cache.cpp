@@ -10,10 +10,7 @@
 namespace korvane {
 
 namespace {
-struct FreeStream {
-    void operator()(TMemoryStream* s) const { s->Free(); }
-};
-using StreamPtr = std::unique_ptr<TMemoryStream, FreeStream>;
+using StreamPtr = TOwned<TMemoryStream>;
 
 bool IsAttribute(TVertexFormat AFormat) { return static_cast<uint8_t>(AFormat) <= static_cast<uint8_t>(TVertexFormat::Tangent); }
 
@@ -112,7 +109,9 @@ TMemoryStream* TAnimationFrameCompression::Compress(const void* AData, int64_t A
     StreamPtr result(new TMemoryStream());
     z_stream z{};
     if (deflateInit(&z, Z_BEST_COMPRESSION) != Z_OK) throw EZCompressionError("failed to compress frame - zlib");
-    std::vector<uint8_t> out(static_cast<size_t>(BlockSize));
+    // Left uninitialised: zlib writes before anything reads, and a small frame
+    // then touches only the pages it uses.
+    const auto out = std::make_unique_for_overwrite<uint8_t[]>(static_cast<size_t>(BlockSize));
     const auto* in = static_cast<const uint8_t*>(AData);
     int64_t remaining = ASize;
     try {
@@ -125,10 +124,10 @@ TMemoryStream* TAnimationFrameCompression::Compress(const void* AData, int64_t A
             remaining -= chunk;
             flush = remaining == 0 ? Z_FINISH : Z_NO_FLUSH;
             do {
-                z.next_out = out.data();
-                z.avail_out = static_cast<uInt>(out.size());
+                z.next_out = out.get();
+                z.avail_out = static_cast<uInt>(BlockSize);
                 if (deflate(&z, flush) == Z_STREAM_ERROR) throw EZCompressionError("failed to compress frame - zlib");
-                result->WriteBuffer(out.data(), int64_t(out.size() - z.avail_out));
+                result->WriteBuffer(out.get(), BlockSize - int64_t(z.avail_out));
             } while (z.avail_out == 0);
         } while (flush != Z_FINISH);
     } catch (...) {
@@ -145,29 +144,32 @@ TMemoryStream* TAnimationFrameCompression::Decompress(TStream* AStream, int64_t 
     StreamPtr result(new TMemoryStream());
     z_stream z{};
     if (inflateInit(&z) != Z_OK) throw EZDecompressionError("failed to decompress frame - zlib");
-    std::vector<uint8_t> in(static_cast<size_t>(BlockSize));
-    std::vector<uint8_t> out(static_cast<size_t>(BlockSize));
+    // Uninitialised blocks: only the bytes read and inflated are touched. The
+    // input block is no larger than what the stream holds.
+    const int64_t inSize = std::clamp<int64_t>(AStream->Remaining(), 1, BlockSize);
+    const auto in = std::make_unique_for_overwrite<uint8_t[]>(static_cast<size_t>(inSize));
+    const auto out = std::make_unique_for_overwrite<uint8_t[]>(static_cast<size_t>(BlockSize));
     int status = Z_OK;
     try {
         while (status != Z_STREAM_END) {
-            const int64_t got = AStream->Read(in.data(), int64_t(in.size()));
+            const int64_t got = AStream->Read(in.get(), inSize);
             if (got <= 0) throw EZDecompressionError("failed to decompress frame - truncated data");
-            z.next_in = in.data();
+            z.next_in = in.get();
             z.avail_in = static_cast<uInt>(got);
             // Inflate while input is left or the output block came back full
             // (more output may be pending for the input already taken).
             do {
-                z.next_out = out.data();
-                z.avail_out = static_cast<uInt>(out.size());
+                z.next_out = out.get();
+                z.avail_out = static_cast<uInt>(BlockSize);
                 status = inflate(&z, Z_NO_FLUSH);
                 if (status == Z_NEED_DICT || status == Z_DATA_ERROR || status == Z_MEM_ERROR || status == Z_STREAM_ERROR)
                     throw EZDecompressionError(Format("failed to decompress frame - corrupt data (%s)",
                                                       z.msg ? z.msg : "zlib error"));
-                const int64_t produced = int64_t(out.size() - z.avail_out);
+                const int64_t produced = BlockSize - int64_t(z.avail_out);
                 if (result->Size() + produced > AMaxSize)
                     throw EZDecompressionError(
                         Format("failed to decompress frame - output exceeds %d bytes", AMaxSize));
-                result->WriteBuffer(out.data(), produced);
+                result->WriteBuffer(out.get(), produced);
                 if (status == Z_BUF_ERROR) break; // no progress: needs more input
             } while (status != Z_STREAM_END && (z.avail_in > 0 || z.avail_out == 0));
         }

@@ -3,12 +3,28 @@
 #include <epoxy/gl.h>
 
 #include "Korvane.Context.Shader.h"
-#include "Korvane.Context.Texturing.OpenGL.h"
-#include "Korvane.Context.Types.OpenGL.h"
+#include "Korvane.Context.Types.h"
 
 namespace korvane {
 
 namespace {
+// The role a buffer gets in its label until its user names a better one.
+const char* TargetLabel(TBufferBindingTarget ATarget)
+{
+    switch (ATarget) {
+    case TBufferBindingTarget::_Array: return "TOpenGLBufferObject.Array";
+    case TBufferBindingTarget::CopyRead: return "TOpenGLBufferObject.CopyRead";
+    case TBufferBindingTarget::CopyWrite: return "TOpenGLBufferObject.CopyWrite";
+    case TBufferBindingTarget::DrawIndirect: return "TOpenGLBufferObject.DrawIndirect";
+    case TBufferBindingTarget::ElementArray: return "TOpenGLBufferObject.ElementArray";
+    case TBufferBindingTarget::PixelPack: return "TOpenGLBufferObject.PixelPack";
+    case TBufferBindingTarget::PixelUnpack: return "TOpenGLBufferObject.PixelUnpack";
+    case TBufferBindingTarget::Texture: return "TOpenGLBufferObject.Texture";
+    case TBufferBindingTarget::TransformFeedback: return "TOpenGLBufferObject.TransformFeedback";
+    case TBufferBindingTarget::Uniform: return "TOpenGLBufferObject.Uniform";
+    }
+    return "TOpenGLBufferObject.Buffer";
+}
 } // namespace
 
 uint32_t BufferUsageToGL(TBufferUsage AUsage)
@@ -71,21 +87,19 @@ TClass TOpenGLBufferObject::StaticClass()
 void TOpenGLBufferObject::Create(TBufferUsage AUsage, TBufferBindingTarget ATarget, void* AContext)
 {
     TBufferObject::Create(AUsage, ATarget, AContext);
-    GLuint name = 0;
-    glGenBuffers(1, &name);
-    FHandle = name;
+    FBuffer = TGLName::Create(TGLObjectKind::Buffer, TargetLabel(ATarget));
+    FHandle = FBuffer.Get();
 }
 
 void TOpenGLBufferObject::BeforeDestruction()
 {
     // Deleting releases the storage; there is nothing to invalidate first.
-    if (FHandle) {
-        GLuint name = FHandle;
-        glDeleteBuffers(1, &name);
-        FHandle = 0;
-    }
+    FBuffer.Reset();
+    FHandle = 0;
     TBufferObject::BeforeDestruction();
 }
+
+void TOpenGLBufferObject::SetLabel(const std::string& ALabel) { FBuffer.Label(ALabel); }
 
 intptr_t TOpenGLBufferObject::Bind()
 {

@@ -3,6 +3,7 @@
 // TOpenGLBufferObject as BufferObjectClass.
 
 #include "Korvane.Context.Buffers.h"
+#include "Korvane.GL.Internal.h"
 
 namespace korvane {
 
@@ -35,6 +36,7 @@ class TOpenGLBufferObject : public TBufferObject {
     void LinkWithBindingPoint(uint32_t ABindingPoint, bool AErrorCheck) override;
     void LinkWithShaderProgram(TShaderProgram* AProgram, const std::string& ABlockName, const void* AData,
                                uint32_t ASize, bool AErrorCheck) override;
+    void SetLabel(const std::string& ALabel) override;
 
 protected:
     void Create(TBufferUsage AUsage, TBufferBindingTarget ATarget, void* AContext) override;
@@ -43,6 +45,9 @@ protected:
 private:
     // Raises "<AWhat> failed: <class> (Error = <code>)" when OpenGL reports an error.
     void CheckErrors(const char* AWhat) const;
+
+    // The GL buffer; Handle() answers its name.
+    TGLName FBuffer;
 };
 
 } // namespace korvane

@@ -93,6 +93,19 @@ size_t Slot(TMeshBufferComponent AIndex)
         throw EArgumentException(Format("invalid mesh buffer component %d", static_cast<int>(AIndex)));
     return i;
 }
+// Makes ADest hold what ASource holds, as a second holder of a shared object:
+// what ADest held before is forgotten without being freed.
+template <typename T>
+void Borrow(TOwned<T>& ADest, const TOwned<T>& ASource)
+{
+    static_cast<void>(ADest.release());
+    ADest.reset(ASource.get());
+}
+template <typename T, size_t N>
+void Borrow(std::array<TOwned<T>, N>& ADest, const std::array<TOwned<T>, N>& ASource)
+{
+    for (size_t i = 0; i < N; ++i) Borrow(ADest[i], ASource[i]);
+}
 } // namespace
 
 KORVANE_IMPLEMENT_CLASS(TMeshBufferObject, "Korvane.Context.Buffers")
@@ -103,20 +116,25 @@ void TMeshBufferObject::BeforeDestruction()
 {
     ClearAll();
     StaticBuffer = nullptr;
-    FreeAndNil(FTempStream);
+    FTempStream.reset();
     TObject::BeforeDestruction();
 }
 
 TBufferObject* TMeshBufferObject::ComponentLocked(TMeshBufferComponent AIndex)
 {
-    TBufferObject*& c = FComponents[Slot(AIndex)];
-    if (!c)
-        c = InstalledBufferObjectClass().Create(TBufferUsage::StaticDraw,
-                                                AIndex == TMeshBufferComponent::Indices
-                                                    ? TBufferBindingTarget::ElementArray
-                                                    : TBufferBindingTarget::_Array,
-                                                nullptr);
-    return c;
+    TOwned<TBufferObject>& c = FComponents[Slot(AIndex)];
+    if (!c) {
+        c.reset(InstalledBufferObjectClass().Create(TBufferUsage::StaticDraw,
+                                                    AIndex == TMeshBufferComponent::Indices
+                                                        ? TBufferBindingTarget::ElementArray
+                                                        : TBufferBindingTarget::_Array,
+                                                    nullptr));
+        static constexpr const char* Roles[MeshBufferComponentCount] = {
+            "Vertex",    "Normal",    "Color0",    "Color1",    "Color2",   "Color3",  "ColorF0", "ColorF1", "ColorF2",
+            "ColorF3",   "TexCoord0", "TexCoord1", "TexCoord2", "TexCoord3", "BiNormal", "Tangent", "All",     "Indices"};
+        c->SetLabel(std::string("TMeshBufferObject.") + Roles[Slot(AIndex)]);
+    }
+    return c.get();
 }
 
 TBufferObject* TMeshBufferObject::GetComponent(TMeshBufferComponent AIndex)
@@ -142,16 +160,15 @@ bool TMeshBufferObject::GetIsCompressed(TMeshBufferComponent AIndex)
 TMemoryStream* TMeshBufferObject::GetCompressed(TMeshBufferComponent AIndex)
 {
     std::lock_guard<std::recursive_mutex> lock(FLock);
-    return FCompressed[Slot(AIndex)];
+    return FCompressed[Slot(AIndex)].get();
 }
 
 void TMeshBufferObject::SetCompressed(TMeshBufferComponent AIndex, TMemoryStream* AValue)
 {
     std::lock_guard<std::recursive_mutex> lock(FLock);
-    TMemoryStream*& slot = FCompressed[Slot(AIndex)];
-    if (slot == AValue) return;
-    FreeAndNil(slot);
-    slot = AValue;
+    TOwned<TMemoryStream>& slot = FCompressed[Slot(AIndex)];
+    if (slot.get() == AValue) return;
+    slot.reset(AValue);
 }
 
 void TMeshBufferObject::PushData(TMeshBufferComponent AIndex, const void* AData, intptr_t ASize)
@@ -174,10 +191,10 @@ void TMeshBufferObject::PushData(TMeshBufferComponent AIndex, const TVertexBuffe
     }
     OnGLThread([&] {
         std::lock_guard<std::recursive_mutex> lock(FLock);
-        if (!FTempStream) FTempStream = new TMemoryStream();
+        if (!FTempStream) FTempStream = MakeOwned<TMemoryStream>();
         FTempStream->SetPosition(0);
         FTempStream->SetSize(0);
-        TAnimationFrameCompression::SetSourceStream(static_cast<TVertexFormat>(AIndex), ABuffer, FTempStream);
+        TAnimationFrameCompression::SetSourceStream(static_cast<TVertexFormat>(AIndex), ABuffer, FTempStream.get());
         PushData(AIndex, FTempStream->Memory(), static_cast<intptr_t>(FTempStream->Size()));
     });
 }
@@ -185,7 +202,7 @@ void TMeshBufferObject::PushData(TMeshBufferComponent AIndex, const TVertexBuffe
 TMemoryStream* TMeshBufferObject::Decompress(TMeshBufferComponent AIndex)
 {
     std::lock_guard<std::recursive_mutex> lock(FLock);
-    TMemoryStream* compressed = FCompressed[Slot(AIndex)];
+    TMemoryStream* compressed = FCompressed[Slot(AIndex)].get();
     if (!compressed)
         throw Exception(Format("failed to decompress mesh buffer component %d - no compressed data",
                                static_cast<int>(AIndex)));
@@ -199,7 +216,7 @@ intptr_t TMeshBufferObject::BindStatic(TMeshBufferComponent AComponent, const ch
         std::lock_guard<std::recursive_mutex> lock(FLock);
         if (!StaticBuffer) throw Exception(AMessage);
         std::lock_guard<std::recursive_mutex> staticLock(StaticBuffer->FLock);
-        TBufferObject* c = StaticBuffer->FComponents[Slot(AComponent)];
+        TBufferObject* c = StaticBuffer->FComponents[Slot(AComponent)].get();
         return c ? c->Bind() : -1;
     });
 }
@@ -210,7 +227,7 @@ void TMeshBufferObject::UnbindStatic(TMeshBufferComponent AComponent, const char
         std::lock_guard<std::recursive_mutex> lock(FLock);
         if (!StaticBuffer) throw Exception(AMessage);
         std::lock_guard<std::recursive_mutex> staticLock(StaticBuffer->FLock);
-        if (TBufferObject* c = StaticBuffer->FComponents[Slot(AComponent)]) c->Unbind();
+        if (TBufferObject* c = StaticBuffer->FComponents[Slot(AComponent)].get()) c->Unbind();
     });
 }
 
@@ -238,8 +255,8 @@ void TMeshBufferObject::ClearAll()
 {
     OnGLThread([&] {
         std::lock_guard<std::recursive_mutex> lock(FLock);
-        for (auto*& c : FComponents) FreeAndNil(c);
-        for (auto*& s : FCompressed) FreeAndNil(s);
+        for (auto& c : FComponents) c.reset();
+        for (auto& s : FCompressed) s.reset();
     });
 }
 
@@ -249,19 +266,22 @@ void TMeshBufferObject::AssignBufferObject(TMeshBufferObject* ABuffer)
     std::scoped_lock lock(FLock, ABuffer->FLock);
     Kind = ABuffer->Kind;
     LineWidth = ABuffer->LineWidth;
-    FComponents = ABuffer->FComponents;
-    FCompressed = ABuffer->FCompressed;
+    // Both objects hold the same objects until ClearAssignedBufferObject gives
+    // them back; what this object held before is forgotten, not freed (it may
+    // be shared already).
+    Borrow(FComponents, ABuffer->FComponents);
+    Borrow(FCompressed, ABuffer->FCompressed);
     StaticBuffer = ABuffer->StaticBuffer;
-    FTempStream = ABuffer->FTempStream;
+    Borrow(FTempStream, ABuffer->FTempStream);
 }
 
 void TMeshBufferObject::ClearAssignedBufferObject()
 {
     std::lock_guard<std::recursive_mutex> lock(FLock);
-    FComponents.fill(nullptr);
-    FCompressed.fill(nullptr);
+    for (auto& c : FComponents) static_cast<void>(c.release());
+    for (auto& s : FCompressed) static_cast<void>(s.release());
     StaticBuffer = nullptr;
-    FTempStream = nullptr;
+    static_cast<void>(FTempStream.release());
 }
 
 } // namespace korvane

@@ -84,6 +84,9 @@ class TBufferObject : public TObject {
                                        uint32_t ASize, bool AErrorCheck);
     // The next LinkWithShaderProgram asks for the block index again.
     virtual void Unlink() { FLinked = false; }
+    // Names the GPU object for debuggers, "Class.Role" ("TMeshBufferObject.Vertex");
+    // nothing where the GPU object takes no name.
+    virtual void SetLabel(const std::string&) {}
 
 protected:
     // The constructor's body.
@@ -167,9 +170,9 @@ private:
     void UnbindStatic(TMeshBufferComponent AComponent, const char* AMessage);
 
     std::recursive_mutex FLock;
-    std::array<TBufferObject*, MeshBufferComponentCount> FComponents{};
-    std::array<TMemoryStream*, MeshBufferComponentCount> FCompressed{};
-    TMemoryStream* FTempStream = nullptr;
+    std::array<TOwned<TBufferObject>, MeshBufferComponentCount> FComponents;
+    std::array<TOwned<TMemoryStream>, MeshBufferComponentCount> FCompressed;
+    TOwned<TMemoryStream> FTempStream;
 };
 
 } // namespace korvane

@@ -2,19 +2,10 @@
 
 #include <epoxy/gl.h>
 
-#include "Korvane.Context.Types.OpenGL.h"
-#include "Platform.Log.h"
+#include "Korvane.Context.Types.h"
+#include "Korvane.GL.Internal.h"
 
 namespace korvane {
-
-namespace {
-std::string GLText(GLenum name)
-{
-    const auto* text = reinterpret_cast<const char*>(glGetString(name));
-    return text ? std::string(text) : std::string();
-}
-
-} // namespace
 
 TExtensions* TOpenGLExtensionsClass::Create() const { return Construct<TOpenGLExtensions>(); }
 
@@ -30,12 +21,11 @@ void TOpenGLExtensions::ReadExtensions()
 {
     // An error left behind by someone else must not be taken for a failure of
     // this query: that would leave the list empty for the rest of the run.
-    if (const uint32_t stale = ClearGLErrors())
-        Log::d("<WARNING> TOpenGLExtensions.ReadExtensions: OpenGL error %d was pending before the query", stale);
-    const std::string text = GLText(GL_EXTENSIONS);
+    DrainStaleGLErrors("TOpenGLExtensions.ReadExtensions");
+    const std::string text = GLString(GL_EXTENSIONS);
     if (HasGLErrors()) return; // the list stays empty
     ParseExtensionList(text);
-    FRenderer = UpperCase(GLText(GL_RENDERER));
+    FRenderer = UpperCase(GLString(GL_RENDERER));
 }
 
 namespace units {

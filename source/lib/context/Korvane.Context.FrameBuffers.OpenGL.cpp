@@ -34,21 +34,13 @@ TTextureTargets TargetsOf(const TTexture* ATexture)
 
 bool GLAvailable() { return TKorvaneContext::IsContextAvailable(); }
 
-// Binds a frame buffer for the life of the scope.
-class TBindScope {
-public:
-    TBindScope(TFrameBufferObject* AFBO, TContext3D* AContext) : FFBO(AFBO), FContext(AContext)
-    {
-        FFBO->Bind(FContext);
-    }
-    ~TBindScope() { FFBO->Unbind(FContext); }
-    TBindScope(const TBindScope&) = delete;
-    TBindScope& operator=(const TBindScope&) = delete;
-
-private:
-    TFrameBufferObject* FFBO;
-    TContext3D* FContext;
-};
+// Deletes a GL object while the framework's context can be used; without it
+// the name is only forgotten.
+void DropName(TGLName& AName)
+{
+    if (GLAvailable()) AName.Reset();
+    else AName.Release();
+}
 
 // Storage for the bound render buffer: multisampled for a multisample frame buffer.
 void RenderBufferStorage(bool AMultisample, int ASamples, GLenum AFormat, int AWidth, int AHeight)
@@ -149,20 +141,24 @@ bool TOpenGLFrameBufferObject::CheckStatus()
 
 void TOpenGLFrameBufferObject::CreateHandle()
 {
-    if (!IsCreated()) glGenFramebuffersEXT(1, &FHandle);
+    if (IsCreated()) return;
+    FFrameBuffer = TGLName::Create(TGLObjectKind::FrameBuffer,
+                                   FIsMultisampleBuffer ? "TOpenGLFrameBufferObject.MultisampleFrame"
+                                                        : "TOpenGLFrameBufferObject.Frame");
+    FHandle = FFrameBuffer.Get();
 }
 
 void TOpenGLFrameBufferObject::DestroyHandle()
 {
     if (!IsCreated()) return;
-    if (GLAvailable()) glDeleteFramebuffers(1, &FHandle);
+    DropName(FFrameBuffer);
     FHandle = 0;
 }
 
 void TOpenGLFrameBufferObject::Reset()
 {
     if (!IsCreated() || !FTextureMap || FTextureMap->Count() == 0) return;
-    TBindScope bound(this, FContext);
+    TGLFrameBufferBindScope bound(this, FContext);
     FTextureMap->RemoveAll();
     glFramebufferTexture2DEXT(GL_FRAMEBUFFER, GL_DEPTH_ATTACHMENT, GL_TEXTURE_2D, 0, 0);
     glFramebufferTexture2DEXT(GL_FRAMEBUFFER, GL_STENCIL_ATTACHMENT, GL_TEXTURE_2D, 0, 0);
@@ -173,9 +169,7 @@ void TOpenGLFrameBufferObject::CheckMaxAttachments(TRenderTarget ATarget)
 {
     const int colour = RenderTargetColorIndex(ATarget);
     if (colour <= 0) return;
-    GLint maxAttachments = 0;
-    glGetIntegerv(GL_MAX_COLOR_ATTACHMENTS, &maxAttachments);
-    if (maxAttachments < colour + 1)
+    if (GLInteger(GL_MAX_COLOR_ATTACHMENTS) < colour + 1)
         throw Exception("failed to attach texture to FBO - not enough attachments available");
 }
 
@@ -194,7 +188,7 @@ void TOpenGLFrameBufferObject::AttachTexture(TContext3D* AContext, TTexture* ATe
     const TTextureTargets targets = TargetsOf(ATexture);
     TGLTextureBindingScope textureBinding(targets.Binding, targets.BindTarget);
     glBindTexture(targets.BindTarget, static_cast<GLuint>(ATexture->Handle()));
-    TBindScope bound(this, FContext);
+    TGLFrameBufferBindScope bound(this, FContext);
     glFramebufferTexture2DEXT(GL_FRAMEBUFFER, attachment, targets.AttachTarget, static_cast<GLuint>(ATexture->Handle()),
                               0);
     FTextureMap->AddTexture(ATexture, ATarget);
@@ -206,8 +200,9 @@ void TOpenGLFrameBufferObject::CreateRenderBuffer(int AWidth, int AHeight)
 {
     // A colour buffer made before goes; it is replaced.
     DestroyRenderBuffer();
-    TBindScope bound(this, FContext);
-    glGenRenderbuffersEXT(1, &FColorBuffer);
+    TGLFrameBufferBindScope bound(this, FContext);
+    FColorRenderBuffer = TGLName::Create(TGLObjectKind::RenderBuffer, "TOpenGLFrameBufferObject.Color");
+    FColorBuffer = FColorRenderBuffer.Get();
     FOwnsColorBuffer = true;
     glBindRenderbufferEXT(GL_RENDERBUFFER, FColorBuffer);
     glRenderbufferStorageMultisampleEXT(GL_RENDERBUFFER, FSamples, GL_RGBA, AWidth, AHeight);
@@ -219,8 +214,10 @@ void TOpenGLFrameBufferObject::CreateRenderBuffer(int AWidth, int AHeight)
 
 void TOpenGLFrameBufferObject::DestroyRenderBuffer()
 {
-    if (FOwnsColorBuffer && FColorBuffer != 0 && GLAvailable()) glDeleteRenderbuffers(1, &FColorBuffer);
-    if (FOwnsColorBuffer) FColorBuffer = 0;
+    if (FOwnsColorBuffer) {
+        DropName(FColorRenderBuffer);
+        FColorBuffer = 0;
+    }
     FOwnsColorBuffer = false;
 }
 
@@ -228,8 +225,9 @@ void TOpenGLFrameBufferObject::CreateDepthBuffer(int AWidth, int AHeight)
 {
     // A depth buffer made before goes; it is replaced.
     DestroyDepthBuffer();
-    TBindScope bound(this, FContext);
-    glGenRenderbuffersEXT(1, &FDepthBuffer);
+    TGLFrameBufferBindScope bound(this, FContext);
+    FDepthRenderBuffer = TGLName::Create(TGLObjectKind::RenderBuffer, "TOpenGLFrameBufferObject.Depth");
+    FDepthBuffer = FDepthRenderBuffer.Get();
     FOwnsDepthBuffer = true;
     glBindRenderbufferEXT(GL_RENDERBUFFER, FDepthBuffer);
     RenderBufferStorage(FIsMultisampleBuffer, FSamples, GL_DEPTH24_STENCIL8, AWidth, AHeight);
@@ -242,14 +240,16 @@ void TOpenGLFrameBufferObject::CreateDepthBuffer(int AWidth, int AHeight)
 
 void TOpenGLFrameBufferObject::DestroyDepthBuffer()
 {
-    if (FOwnsDepthBuffer && FDepthBuffer != 0 && GLAvailable()) glDeleteRenderbuffers(1, &FDepthBuffer);
-    if (FOwnsDepthBuffer) FDepthBuffer = 0;
+    if (FOwnsDepthBuffer) {
+        DropName(FDepthRenderBuffer);
+        FDepthBuffer = 0;
+    }
     FOwnsDepthBuffer = false;
 }
 
 void TOpenGLFrameBufferObject::AttachDepthBuffer(uint32_t ABufId, TPoint ASize)
 {
-    TBindScope bound(this, FContext);
+    TGLFrameBufferBindScope bound(this, FContext);
     glBindRenderbufferEXT(GL_RENDERBUFFER, ABufId);
     // New storage would throw away the depth the other frame buffer rendered:
     // a buffer of the right size and format is shared as it is.
@@ -286,7 +286,7 @@ void TOpenGLFrameBufferObject::Unbind(TContext3D* AContext)
 void TOpenGLFrameBufferObject::Resize(int AWidth, int AHeight)
 {
     FSize = TSize(AWidth, AHeight);
-    TBindScope bound(this, FContext);
+    TGLFrameBufferBindScope bound(this, FContext);
     if (FColorBuffer != 0) {
         glBindRenderbufferEXT(GL_RENDERBUFFER, FColorBuffer);
         RenderBufferStorage(FIsMultisampleBuffer, FSamples, GL_RGBA, AWidth, AHeight);
@@ -325,13 +325,10 @@ void TOpenGLFrameBufferObject::Clear(TRenderTargets ATargets, const TAlphaColorF
     const GLfloat colour[4] = {AColor.R, AColor.G, AColor.B, AColor.A};
     // The draw buffer that holds an attachment; -1 when none does.
     auto drawBufferOf = [](GLenum AAttachment) {
-        GLint count = 0;
-        glGetIntegerv(GL_MAX_DRAW_BUFFERS, &count);
-        for (GLint i = 0; i < count; ++i) {
-            GLint buffer = GL_NONE;
-            glGetIntegerv(GL_DRAW_BUFFER0 + static_cast<GLenum>(i), &buffer);
-            if (static_cast<GLenum>(buffer) == AAttachment) return static_cast<int>(i);
-        }
+        const GLint count = GLInteger(GL_MAX_DRAW_BUFFERS);
+        for (GLint i = 0; i < count; ++i)
+            if (static_cast<GLenum>(GLInteger(GL_DRAW_BUFFER0 + static_cast<GLenum>(i))) == AAttachment)
+                return static_cast<int>(i);
         return -1;
     };
     for (int i = 0; i < RenderTargetCount; ++i) {

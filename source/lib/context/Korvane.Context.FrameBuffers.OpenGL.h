@@ -6,6 +6,7 @@
 // TOpenGLFBOTextureMap in FrameBufferObjectClass and FBOTextureMapClass.
 
 #include "Korvane.Context.FrameBuffers.h"
+#include "Korvane.GL.Internal.h"
 
 namespace korvane {
 
@@ -53,6 +54,13 @@ class TOpenGLFrameBufferObject : public TFrameBufferObject {
     // is not cleared.
     void Clear(TRenderTargets ATargets, const TAlphaColorF& AColor, float ADepth, uint32_t AStencil,
                bool AForceDraw) override;
+
+private:
+    // The GL objects this frame buffer made; Handle(), ColorBuffer() and
+    // DepthBuffer() answer their names.
+    TGLName FFrameBuffer;
+    TGLName FColorRenderBuffer;
+    TGLName FDepthRenderBuffer;
 };
 
 class TOpenGLFrameBufferObjectClass : public TFrameBufferObjectClass {

@@ -113,7 +113,7 @@ void TFrameBufferObject::Create(TContext3D* AContext, bool AIsMultisampleBuffer,
     default: FSamples = 0; break;
     }
     if (!FBOTextureMapClass) throw EContext3DException("no frame-buffer texture map class is installed");
-    FTextureMap = FBOTextureMapClass->Create(this);
+    FTextureMap.reset(FBOTextureMapClass->Create(this));
     CreateHandle();
 }
 
@@ -130,7 +130,7 @@ void TFrameBufferObject::BeforeDestruction()
     step("DestroyRenderBuffer", [this] { DestroyRenderBuffer(); });
     step("DestroyDepthBuffer", [this] { DestroyDepthBuffer(); });
     step("DestroyHandle", [this] { DestroyHandle(); });
-    FreeAndNil(FTextureMap);
+    FTextureMap.reset();
     TObject::BeforeDestruction();
 }
 

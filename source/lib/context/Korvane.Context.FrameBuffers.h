@@ -108,7 +108,7 @@ class TFrameBufferObject : public TObject {
     bool IsMultisampleBuffer() const { return FIsMultisampleBuffer; }
     // 0, 2 or 4.
     int32_t Samples() const { return FSamples; }
-    TFBOTextureMap* TextureMap() const { return FTextureMap; }
+    TFBOTextureMap* TextureMap() const { return FTextureMap.get(); }
 
     bool IsCreated() const { return FHandle != 0; }
     // Whether the frame buffer (which must be bound) is complete; raises the
@@ -163,7 +163,7 @@ protected:
     bool FOwnsColorBuffer = false;
     bool FIsMultisampleBuffer = false;
     int32_t FSamples = 0;
-    TFBOTextureMap* FTextureMap = nullptr;
+    TOwned<TFBOTextureMap> FTextureMap;
 };
 
 class TFrameBufferObjectClass : public TMetaClass {

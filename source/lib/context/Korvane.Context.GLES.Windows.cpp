@@ -5,7 +5,7 @@
 #include <mutex>
 #include <vector>
 
-#include "Korvane.Context.Texturing.OpenGL.h"
+#include "Korvane.GL.Internal.h"
 #include "Platform.EGL.h"
 #include "Platform.Log.h"
 
@@ -20,7 +20,7 @@ int GTestMajor = 0, GTestMinor = 0;
 // Every shared context made (at most one over a run), guarded by its own lock.
 struct TContextList {
     std::mutex Lock;
-    std::vector<TCustomContextWindows*> Items;
+    std::vector<TOwned<TCustomContextWindows>> Items;
 };
 TContextList* GContextList = nullptr;
 
@@ -66,7 +66,7 @@ void TCustomContextWindowsClass::CreateSharedContext() const
     GShared = shared;
     {
         std::lock_guard<std::mutex> lock(GContextList->Lock);
-        GContextList->Items.push_back(shared);
+        GContextList->Items.emplace_back(shared);
     }
     try {
         auto& device = platform::EGLDevice::Instance();
@@ -79,9 +79,7 @@ void TCustomContextWindowsClass::CreateSharedContext() const
         Log::d(TKorvaneContext::GetVersion());
         Log::d(TKorvaneContext::GetExtensionString());
         device.LoadGLEntryPoints();
-        GLint drawBuffers = 0;
-        glGetIntegerv(GL_MAX_DRAW_BUFFERS, &drawBuffers);
-        ContextMaxDrawBuffers = drawBuffers;
+        ContextMaxDrawBuffers = GLInteger(GL_MAX_DRAW_BUFFERS);
     } catch (const Exception& e) {
         // A context that was made but not finished is given up: nothing may
         // draw with entry points that were never loaded.
@@ -97,12 +95,15 @@ void TCustomContextWindowsClass::DestroySharedContext() const
 {
     if (!GShared) return;
     TCustomContextWindows* shared = GShared;
+    // The list gives the context up first; it is freed outside the lock.
+    TOwned<TCustomContextWindows> owned;
     if (GContextList) {
         std::lock_guard<std::mutex> lock(GContextList->Lock);
-        for (auto*& c : GContextList->Items)
-            if (c == shared) c = nullptr;
+        for (auto& c : GContextList->Items)
+            if (c.get() == shared) owned = std::move(c);
     }
-    shared->Free();
+    if (!owned) owned.reset(shared);
+    owned.reset();
     GShared = nullptr;
 }
 
@@ -142,15 +143,12 @@ void TCustomContextWindowsClass::PlatformSetPixelState(int AWidth, int, int ADep
     // with only the ARB extension (or none) the plain push serves.
     if (TKorvaneContext::DirectStateAccess() == 2000) glPushClientAttribDefaultEXT(GL_CLIENT_PIXEL_STORE_BIT);
     else glPushClientAttrib(GL_CLIENT_PIXEL_STORE_BIT);
-    GLint depth = 0;
-    glGetIntegerv(GL_CLIENT_ATTRIB_STACK_DEPTH, &depth);
-    ClientAttribStackDepth = depth;
+    ClientAttribStackDepth = GLInteger(GL_CLIENT_ATTRIB_STACK_DEPTH);
 
     GLint alignment = 1, rowLength = 0;
     if (!UnpackLayout(AWidth, ADepth, ABytesPerPixel, APitch, alignment, rowLength)) {
         glPopClientAttrib();
-        glGetIntegerv(GL_CLIENT_ATTRIB_STACK_DEPTH, &depth);
-        ClientAttribStackDepth = depth;
+        ClientAttribStackDepth = GLInteger(GL_CLIENT_ATTRIB_STACK_DEPTH);
         throw Exception(Format("rows %d bytes apart cannot be read as %d pixels of %d bytes", APitch, AWidth,
                                ABytesPerPixel));
     }
@@ -266,10 +264,10 @@ void TContextOpenGLWindows::DoCreateBuffer()
 void TContextOpenGLWindows::CreateTextureFrameBuffers()
 {
     if (!FrameBufferObjectClass) throw EContext3DException("no frame buffer object class is installed");
-    FDefaultFrameBuf = FrameBufferObjectClass->Create(this, false, TMultisample::None, nullptr);
+    FDefaultFrameBuf.reset(FrameBufferObjectClass->Create(this, false, TMultisample::None, nullptr));
     FDefaultFrameBuf->AttachTexture(this, Texture(), TRenderTarget::Color_0);
     if (DepthStencil()) FDefaultFrameBuf->CreateDepthBuffer(Width(), Height());
-    FTranslucentBuf = FrameBufferObjectClass->Create(this, false, TMultisample::None, nullptr);
+    FTranslucentBuf.reset(FrameBufferObjectClass->Create(this, false, TMultisample::None, nullptr));
 }
 
 void RegisterOpenGLWindowsContext()
@@ -294,7 +292,7 @@ void WindowsContextFinalize()
     if (GContextList) {
         {
             std::lock_guard<std::mutex> lock(GContextList->Lock);
-            for (auto*& c : GContextList->Items) FreeAndNil(c);
+            for (auto& c : GContextList->Items) c.reset();
             GContextList->Items.clear();
         }
         delete GContextList;

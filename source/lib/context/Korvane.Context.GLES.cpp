@@ -13,6 +13,7 @@
 #include "Korvane.Context.Shader.h"
 #include "Korvane.Context.Texturing.OpenGL.h"
 #include "Korvane.Context.Types.OpenGL.h"
+#include "Korvane.GL.Internal.h"
 #include "Platform.IOUtils.h"
 #include "Platform.Log.h"
 #include "Platform.Streams.h"
@@ -74,6 +75,14 @@ TTextureParams ParamsOf(TTexture* ATexture)
     const auto format = static_cast<int>(ATexture->PixelFormat());
     p.InternalBytes = format < PixelFormatExCount ? PixelFormatExBytes[format] : 0;
     return p;
+}
+
+// The debug label of a texture's GL object: its class and kind.
+std::string TextureLabel(const TTexture* ATexture, TKorvaneTextureKind AKind)
+{
+    static constexpr const char* Kinds[] = {"Texture2D", "Texture3D", "CubeMap", "ImageTexture3D", "Array2D"};
+    const auto kind = static_cast<size_t>(AKind);
+    return ATexture->ClassName() + "." + (kind < std::size(Kinds) ? Kinds[kind] : "Texture");
 }
 
 bool IsVolume(TKorvaneTextureKind AKind)
@@ -158,21 +167,11 @@ void WriteTextureDiagnostics(const std::string& AMessage)
 }
 
 
-std::string GLText(GLenum name)
-{
-    if (!TKorvaneContext::IsContextAvailable()) return {};
-    const auto* text = reinterpret_cast<const char*>(glGetString(name));
-    return text ? std::string(text) : std::string();
-}
+// A text of the GL context; empty when no GL context can be used.
+std::string GLText(GLenum name) { return TKorvaneContext::IsContextAvailable() ? GLString(name) : std::string(); }
 
 // A limit of the GL context; 0 when no GL context can be used.
-int GLInteger(GLenum name)
-{
-    if (!TKorvaneContext::IsContextAvailable()) return 0;
-    GLint value = 0;
-    glGetIntegerv(name, &value);
-    return value;
-}
+int GLLimit(GLenum name) { return TKorvaneContext::IsContextAvailable() ? GLInteger(name) : 0; }
 } // namespace
 
 bool TKorvaneContextOpenGLESClass::Valid() const { return TKorvaneContext::IsContextAvailable(); }
@@ -195,9 +194,7 @@ void TKorvaneContextOpenGLESClass::PlatformUnsetPixelState() const
 {
     if (ClientAttribStackDepth <= 0 || !TKorvaneContext::IsContextAvailable()) return;
     glPopClientAttrib();
-    GLint depth = 0;
-    glGetIntegerv(GL_CLIENT_ATTRIB_STACK_DEPTH, &depth);
-    ClientAttribStackDepth = depth;
+    ClientAttribStackDepth = GLInteger(GL_CLIENT_ATTRIB_STACK_DEPTH);
 }
 
 std::string TKorvaneContextOpenGLESClass::PlatformGetVendorName() const { return GLText(GL_VENDOR); }
@@ -218,34 +215,34 @@ bool TKorvaneContextOpenGLESClass::PlatformHasAnyErrors(intptr_t& AError) const
 
 int TKorvaneContextOpenGLESClass::PlatformMaxTextureSize() const
 {
-    return Valid() ? GLInteger(GL_MAX_TEXTURE_SIZE) : 0;
+    return Valid() ? GLLimit(GL_MAX_TEXTURE_SIZE) : 0;
 }
 
 int TKorvaneContextOpenGLESClass::PlatformMaxTexture3DSize() const
 {
-    return Valid() ? GLInteger(GL_MAX_3D_TEXTURE_SIZE) : 0;
+    return Valid() ? GLLimit(GL_MAX_3D_TEXTURE_SIZE) : 0;
 }
 
 int TKorvaneContextOpenGLESClass::PlatformTextureUnitCount() const
 {
-    return Valid() ? GLInteger(GL_MAX_COMBINED_TEXTURE_IMAGE_UNITS) : 0;
+    return Valid() ? GLLimit(GL_MAX_COMBINED_TEXTURE_IMAGE_UNITS) : 0;
 }
 
-int TKorvaneContextOpenGLESClass::PlatformMaxTextureImageUnits() const { return GLInteger(GL_MAX_TEXTURE_IMAGE_UNITS); }
+int TKorvaneContextOpenGLESClass::PlatformMaxTextureImageUnits() const { return GLLimit(GL_MAX_TEXTURE_IMAGE_UNITS); }
 
 int TKorvaneContextOpenGLESClass::PlatformMaxVertexShaderUniformBlocks() const
 {
-    return GLInteger(GL_MAX_VERTEX_UNIFORM_BLOCKS);
+    return GLLimit(GL_MAX_VERTEX_UNIFORM_BLOCKS);
 }
 
 int TKorvaneContextOpenGLESClass::PlatformMaxFragmentShaderUniformBlocks() const
 {
-    return GLInteger(GL_MAX_FRAGMENT_UNIFORM_BLOCKS);
+    return GLLimit(GL_MAX_FRAGMENT_UNIFORM_BLOCKS);
 }
 
-int TKorvaneContextOpenGLESClass::PlatformMaxUniformBlockSize() const { return GLInteger(GL_MAX_UNIFORM_BLOCK_SIZE); }
+int TKorvaneContextOpenGLESClass::PlatformMaxUniformBlockSize() const { return GLLimit(GL_MAX_UNIFORM_BLOCK_SIZE); }
 
-int TKorvaneContextOpenGLESClass::PlatformMaxDrawBuffers() const { return GLInteger(GL_MAX_DRAW_BUFFERS); }
+int TKorvaneContextOpenGLESClass::PlatformMaxDrawBuffers() const { return GLLimit(GL_MAX_DRAW_BUFFERS); }
 
 // ---------------------------------------------------------------------------
 // Texture life cycle
@@ -277,7 +274,8 @@ void TKorvaneContextOpenGLESClass::DoInitializeTexture(TTexture* ATexture) const
     // An error someone else left behind says nothing about this texture.
     DrainStaleGLErrors("TKorvaneContextOpenGLES.DoInitializeTexture");
     GLuint name = static_cast<GLuint>(ATexture->Handle());
-    bool generated = false;
+    // A name made here and not handed to the texture is not kept.
+    TGLName created;
     try {
         TTextureParams p = ParamsOf(ATexture);
         const int depth = p.Depth;
@@ -286,8 +284,8 @@ void TKorvaneContextOpenGLESClass::DoInitializeTexture(TTexture* ATexture) const
             glActiveTexture(TKorvaneContextOpenGLES::GetTextureByTextureIndex(p.Unit));
             TGLTextureBindingScope restoreUnit(p.Binding, p.Target);
             if (name == 0) {
-                glGenTextures(1, &name);
-                generated = true;
+                created = TGLName::Create(TGLObjectKind::Texture, TextureLabel(ATexture, p.Kind), p.Target);
+                name = created.Get();
             }
             glBindTexture(p.Target, name);
             if (p.Korvane) {
@@ -326,9 +324,9 @@ void TKorvaneContextOpenGLESClass::DoInitializeTexture(TTexture* ATexture) const
         if (const uint32_t error = ClearGLErrors())
             RaiseContextException(nullptr, SCannotCreateTexture, {Format("%s (Error = %d)", ClassName(), error)});
         ATexture->TextureAccess().SetHandle(name);
+        created.Release();
     } catch (const Exception& e) {
-        // A name made here and not handed to the texture is not kept.
-        if (generated) glDeleteTextures(1, &name);
+        created.Reset();
         WriteTextureDiagnostics(e.Message());
         throw;
     }
@@ -400,7 +398,7 @@ void TKorvaneContextOpenGLESClass::DoFinalizeTexture(TTexture* ATexture) const
     ATexture->TextureAccess().SetHandle(0);
     if (name == 0 || !TKorvaneContext::IsContextAvailable()) return;
     DrainStaleGLErrors("TKorvaneContextOpenGLES.DoFinalizeTexture");
-    glDeleteTextures(1, &name);
+    TGLName(TGLObjectKind::Texture, name).Reset();
     if (HasGLErrors()) RaiseContextException(nullptr, SErrorInContextMethod, {std::string("DoFinalizeTexture")});
 }
 
@@ -449,17 +447,13 @@ bool TKorvaneContextOpenGLES::DoCopyToBits(void* ABits, int APitch, const TRect&
             GReadBackBuffer.resize(bytes);
         }
         DrainStaleGLErrors("TKorvaneContextOpenGLES.DoCopyToBits");
-        frame->Bind(this);
-        try {
+        {
+            TGLFrameBufferBindScope bound(frame, this);
             TGLPackedPixelStoreScope packed;
             glReadPixels(0, 0, size.Width, size.Height,
                          static_cast<GLenum>(TPixelFormatExHelper::ToValue(TPixelFormatEx::BGRA)), GL_UNSIGNED_BYTE,
                          GReadBackBuffer.data());
-        } catch (...) {
-            frame->Unbind(this);
-            throw;
         }
-        frame->Unbind(this);
         if (HasGLErrors()) RaiseContextException(this, SErrorInContextMethod, {std::string("DoCopyToBits")});
         // OpenGL keeps the bottom row first: the rows are written top row first.
         auto* dest = static_cast<uint8_t*>(ABits);
@@ -518,9 +512,8 @@ void TKorvaneContextOpenGLESClass::DoFinalizeShader(TContextShader* AShader) con
     // Programs linked with the stage go first: once the stage is deleted, GL may
     // give its name to a new one, which must not find them in the cache.
     TKorvaneContext::RemoveProgramsOfShader(handle);
-    if (const uint32_t stale = ClearGLErrors())
-        Log::d("<WARNING> %s.DoFinalizeShader: OpenGL error %d was pending before the call", ClassName(), stale);
-    glDeleteShader(static_cast<GLuint>(handle));
+    DrainStaleGLErrors(ClassName() + ".DoFinalizeShader");
+    TGLName(TGLObjectKind::Shader, static_cast<GLuint>(handle)).Reset();
     if (TKorvaneContext::HasAnyErrors()) RaiseContextExceptionFmt(nullptr, SErrorInContextMethod, "DoFinalizeShader");
 }
 
@@ -531,8 +524,7 @@ namespace {
 // An error left behind by someone else must not be blamed on the variable about to be set.
 void DrainStaleSetterErrors(const char* AOperation, const std::string& AName)
 {
-    if (const uint32_t stale = ClearGLErrors())
-        Log::d("<WARNING> %s(%s): OpenGL error %d was pending before the call", AOperation, AName, stale);
+    DrainStaleGLErrors(std::string(AOperation) + "(" + AName + ")");
 }
 } // namespace
 
@@ -1150,7 +1142,7 @@ struct TKorvaneContextOpenGLES::TBatch {
 
     TMeshBufferObject* Cache = nullptr;
     GLenum Mode = GL_TRIANGLES;
-    TMemoryStream* Decompressed = nullptr;
+    TOwned<TMemoryStream> Decompressed{};
     bool StaticVerticesBound = false;
     TBufferObject* PositionBuffer = nullptr;
     bool PositionBufferBound = false;
@@ -1216,11 +1208,11 @@ void TKorvaneContextOpenGLES::DrawBatch(TBatch& B)
         kind = cache->Kind;
         lineWidth = cache->LineWidth;
         if (cache->GetIsCompressed(TMeshBufferComponent::Vertex)) {
-            B.Decompressed = cache->Decompress(TMeshBufferComponent::Vertex);
+            B.Decompressed.reset(cache->Decompress(TMeshBufferComponent::Vertex));
             PointAttribute(position, 12, B.Decompressed->Memory(), FEnabledAttributeArrays);
             SetupAttributes(decl, stride, staticVertices(), false, FEnabledAttributeArrays);
         } else if (cache->GetIsCompressed(TMeshBufferComponent::All)) {
-            B.Decompressed = cache->Decompress(TMeshBufferComponent::All);
+            B.Decompressed.reset(cache->Decompress(TMeshBufferComponent::All));
             SetupAttributes(decl, stride, {static_cast<const uint8_t*>(B.Decompressed->Memory()), false}, true,
                             FEnabledAttributeArrays);
         } else if (cache->ComponentAvailable(TMeshBufferComponent::Vertex)) {
@@ -1334,7 +1326,7 @@ void TKorvaneContextOpenGLES::FinishBatch(TBatch& B, bool AFailing)
         if (FEnabledAttributeArrays & (1u << i)) glDisableVertexAttribArray(i);
     FEnabledAttributeArrays = 0;
     if (B.Cache) {
-        FreeAndNil(B.Decompressed);
+        B.Decompressed.reset();
         if (B.StaticVerticesBound) {
             B.StaticVerticesBound = false;
             step([&] { B.Cache->UnbindStaticVertices(); });

@@ -14,18 +14,6 @@ namespace korvane {
 // only while it is above 0.
 extern int ClientAttribStackDepth;
 
-// The context's pixel store set for an upload while alive, and unset again
-// also when the upload fails.
-struct TPixelStateScope {
-    TPixelStateScope(int AWidth, int AHeight, int ADepth, int ABytesPerPixel, int APitch)
-    {
-        TKorvaneContext::SetPixelState(AWidth, AHeight, ADepth, ABytesPerPixel, APitch);
-    }
-    ~TPixelStateScope() { TKorvaneContext::UnsetPixelState(); }
-    TPixelStateScope(const TPixelStateScope&) = delete;
-    TPixelStateScope& operator=(const TPixelStateScope&) = delete;
-};
-
 class TKorvaneContextOpenGLESClass : public TKorvaneContextClass {
 public:
     using TKorvaneContextClass::TKorvaneContextClass;

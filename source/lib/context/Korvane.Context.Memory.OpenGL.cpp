@@ -3,6 +3,7 @@
 #include <epoxy/gl.h>
 
 #include "Korvane.Context.h"
+#include "Korvane.GL.Internal.h"
 
 namespace korvane {
 
@@ -16,9 +17,7 @@ constexpr GLenum GL_GPU_MEMORY_INFO_CURRENT_AVAILABLE_VIDMEM_NVX_ = 0x9049;
 int64_t MemoryValue(GLenum name)
 {
     if (!TKorvaneContext::HasExtension("GL_NVX_gpu_memory_info")) return 0;
-    GLint value = 0;
-    glGetIntegerv(name, &value);
-    return static_cast<int64_t>(value);
+    return static_cast<int64_t>(GLInteger(name));
 }
 
 } // namespace

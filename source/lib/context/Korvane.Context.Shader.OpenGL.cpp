@@ -3,8 +3,6 @@
 #include <epoxy/gl.h>
 
 #include "Korvane.Context.Buffers.h"
-#include "Korvane.Context.Texturing.OpenGL.h"
-#include "Korvane.Context.Types.OpenGL.h"
 #include "Korvane.Context.h"
 #include "Platform.Log.h"
 
@@ -60,35 +58,40 @@ TShaderProgram* TOpenGLShaderProgramClass::Create(TClass AContextClass, TContext
 uintptr_t TOpenGLShaderProgramClass::BuildShader(int AType, const std::vector<uint8_t>& ACode,
                                                  bool AIsInDesignTime) const
 {
+    struct TStage {
+        GLenum Type;
+        const char* Label;
+        const char* Message;
+    };
+    static constexpr TStage Stages[] = {
+        {GL_VERTEX_SHADER, "TContextShader.Vertex", "Cannot create Vertex-Shader for '%s':\r\n%s"},
+        {GL_GEOMETRY_SHADER, "TContextShader.Geometry", "Cannot create Geometry-Shader for '%s':\r\n%s"},
+        {GL_TESS_EVALUATION_SHADER, "TContextShader.TessEvaluation",
+         "Cannot create Tessellation-Evaluation-Shader for '%s':\r\n%s"},
+        {GL_TESS_CONTROL_SHADER, "TContextShader.TessControl",
+         "Cannot create Tessellation-Control-Shader for '%s':\r\n%s"},
+    };
+    TStage stage{static_cast<GLenum>(AType), "TContextShader.Fragment", "Cannot create Fragment-Shader for '%s':\r\n%s"};
+    for (const TStage& s : Stages)
+        if (s.Type == stage.Type) stage = s;
+
     const std::string source(ACode.begin(), ACode.end());
-    const GLuint shader = glCreateShader(static_cast<GLenum>(AType));
+    // A shader that fails to compile is deleted with the raised error.
+    TGLName shader = TGLName::Create(TGLObjectKind::Shader, stage.Label, stage.Type);
     const auto* text = reinterpret_cast<const GLchar*>(ACode.data());
     const auto length = static_cast<GLint>(ACode.size());
-    glShaderSource(shader, 1, &text, &length);
-    glCompileShader(shader);
+    glShaderSource(shader.Get(), 1, &text, &length);
+    glCompileShader(shader.Get());
     GLint status = GL_FALSE;
-    glGetShaderiv(shader, GL_COMPILE_STATUS, &status);
+    glGetShaderiv(shader.Get(), GL_COMPILE_STATUS, &status);
     if (status == GL_FALSE) {
-        const std::string log = InfoLog(shader, false);
+        const std::string log = InfoLog(shader.Get(), false);
         if (!log.empty()) {
             Log::d(log);
-            const char* message;
-            switch (AType) {
-            case GL_VERTEX_SHADER: message = "Cannot create Vertex-Shader for '%s':\r\n%s"; break;
-            case GL_GEOMETRY_SHADER: message = "Cannot create Geometry-Shader for '%s':\r\n%s"; break;
-            case GL_TESS_EVALUATION_SHADER: message = "Cannot create Tessellation-Evaluation-Shader for '%s':\r\n%s"; break;
-            case GL_TESS_CONTROL_SHADER: message = "Cannot create Tessellation-Control-Shader for '%s':\r\n%s"; break;
-            default: message = "Cannot create Fragment-Shader for '%s':\r\n%s"; break;
-            }
-            try {
-                RaiseShaderCompileException(nullptr, AIsInDesignTime, message, ClassName(), log, source);
-            } catch (...) {
-                glDeleteShader(shader);
-                throw;
-            }
+            RaiseShaderCompileException(nullptr, AIsInDesignTime, stage.Message, ClassName(), log, source);
         }
     }
-    return shader;
+    return shader.Release();
 }
 
 void TOpenGLShaderProgramClass::ActivateDefault() const
@@ -114,9 +117,10 @@ TClass TOpenGLShaderProgram::StaticClass()
 
 void TOpenGLShaderProgram::BeforeDestruction()
 {
-    const auto prog = static_cast<GLuint>(FProg);
     TShaderProgram::BeforeDestruction();
-    if (prog) glDeleteProgram(prog);
+    if (FProgram && GLContextCurrent() && static_cast<GLuint>(GLInteger(GL_CURRENT_PROGRAM)) == FProgram.Get())
+        glUseProgram(0);
+    FProgram.Reset();
 }
 
 void TOpenGLShaderProgram::LinkProgram(TContextShader* AVS, TContextShader* AGS, TContextShader* ATSE,
@@ -124,7 +128,8 @@ void TOpenGLShaderProgram::LinkProgram(TContextShader* AVS, TContextShader* AGS,
 {
     DrainStaleGLErrors("TOpenGLShaderProgram.LinkProgram");
     auto handle = [](TContextShader* s) { return s ? static_cast<GLuint>(s->Handle()) : 0u; };
-    const GLuint prog = glCreateProgram();
+    FProgram = TGLName::Create(TGLObjectKind::Program, "TOpenGLShaderProgram.Program");
+    const GLuint prog = FProgram.Get();
     FProg = prog;
     FVariables.clear();
     for (TContextShader* s : {AVS, APS, AGS, ATSE, ATSC})
@@ -136,7 +141,7 @@ void TOpenGLShaderProgram::LinkProgram(TContextShader* AVS, TContextShader* AGS,
     if (status == GL_FALSE) {
         const std::string log = InfoLog(prog, true);
         Log::d(log);
-        glDeleteProgram(prog);
+        FProgram.Reset();
         FProg = 0;
         RaiseContextExceptionFmt(this, "cannot create shader program: %s - %s", ClassName(), log);
     }
@@ -199,7 +204,7 @@ int TOpenGLShaderProgram::GetUniformArraySize(const std::string& AName) const
 void TOpenGLShaderProgram::ReleaseUniformBuffer(TUniformBufferStruct& AEntry)
 {
     if (AEntry.Binding >= 0) glBindBufferBase(GL_UNIFORM_BUFFER, static_cast<GLuint>(AEntry.Binding), 0);
-    FreeAndNil(AEntry.Buffer);
+    AEntry.Buffer.reset();
     AEntry.Name.clear();
     AEntry.Binding = 0;
     AEntry.Data = nullptr;

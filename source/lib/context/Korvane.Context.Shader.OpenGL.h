@@ -4,6 +4,7 @@
 // installs TOpenGLShaderProgram as ShaderProgramClass.
 
 #include "Korvane.Context.Shader.h"
+#include "Korvane.GL.Internal.h"
 
 namespace korvane {
 
@@ -34,9 +35,13 @@ class TOpenGLShaderProgram : public TShaderProgram {
     void Use() override;
 
 protected:
+    // Unbinds the program when it is GL's current one (GL would otherwise keep
+    // it, and its stages, alive), then deletes it.
     void BeforeDestruction() override;
 
 private:
+    // The GL program; Prog() answers its name.
+    TGLName FProgram;
     // The array size of the active uniform of that name (letter case ignored); 0 when none.
     int GetUniformArraySize(const std::string& AName) const;
 };

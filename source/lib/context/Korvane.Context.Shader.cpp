@@ -117,11 +117,12 @@ PUniformBufferStruct TShaderProgram::RegisterUniformBuffer(const std::string& AN
     entry->Binding = -1;
     entry->Data = AData;
     entry->Size = ASize;
-    entry->Buffer = InstalledBufferObjectClass().Create(TBufferUsage::DynamicDraw, TBufferBindingTarget::Uniform, nullptr);
+    entry->Buffer.reset(
+        InstalledBufferObjectClass().Create(TBufferUsage::DynamicDraw, TBufferBindingTarget::Uniform, nullptr));
     TUniformBufferStruct* result = entry.get();
     FUniformBuffers->push_back(std::move(entry));
     result->Binding = count;
-    PushBound(result->Buffer, AData, static_cast<intptr_t>(ASize));
+    PushBound(result->Buffer.get(), AData, static_cast<intptr_t>(ASize));
     FUniformBuffersModified = true;
     return result;
 }
@@ -185,7 +186,7 @@ void TShaderProgram::PushUniformBuffers()
         entry.Binding = int32_t(i);
         entry.Buffer->LinkWithBindingPoint(uint32_t(i), false);
         entry.Buffer->LinkWithShaderProgram(this, entry.Name, nullptr, 0, false);
-        PushBound(entry.Buffer, entry.Data, static_cast<intptr_t>(entry.Size));
+        PushBound(entry.Buffer.get(), entry.Data, static_cast<intptr_t>(entry.Size));
     }
     FUniformBuffersModified = false;
 }

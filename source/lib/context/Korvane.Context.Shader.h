@@ -28,7 +28,7 @@ struct TUniformBufferStruct {
     int32_t Binding = -1;  // binding point: the entry's index in the program's list
     const void* Data = nullptr; // the caller's CPU copy (not owned)
     int64_t Size = 0;      // bytes of Data
-    TBufferObject* Buffer = nullptr; // the GPU uniform buffer (owned by the entry)
+    TOwned<TBufferObject> Buffer; // the GPU uniform buffer (owned by the entry)
 };
 using PUniformBufferStruct = TUniformBufferStruct*;
 

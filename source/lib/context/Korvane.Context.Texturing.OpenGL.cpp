@@ -8,7 +8,7 @@
 
 #include "Korvane.Context.GLES.h"
 #include "Korvane.Context.Types.h"
-#include "Platform.Log.h"
+#include "Korvane.GL.Internal.h"
 
 namespace korvane {
 
@@ -309,53 +309,6 @@ int64_t GLTransferBytesPerPixel(uint32_t AFormat, uint32_t AType)
 }
 
 // ---------------------------------------------------------------------------
-// Scopes
-
-TGLTextureBindingScope::TGLTextureBindingScope(uint32_t ABindingQuery, uint32_t ATarget) : FTarget(ATarget)
-{
-    glGetIntegerv(GL_ACTIVE_TEXTURE, &FActiveUnit);
-    glGetIntegerv(ABindingQuery, &FBinding);
-}
-
-TGLTextureBindingScope::~TGLTextureBindingScope()
-{
-    // The binding belongs to the unit that was active when it was read.
-    GLint active = 0;
-    glGetIntegerv(GL_ACTIVE_TEXTURE, &active);
-    if (active != FActiveUnit) glActiveTexture(static_cast<GLenum>(FActiveUnit));
-    glBindTexture(FTarget, static_cast<GLuint>(FBinding));
-}
-
-TGLPackedPixelStoreScope::TGLPackedPixelStoreScope()
-{
-    glGetIntegerv(GL_PIXEL_PACK_BUFFER_BINDING, &FPackBuffer);
-    glGetIntegerv(GL_PIXEL_UNPACK_BUFFER_BINDING, &FUnpackBuffer);
-    glPushClientAttrib(GL_CLIENT_PIXEL_STORE_BIT);
-    for (GLenum name : {GL_PACK_ROW_LENGTH, GL_PACK_SKIP_ROWS, GL_PACK_SKIP_PIXELS, GL_PACK_IMAGE_HEIGHT,
-                        GL_PACK_SKIP_IMAGES, GL_UNPACK_ROW_LENGTH, GL_UNPACK_SKIP_ROWS, GL_UNPACK_SKIP_PIXELS,
-                        GL_UNPACK_IMAGE_HEIGHT, GL_UNPACK_SKIP_IMAGES, GL_PACK_SWAP_BYTES, GL_UNPACK_SWAP_BYTES,
-                        GL_PACK_LSB_FIRST, GL_UNPACK_LSB_FIRST})
-        glPixelStorei(name, 0);
-    glPixelStorei(GL_PACK_ALIGNMENT, 1);
-    glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
-    if (FPackBuffer) glBindBuffer(GL_PIXEL_PACK_BUFFER, 0);
-    if (FUnpackBuffer) glBindBuffer(GL_PIXEL_UNPACK_BUFFER, 0);
-}
-
-TGLPackedPixelStoreScope::~TGLPackedPixelStoreScope()
-{
-    glPopClientAttrib();
-    if (FPackBuffer) glBindBuffer(GL_PIXEL_PACK_BUFFER, static_cast<GLuint>(FPackBuffer));
-    if (FUnpackBuffer) glBindBuffer(GL_PIXEL_UNPACK_BUFFER, static_cast<GLuint>(FUnpackBuffer));
-}
-
-void DrainStaleGLErrors(const char* AOperation)
-{
-    if (const uint32_t stale = ClearGLErrors())
-        Log::d("<WARNING> %s: OpenGL error %d was pending before the operation and is ignored", AOperation, stale);
-}
-
-// ---------------------------------------------------------------------------
 // TOpenGLKorvaneTexture
 
 TOpenGLKorvaneTexture* TOpenGLKorvaneTextureClass::CreateInstance() const { return new TOpenGLKorvaneTexture(); }
@@ -600,6 +553,9 @@ void TOpenGLKorvaneTextureBitmap::Update3DSlice(int ASlice, const void* ABuffer,
     GetFormatAndType(texture, comps, format, type);
     CheckBlock("Update3DSlice", ABuffer, ASize,
                BlockBytesPerPixel(format, type, texture->Components) * texture->Width() * texture->Height());
+    // A slice outside the volume is refused before OpenGL is asked.
+    if (ASlice < 0 || ASlice >= std::max(texture->Depth, 1))
+        RaiseContextExceptionFmt(this, "Cannot upload texture for %s", ClassName());
     DrainStaleGLErrors("TOpenGLKorvaneTextureBitmap.Update3DSlice");
     TGLTextureBindingScope bindingScope(binding, target);
     // The slice is read as tightly packed rows.

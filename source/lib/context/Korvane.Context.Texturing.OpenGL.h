@@ -112,41 +112,4 @@ inline const TOpenGLKorvaneTextureBitmapClass& TOpenGLKorvaneTextureBitmap::Clas
     return static_cast<const TOpenGLKorvaneTextureBitmapClass&>(*StaticClass());
 }
 
-// ---------------------------------------------------------------------------
-// Scopes shared with the OpenGL context's texture uploads
-
-// Remembers the active texture unit and the texture bound to a target on it,
-// and puts both back when it ends.
-class TGLTextureBindingScope {
-public:
-    TGLTextureBindingScope(uint32_t ABindingQuery, uint32_t ATarget);
-    ~TGLTextureBindingScope();
-    TGLTextureBindingScope(const TGLTextureBindingScope&) = delete;
-    TGLTextureBindingScope& operator=(const TGLTextureBindingScope&) = delete;
-
-private:
-    uint32_t FTarget;
-    int32_t FBinding = 0;
-    int32_t FActiveUnit = 0;
-};
-
-// Tightly packed client memory for the life of the scope: pixel rows one byte
-// aligned, no row length, no skips, no pixel buffer objects bound; everything
-// is put back when the scope ends.
-class TGLPackedPixelStoreScope {
-public:
-    TGLPackedPixelStoreScope();
-    ~TGLPackedPixelStoreScope();
-    TGLPackedPixelStoreScope(const TGLPackedPixelStoreScope&) = delete;
-    TGLPackedPixelStoreScope& operator=(const TGLPackedPixelStoreScope&) = delete;
-
-private:
-    int32_t FPackBuffer = 0;
-    int32_t FUnpackBuffer = 0;
-};
-
-// Drains OpenGL errors that an earlier call left pending, so that they are not
-// taken for a failure of AOperation; a drained error is logged as a warning.
-void DrainStaleGLErrors(const char* AOperation);
-
 } // namespace korvane

@@ -409,16 +409,12 @@ TKorvaneTextureBitmap* TKorvaneTextureBitmap::Create(int AWidth, int AHeight)
 // The defaults are the member initialisers; no state is set once construction is over.
 TKorvaneTextureBitmap::TKorvaneTextureBitmap() = default;
 
-TKorvaneTextureBitmap::~TKorvaneTextureBitmap()
-{
-    delete FCompressedData;
-    FCompressedData = nullptr;
-}
+TKorvaneTextureBitmap::~TKorvaneTextureBitmap() = default;
 
 void TKorvaneTextureBitmap::BeforeDestruction()
 {
     FStates.Include(TKorvaneTextureBitmapState::bsDestroying);
-    FreeAndNil(FCompressedData);
+    FCompressedData.reset();
     FreeBuffer();
     TTextureBitmap::BeforeDestruction();
 }
@@ -503,7 +499,7 @@ void TKorvaneTextureBitmap::FreeBuffer()
 
 void TKorvaneTextureBitmap::ShareBufferWithTexture()
 {
-    if (auto* texture = dynamic_cast<TKorvaneTexture*>(FTexture)) texture->SetBufferRef(FBuffer);
+    if (auto* texture = dynamic_cast<TKorvaneTexture*>(FTexture.get())) texture->SetBufferRef(FBuffer);
 }
 
 void TKorvaneTextureBitmap::SetKind(TKorvaneTextureKind AValue) { FKind = AValue; }
@@ -597,7 +593,7 @@ void TKorvaneTextureBitmap::GetFormatAndType(const TTexture* ATexture, uint32_t&
 
 TTexture* TKorvaneTextureBitmap::TextureReference() const
 {
-    if (!FTexture || FTexture->Handle() != 0) return FTexture;
+    if (!FTexture || FTexture->Handle() != 0) return FTexture.get();
     return nullptr;
 }
 
@@ -605,7 +601,10 @@ void TKorvaneTextureBitmap::SetTextureReference(TTexture* AValue)
 {
     std::lock_guard<TMonitor> lock(Monitor());
     DestroyResources();
-    FTexture = AValue;
+    // While the canvas is in a scene DestroyResources keeps the texture, which
+    // may still be drawn: it is let go, not freed.
+    static_cast<void>(FTexture.release());
+    FTexture.reset(AValue);
     ShareBufferWithTexture();
 }
 
@@ -613,7 +612,7 @@ void TKorvaneTextureBitmap::UnsetTextureReference()
 {
     std::lock_guard<TMonitor> lock(Monitor());
     DestroyResources();
-    FTexture = nullptr;
+    static_cast<void>(FTexture.release());
 }
 
 void TKorvaneTextureBitmap::UpdateCubeMapFace(TKorvaneCubeMapFace ASide, TBitmap* ATexture)

@@ -252,7 +252,7 @@ class TKorvaneTextureBitmap : public TTextureBitmap {
     // Texture compression is not implemented.
     bool IsCompressed() const { return false; }
     void SetIsCompressed(bool) {}
-    TMemoryStream* CompressedData() const { return FCompressedData; }
+    TMemoryStream* CompressedData() const { return FCompressedData.get(); }
     // The bitmap's own pixel buffer, or nullptr while its 32-bit image is the store.
     uint8_t* Buffer() const { return FBuffer ? FBuffer->Data.get() : nullptr; }
     int64_t BufferSize() const { return FBuffer ? FBuffer->Size : 0; }
@@ -316,7 +316,7 @@ private:
     TPixelFormatEx FComponents = TPixelFormatEx::RGBA8;
     TKorvaneTextureDataType FDataType = TKorvaneTextureDataType::dtUnsignedByte;
     TKorvaneCubeMapFace FAttachedCubeMapFace = TKorvaneCubeMapFace::PositiveX;
-    TMemoryStream* FCompressedData = nullptr;
+    TOwned<TMemoryStream> FCompressedData;
     std::shared_ptr<TKorvanePixelBuffer> FBuffer;
     TKorvaneTextureBitmapStates FStates;
     int32_t FSetupCount = 0;

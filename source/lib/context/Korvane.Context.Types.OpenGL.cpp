@@ -4,25 +4,6 @@
 
 namespace korvane {
 
-uint32_t DrainGLErrors(TGLErrorReader AReadError)
-{
-    // Bounded: a broken driver that never stops reporting must not hang us.
-    uint32_t result = 0;
-    for (int i = 0; i < 16; ++i) {
-        const uint32_t code = AReadError();
-        if (code == 0) break;
-        result |= code;
-    }
-    return result;
-}
-
-uint32_t ClearGLErrors()
-{
-    return DrainGLErrors([]() -> uint32_t { return glGetError(); });
-}
-
-bool HasGLErrors() { return ClearGLErrors() != 0; }
-
 uint32_t BlendFactorToGL(TBlendFactor AFactor)
 {
     switch (AFactor) {

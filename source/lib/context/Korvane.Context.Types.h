@@ -321,7 +321,7 @@ TShaderRecordField ShaderField(std::string AName, size_t AOffset)
 }
 
 // ---------------------------------------------------------------------------
-// OpenGL errors (implemented by Korvane.Context.Types.OpenGL)
+// OpenGL errors (implemented with the internal GL helpers)
 
 // Reads glGetError until it answers no error or 16 reads were made; answers the
 // bitwise OR of the codes read (0 when none was pending).

@@ -31,7 +31,7 @@ TBlendSetting DefaultBlendingValue = TBlendSetting::Create(false);
 
 namespace {
 // The extensions object lives from the first question to the unit's shut-down.
-TExtensions* GExtensions = nullptr;
+TOwned<TExtensions> GExtensions;
 // Depth of BeginSceneRendering over all contexts, and the context it began with.
 int GSceneNesting = 0;
 TKorvaneContext* GCurrentContext = nullptr;
@@ -54,7 +54,7 @@ void ContextInitialize()
 void ContextFinalize()
 {
     TKorvaneContext::FreeProgramCache();
-    FreeAndNil(GExtensions);
+    GExtensions.reset();
 }
 } // namespace units
 
@@ -144,7 +144,7 @@ void TKorvaneContext::CreateFromTexture(TTexture* ATexture, TMultisample AMultis
     TContext3D::CreateFromTexture(ATexture, AMultisample, ADepthStencil);
     FSmoothTargets = {};
     if (!KorvaneClassType().Valid()) throw Exception("TKorvaneContext.CreateFromTexture failed - invalid context");
-    FPasses = new TRenderPasses(this);
+    FPasses = MakeOwned<TRenderPasses>(this);
     CreateBuffer();
 }
 
@@ -156,13 +156,16 @@ void TKorvaneContext::InitContext()
     FShaderLights.clear();
 }
 
+// The owned objects are all freed by BeforeDestruction already.
+TKorvaneContext::~TKorvaneContext() = default;
+
 void TKorvaneContext::BeforeDestruction()
 {
     FFBOStack.clear();
     FRenderPassStack.clear();
     FCurrentPass = nullptr;
     FIntermediatePasses.clear();
-    FreeAndNil(FPasses);
+    FPasses.reset();
     FreeInstanceBuffer();
     FShaderLights.clear();
     if (GCurrentContext == this) GCurrentContext = nullptr;
@@ -174,11 +177,11 @@ void TKorvaneContext::DoFreeBuffer()
 {
     // The stack must not keep frame buffers that are about to go.
     std::erase_if(FFBOStack, [this](TFrameBufferObject* f) {
-        return f == FDefaultMSFrameBuf || f == FDefaultFrameBuf || f == FTranslucentBuf;
+        return f == FDefaultMSFrameBuf.get() || f == FDefaultFrameBuf.get() || f == FTranslucentBuf.get();
     });
-    FreeAndNil(FDefaultMSFrameBuf);
-    FreeAndNil(FDefaultFrameBuf);
-    FreeAndNil(FTranslucentBuf);
+    FDefaultMSFrameBuf.reset();
+    FDefaultFrameBuf.reset();
+    FTranslucentBuf.reset();
 }
 
 void TKorvaneContext::DoResize()
@@ -350,7 +353,7 @@ void TKorvaneContext::AttachTextureToTranslucentBuffer(TTexture* ATexture, TRend
 
 void TKorvaneContext::LinkDepthBufferToTranslucentBuffer()
 {
-    TFrameBufferObject* source = FDefaultMSFrameBuf ? FDefaultMSFrameBuf : FDefaultFrameBuf;
+    TFrameBufferObject* source = FDefaultMSFrameBuf ? FDefaultMSFrameBuf.get() : FDefaultFrameBuf.get();
     if (!FTranslucentBuf || !source) return;
     FTranslucentBuf->AttachDepthBuffer(source->DepthBuffer(), CurrentTargetSize());
 }
@@ -862,16 +865,19 @@ void TKorvaneContext::SetInstances(int AInstances, const void* AData)
     FInstanceCount = AInstances;
     if (AInstances < 1) return;
     CreateInstanceBuffer();
-    PushBound(FInstanceVAO, AData, static_cast<intptr_t>(AInstances) * static_cast<intptr_t>(sizeof(TMatrix3D)));
+    PushBound(FInstanceVAO.get(), AData, static_cast<intptr_t>(AInstances) * static_cast<intptr_t>(sizeof(TMatrix3D)));
 }
 
 void TKorvaneContext::CreateInstanceBuffer()
 {
-    if (!FInstanceVAO)
-        FInstanceVAO = InstalledBufferObjectClass().Create(TBufferUsage::StaticDraw, TBufferBindingTarget::_Array, this);
+    if (!FInstanceVAO) {
+        FInstanceVAO.reset(
+            InstalledBufferObjectClass().Create(TBufferUsage::StaticDraw, TBufferBindingTarget::_Array, this));
+        FInstanceVAO->SetLabel("TKorvaneContext.Instances");
+    }
 }
 
-void TKorvaneContext::FreeInstanceBuffer() { FreeAndNil(FInstanceVAO); }
+void TKorvaneContext::FreeInstanceBuffer() { FInstanceVAO.reset(); }
 
 // ---------------------------------------------------------------------------
 // Blending
@@ -1084,10 +1090,10 @@ TExtensions* TKorvaneContext::Extensions()
 {
     // Without a usable GL context there is no extension to use.
     if (!IsContextAvailable()) return nullptr;
-    if (GExtensions) return GExtensions;
+    if (GExtensions) return GExtensions.get();
     if (!ExtensionsClass) throw EContext3DException("no GPU extensions class is installed");
-    GExtensions = ExtensionsClass->Create();
-    return GExtensions;
+    GExtensions.reset(ExtensionsClass->Create());
+    return GExtensions.get();
 }
 
 bool TKorvaneContext::HasExtension(const std::string& AName)

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "Korvane.Context.Buffers.h"
 #include "Korvane.Context.FrameBuffers.h"
 #include "Korvane.Context.Frustum.h"
 #include "Korvane.Context.Rendering.h"
@@ -23,8 +24,6 @@ namespace korvane {
 
 class TExtensions;
 class TKorvaneContext;
-class TBufferObject;
-class TMeshBufferObject;
 class TShaderProgram;
 
 // ---------------------------------------------------------------------------
@@ -140,6 +139,7 @@ class TKorvaneContext : public TContext3D {
     {
         return static_cast<const TKorvaneContextClass&>(*ClassType());
     }
+    ~TKorvaneContext() override;
 
     // A window context is made by the base alone: it has no render-pass table.
     void CreateFromTexture(TTexture* ATexture, TMultisample AMultisample, bool ADepthStencil) override;
@@ -147,12 +147,12 @@ class TKorvaneContext : public TContext3D {
     // --- properties ----------------------------------------------------------
 
     // The frame buffer on the context's texture (texture contexts only).
-    TFrameBufferObject* DefaultFrameBuf() const { return FDefaultFrameBuf; }
+    TFrameBufferObject* DefaultFrameBuf() const { return FDefaultFrameBuf.get(); }
     // The multisample frame buffer; never made in this system, but preferred
     // over the default one wherever it is present.
-    TFrameBufferObject* DefaultMSFrameBuf() const { return FDefaultMSFrameBuf; }
+    TFrameBufferObject* DefaultMSFrameBuf() const { return FDefaultMSFrameBuf.get(); }
     // The frame buffer for translucent rendering.
-    TFrameBufferObject* TranslucentBuf() const { return FTranslucentBuf; }
+    TFrameBufferObject* TranslucentBuf() const { return FTranslucentBuf.get(); }
     bool TranslucentRendering() const { return FTranslucentRendering; }
     void SetTranslucentRendering(bool AValue) { FTranslucentRendering = AValue; }
     bool IsTranslucentRendering() const { return FTranslucentRendering; }
@@ -170,7 +170,7 @@ class TKorvaneContext : public TContext3D {
     const TKorvaneFogSettings& Fog() const { return FFog; }
     void SetFog(const TKorvaneFogSettings& AValue) { FFog = AValue; }
     // The named render passes; texture contexts only (nullptr for a window context).
-    TRenderPasses* RenderPasses() const { return FPasses; }
+    TRenderPasses* RenderPasses() const { return FPasses.get(); }
     TRenderPass* CurrentPass() const { return FCurrentPass; }
     const std::vector<TRenderPass*>& IntermediatePasses() const { return FIntermediatePasses; }
     // The GPU buffers of the mesh being drawn: set by the mesh before each draw,
@@ -180,7 +180,7 @@ class TKorvaneContext : public TContext3D {
     // Instances of the next draw; 0 or less draws without instancing.
     int InstanceCount() const { return FInstanceCount; }
     // The buffer of per-instance model matrices, once SetInstances made it.
-    TBufferObject* InstanceBuffer() const { return FInstanceVAO; }
+    TBufferObject* InstanceBuffer() const { return FInstanceVAO.get(); }
     // The layered material of the mesh being drawn; set when it is applied,
     // cleared by the next batch draw.
     IKorvaneLayeredMaterial* CurrentLayeredMaterial() const { return FCurrentLayeredMaterial; }
@@ -544,16 +544,16 @@ protected:
 
     // Cleared by the platform contexts: no multisample frame buffer is ever made.
     bool FSupportMS = true;
-    TFrameBufferObject* FDefaultFrameBuf = nullptr;
-    TFrameBufferObject* FDefaultMSFrameBuf = nullptr;
-    TFrameBufferObject* FTranslucentBuf = nullptr;
+    TOwned<TFrameBufferObject> FDefaultFrameBuf;
+    TOwned<TFrameBufferObject> FDefaultMSFrameBuf;
+    TOwned<TFrameBufferObject> FTranslucentBuf;
     std::vector<TFrameBufferObject*> FFBOStack;
     TBlendSettings FBlendingBuffers{};
     TSmoothTargets FSmoothTargets;
     TKorvaneContextSize FOldViewport{};
     IKorvaneLayeredMaterial* FCurrentLayeredMaterial = nullptr;
     TMeshBufferObject* FCurrentCache = nullptr;
-    TBufferObject* FInstanceVAO = nullptr;
+    TOwned<TBufferObject> FInstanceVAO;
     int FInstanceCount = 0;
     // GL point-sprite coordinate origin and parameters (threshold, minimum and
     // maximum size as every context starts with them).
@@ -577,7 +577,7 @@ private:
     TKorvaneFrustum FFrustum;
     std::vector<TKorvaneShaderLight> FShaderLights;
     TKorvaneFogSettings FFog{};
-    TRenderPasses* FPasses = nullptr;
+    TOwned<TRenderPasses> FPasses;
     TRenderPass* FCurrentPass = nullptr;
     std::vector<TRenderPass*> FIntermediatePasses;
     std::vector<TRenderPass*> FRenderPassStack;

@@ -22,10 +22,6 @@ void DefTypesMeshInitialize()
 
 namespace {
 
-struct FreeDeleter {
-    void operator()(TObject* object) const { object->Free(); }
-};
-
 // One array of the per-attribute vertex form: its key, the component and the
 // numbers per vertex. Float colours follow the twelve arrays of the form only
 // when the format holds them, so that they are not lost.
@@ -296,7 +292,7 @@ void TCustomMeshDef::AddVertices(const std::vector<TVertexData>& AVertices, int 
     CheckRange(AVertices.size(), AIndex, ACount, "vertex");
     SetVertexFormatByVertexData(&AVertices[0]);
     auto* buffer = new TVertexBuffer(FVertexFormat, ACount);
-    std::unique_ptr<TVertexBuffer, FreeDeleter> guard(buffer);
+    TOwned<TVertexBuffer> guard(buffer);
     WriteVertices(*buffer, 0, AVertices, AIndex, ACount);
     FreeVertexSource();
     FVertexSource = guard.release();
@@ -626,7 +622,7 @@ void TCustomMeshDef::ReadVertices(const TJSONObject& AValue, int32_t ACount)
         if (int64_t(bytes.size()) != expectedBytes)
             throw Exception(Format("invalid json data for \"Vertices\" - %d bytes given for %d vertices of %d bytes",
                                    int64_t(bytes.size()), ACount, vertexSize));
-        auto buffer = std::unique_ptr<TVertexBuffer, FreeDeleter>(new TVertexBuffer(format, ACount));
+        auto buffer = TOwned<TVertexBuffer>(new TVertexBuffer(format, ACount));
         if (!bytes.empty()) std::memcpy(buffer->Buffer(), bytes.data(), bytes.size());
         // Every float must be a number that the writer can write back.
         for (const TAttributeArray& a : AttributeArrays) {
@@ -662,7 +658,7 @@ void TCustomMeshDef::ReadVertices(const TJSONObject& AValue, int32_t ACount)
     if (!anyData && expectedBytes > 0)
         throw Exception(Format("invalid json data for \"Vertices\" - no values given for %d vertices", ACount));
 
-    auto buffer = std::unique_ptr<TVertexBuffer, FreeDeleter>(new TVertexBuffer(format, ACount));
+    auto buffer = TOwned<TVertexBuffer>(new TVertexBuffer(format, ACount));
     for (const TAttributeArray& a : AttributeArrays) {
         const TJSONValue* v = object->GetValue(a.Key);
         const auto* array = v ? v->TryAs<TJSONArray>() : nullptr;
@@ -873,7 +869,7 @@ void TMeshDef::FromJSON(TModelDef* AModel, const TJSONObject& AValue)
             const auto* childJSON = element->TryAs<TJSONObject>();
             if (!childJSON) throw EInvalidCast();
             const TTransformDefMetaClass& childClass = TransformDefChildClass(JSONGetString(*childJSON, "Type", ""));
-            std::unique_ptr<TTransformDef, FreeDeleter> child(childClass.CreateDef(this));
+            TOwned<TTransformDef> child(childClass.CreateDef(this));
             child->FromJSON(AModel, *childJSON);
             AddChild(child.release());
         }

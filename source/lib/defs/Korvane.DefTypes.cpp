@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <utility>
 
 namespace korvane {
@@ -111,12 +112,28 @@ const TJSONArray& RecordValues(const TJSONValue* value, const std::string& recor
     return *array;
 }
 
+// A number narrowed to single precision. Values that round to a finite single
+// are taken (the 15-digit text of the largest single lies just above it);
+// anything beyond raises EConvertError rather than becoming infinite.
+float NarrowToSingle(const TJSONNumber& number, const std::string& recordType)
+{
+    // Half a unit in the last place above the largest single: from here on
+    // narrowing rounds to infinity.
+    constexpr double Overflow = 0x1.ffffffp127;
+    const double d = number.AsDouble();
+    if (!(std::fabs(d) < Overflow))
+        throw EConvertError(Format("'%s' is outside the range of Single in RecordType \"%s\"", number.Text(),
+                                   recordType));
+    const double max = std::numeric_limits<float>::max();
+    return static_cast<float>(std::clamp(d, -max, max));
+}
+
 // Elements of the single-precision records: numbers, narrowed to float.
 template <size_t N>
-void ReadSingles(const TJSONArray& array, float (&out)[N])
+void ReadSingles(const TJSONArray& array, const std::string& recordType, float (&out)[N])
 {
     for (size_t i = 0; i < N; ++i)
-        out[i] = static_cast<float>(array.Items(static_cast<int>(i))->As<TJSONNumber>().AsDouble());
+        out[i] = NarrowToSingle(array.Items(static_cast<int>(i))->As<TJSONNumber>(), recordType);
 }
 
 // A single-precision record of type T made of the N numbers of its "Value" array, in order.
@@ -124,7 +141,7 @@ template <typename T, size_t N>
 TValue SingleRecord(const TJSONValue* value, const std::string& recordType)
 {
     float v[N];
-    ReadSingles(RecordValues(value, recordType, int(N)), v);
+    ReadSingles(RecordValues(value, recordType, int(N)), recordType, v);
     const auto make = [&]<size_t... I>(std::index_sequence<I...>) { return TValue::From(T(v[I]...)); };
     return make(std::make_index_sequence<N>{});
 }
@@ -194,10 +211,6 @@ const char* const ChildClassTable[] = {
     "Korvane.DefTypes.TVertexGroupDef", "Korvane.DefTypes.TLightDef",   "Korvane.DefTypes.TCameraDef",
 };
 const char* const DefaultChildClass = "Korvane.DefTypes.TMeshDef";
-
-struct FreeDeleter {
-    void operator()(TObject* object) const { object->Free(); }
-};
 
 } // namespace
 
@@ -631,9 +644,13 @@ void TTransformDef::FromJSON(TModelDef* AModel, const TJSONObject& AValue)
         if (!childJSON) throw EInvalidCast();
         const TTransformDefMetaClass& childClass = TransformDefChildClass(JSONGetString(*childJSON, "Type", ""));
         // The child is ours only once it is added: a failed reading frees it.
-        std::unique_ptr<TTransformDef, FreeDeleter> child(childClass.CreateDef(this));
+        TOwned<TTransformDef> child(childClass.CreateDef(this));
         child->FromJSON(AModel, *childJSON);
-        AddChild(child.release());
+        // A node just made cannot be in the list yet: it is appended without
+        // the duplicate scan of AddChild, which would make reading quadratic
+        // in the number of siblings.
+        if (!FChildren) FChildren = std::make_unique<TTransformDefList>();
+        FChildren->Add(child.release());
     }
 }
 

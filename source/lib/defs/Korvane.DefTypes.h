@@ -121,7 +121,9 @@ class TCustomDef : public TObject {
         return v && v->TryAs<TClass>() != nullptr;
     }
 
-    // The tagged-value codec of property values.
+    // The tagged-value codec of property values. Reading a single-precision
+    // record (points, vectors, matrices, float colours) raises EConvertError
+    // for an element beyond the range of Single.
     static std::unique_ptr<TJSONValue> RttiValueToJSON(const TValue& AValue);
     static TValue JSONToRttiValue(const TJSONValue& AValue);
 
@@ -230,6 +232,10 @@ class TTransformDef : public TCustomDef {
     void Traverse(bool ADeepTraverse, const TTransformTraverseProc& AProc);
 
     std::unique_ptr<TJSONObject> ToJSON() const override;
+    // Reads the node and appends the children of "Children" behind the ones
+    // there already. A child it creates goes straight into the list, without
+    // AddChild's duplicate scan: a new node cannot be there yet, and the scan
+    // would make reading quadratic in the number of siblings.
     void FromJSON(TModelDef* AModel, const TJSONObject& AValue) override;
 
 protected:

@@ -3,6 +3,12 @@
 // builders of the default material family, the serialisers of declarations
 // and constants, and the node classes whose text makes up the generated
 // shaders. Every text uses CR LF line ends and numbers in the "en-US" format.
+//
+// The unit's source files: Korvane.Material.Default.GLSL.cpp (platform strings,
+// serialisers, builders, declaration nodes), .Vertex.cpp (vertex stage and the
+// fragment effects it feeds), .Lighting.cpp (lights, shadows, PBR, tone
+// mapping) and .Surface.cpp (surface and output). Their GLSL is written as raw
+// string blocks (see Korvane.Material.Default.GLSL.Text.h).
 
 #include <memory>
 #include <string>
@@ -29,9 +35,9 @@ public:
     virtual std::string ExtensionString() const = 0;
 };
 
-// Reads the strings of the OpenGL context current on the calling thread
-// (empty strings when there is none).
-class TKorvaneCurrentGLContextStrings : public TKorvaneGLPlatformStrings {
+// Answers the strings through the render context's class functions, that is
+// from the default context class (empty strings when no GL context can be used).
+class TKorvaneContextGLStrings : public TKorvaneGLPlatformStrings {
 public:
     std::string VendorName() const override;
     std::string RendererName() const override;
@@ -64,7 +70,7 @@ public:
     const std::vector<std::string>& Extensions() const { return FExtensions; }
 
 protected:
-    // AStrings answers the GL strings; null reads them from the current context.
+    // AStrings answers the GL strings; null asks the render context's class functions.
     TKorvaneGLSLNodeBuilder(TObject* AMaterial, const TKorvaneGLPlatformStrings* AStrings);
     void InitDefines() override;
 

@@ -209,7 +209,11 @@ public:
     template <typename T, typename... Args>
     T* AddNew(Args&&... args)
     {
-        return Append(std::make_unique<T>(FBuilder, std::forward<Args>(args)...));
+        // Owned through the base pointer from the start: a typed owner here
+        // would make the compiler expand T's whole destructor at every call.
+        T* node = new T(FBuilder, std::forward<Args>(args)...);
+        Add(std::unique_ptr<TKorvaneNodeEntity>(node));
+        return node;
     }
     // Removes and frees ANode when it is a child.
     void Remove(TKorvaneNodeEntity* ANode);

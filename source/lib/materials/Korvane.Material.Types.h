@@ -1,16 +1,283 @@
 #pragma once
-// The per-draw uniform block "ShaderData" of the default material family.
+// The shared types of the material system: the enumerations that materials and
+// definitions share, the texture and bitmap pools through which a material gets
+// its textures, and the per-draw uniform block "ShaderData".
+//
+// The uniform block of the default material family.
 // The record is a GPU layout shared with the generated GLSL: the declaration
 // node TKorvaneGLSLUBOShaderData writes the same members in the same order,
 // and std140 places them exactly at the offsets below. Change both together.
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
+#include "Korvane.Context.Texturing.h"
 #include "Korvane.Context.Types.h"
+#include "Platform.ClassRegistry.h"
+#include "Platform.Classes.h"
 #include "Platform.Math3D.h"
+#include "Platform.Types3D.h"
 
 namespace korvane {
+
+// ---------------------------------------------------------------------------
+// Enumerations shared by materials and material definitions
+
+enum class TKorvaneShadingModel : uint8_t { smLambert, smPhong, smBlinnPhong, smPBR };
+enum class TKorvaneTonemapping : uint8_t {
+    tmNone, tmExposure, tmNarkowicz, tmHill, tmHillBoost, tmReinhard, tmLumaBasedReinhard,
+    tmWhitePreservingLumaBasedReinhard, tmRomBinDaHouse, tmFilmic, tmUncharted2
+};
+enum class TKorvaneShadowMethod : uint8_t { ShadowMapping, VarianceShadowMapping };
+
+// The pool-entry name of each texture channel, indexed by the channel's
+// ordinal (Diffuse, Ambient, Emissive, Specular, Normal, Opacity, Reflection,
+// Refraction, Environment, Lightmap, Displacement, Metalness, Roughness, AO,
+// HeightMap, POM, Depth, UserSpecific).
+inline constexpr std::array<const char*, 18> KorvaneTextureChannelNames = {
+    "Texture0",          "AmbientTexture",         "EmissiveTexture",         "SpecularMapTexture",
+    "NormalMapTexture",  "OpacityTexture",         "ReflectionTexture",       "RefractionTexture",
+    "EnvironmentTexture", "LightMap",              "DisplacementMapTexture",  "MetalnessTexture",
+    "RoughnessTexture",  "AmbientOcclusionTexture", "HeightMap",              "POMTexture",
+    "DepthTexture",      "UserTexture"};
+
+// ---------------------------------------------------------------------------
+// Texture and bitmap pools
+//
+// A material source owns a bitmap pool: named texture bitmaps with the sampling
+// settings their GPU textures are to have. A material owns a texture pool
+// derived from it: each entry references the GPU texture of one bitmap entry
+// and carries a copy of its settings. The texture pool is never edited by
+// hand; every change of a bitmap entry that matters for the GPU raises the
+// bitmap pool's OnUpdate, and its listener rebuilds the texture pool.
+
+// The sampling settings both kinds of entry carry, copied together.
+struct TKorvanePoolEntrySettings {
+    bool IsDynamic = false;     // bound at draw time by a render pass, not by the material
+    bool IgnoreInArray = false; // keeps a sampler of its own when the pool is declared as an array
+    TContextShaderKind ShaderKind = TContextShaderKind::PixelShader;
+    TKorvaneTextureKind TextureKind = TKorvaneTextureKind::Texture2D;
+    TPixelFormatEx InternalFormat = TPixelFormatEx::None;
+    TPixelFormatEx Format = TPixelFormatEx::None;
+    TKorvaneTextureDataType DataType = TKorvaneTextureDataType::dtByte;
+    std::array<TKorvaneTextureWrap, 3> Wrapping{TKorvaneTextureWrap::Clamp, TKorvaneTextureWrap::Clamp,
+                                                TKorvaneTextureWrap::Clamp}; // S, T, R
+    std::array<TTextureFilter, 2> MinMagFilter{TTextureFilter::Linear, TTextureFilter::Linear};
+};
+
+// One GPU texture of a material's texture pool.
+class TKorvaneTexturePoolEntry : public TCollectionItem {
+    KORVANE_CLASS(TKorvaneTexturePoolEntry, TCollectionItem)
+
+    explicit TKorvaneTexturePoolEntry(TCollection* ACollection);
+
+    std::string DisplayName() const override { return FName; }
+    void SetDisplayName(const std::string& Value) override { FName = Value; }
+
+    const TPointF& Tiling() const { return FTiling; }
+    void SetTiling(const TPointF& AValue) { FTiling = AValue; }
+    // The GPU texture; it belongs to the bitmap it came from.
+    TTexture* Texture() const { return FTexture; }
+    void SetTexture(TTexture* AValue) { FTexture = AValue; }
+    bool IsDynamic() const { return FSettings.IsDynamic; }
+    void SetIsDynamic(bool AValue) { FSettings.IsDynamic = AValue; }
+    bool IgnoreInArray() const { return FSettings.IgnoreInArray; }
+    void SetIgnoreInArray(bool AValue) { FSettings.IgnoreInArray = AValue; }
+    TContextShaderKind ShaderKind() const { return FSettings.ShaderKind; }
+    void SetShaderKind(TContextShaderKind AValue) { FSettings.ShaderKind = AValue; }
+    TKorvaneTextureKind TextureKind() const { return FSettings.TextureKind; }
+    const TKorvanePoolEntrySettings& Settings() const { return FSettings; }
+    virtual TAlphaColor BorderColor() const { return FBorderColor.ToAlphaColor(); }
+    virtual void SetBorderColor(TAlphaColor AValue) { FBorderColor = TAlphaColorF::Create(AValue); }
+    const TAlphaColorF& BorderColorF() const { return FBorderColor; }
+
+    // Stores the four values; nothing else.
+    virtual void SetPixelFormat(TKorvaneTextureKind ATextureKind, TPixelFormatEx AComps, TPixelFormatEx AFormat,
+                                TKorvaneTextureDataType ADataType);
+
+protected:
+    // To another texture entry: name, tiling, the texture reference (shared),
+    // the settings and the border colour.
+    void AssignTo(TPersistent* Dest) const override;
+
+private:
+    friend class TKorvaneBitmapPoolEntry;
+    std::string FName;
+    TPointF FTiling{1, 1};
+    TTexture* FTexture = nullptr;
+    TKorvanePoolEntrySettings FSettings;
+    TAlphaColorF FBorderColor{0, 0, 0, 0};
+};
+
+// A material's GPU textures, rebuilt from its source's bitmap pool.
+class TKorvaneTexturePool : public TOwnedCollection {
+    KORVANE_CLASS(TKorvaneTexturePool, TOwnedCollection)
+
+    // AItemClass descends from TKorvaneTexturePoolEntry.
+    TKorvaneTexturePool(TPersistent* AOwner, TClass AItemClass);
+
+    TKorvaneTexturePoolEntry* Items(int AIndex) const
+    {
+        return static_cast<TKorvaneTexturePoolEntry*>(TCollection::Items(AIndex));
+    }
+    TKorvaneTexturePoolEntry* Add() { return static_cast<TKorvaneTexturePoolEntry*>(TCollection::Add()); }
+    // When set, the shaders declare the ordinary entries as one sampler array "PoolTexture".
+    bool DeclareAsArray() const { return FDeclareAsArray; }
+    void SetDeclareAsArray(bool AValue) { FDeclareAsArray = AValue; }
+    // The position of the first entry holding ATexture (identity); -1 when none.
+    int IndexOfTexture(const TTexture* ATexture) const;
+
+private:
+    bool FDeclareAsArray = false;
+};
+
+// One named texture bitmap of a material source, with the settings of its GPU texture.
+class TKorvaneBitmapPoolEntry : public TCollectionItem {
+    KORVANE_CLASS(TKorvaneBitmapPoolEntry, TCollectionItem)
+
+    // Appends the entry to ACollection with a new, empty texture bitmap; in a
+    // bitmap pool this raises OnUpdate once (the name is still empty then).
+    explicit TKorvaneBitmapPoolEntry(TCollection* ACollection);
+    ~TKorvaneBitmapPoolEntry() override;
+
+    std::string DisplayName() const override { return FName; }
+    // Raises the pool's OnUpdate.
+    void SetDisplayName(const std::string& Value) override;
+    std::string Name() const { return DisplayName(); }
+    void SetName(const std::string& AValue) { SetDisplayName(AValue); }
+
+    const TPointF& Tiling() const { return FTiling; }
+    virtual void SetTiling(const TPointF& AValue);
+    // Index 0 is X, 1 is Y.
+    virtual float GetTiling(int AIndex) const;
+    virtual void SetTiling(int AIndex, float AValue);
+    float TilingX() const { return GetTiling(0); }
+    float TilingY() const { return GetTiling(1); }
+    void SetTilingX(float AValue) { SetTiling(0, AValue); }
+    void SetTilingY(float AValue) { SetTiling(1, AValue); }
+
+    // The entry's own bitmap (owned).
+    TKorvaneTextureBitmap* Bitmap() const { return FBitmap.get(); }
+    // Copies the image of AValue into the entry's own bitmap.
+    virtual void SetBitmap(const TBitmap* AValue);
+
+    // Plain fields: changing them raises no event.
+    bool IsDynamic() const { return FSettings.IsDynamic; }
+    void SetIsDynamic(bool AValue) { FSettings.IsDynamic = AValue; }
+    bool IgnoreInArray() const { return FSettings.IgnoreInArray; }
+    void SetIgnoreInArray(bool AValue) { FSettings.IgnoreInArray = AValue; }
+    TContextShaderKind ShaderKind() const { return FSettings.ShaderKind; }
+    void SetShaderKind(TContextShaderKind AValue) { FSettings.ShaderKind = AValue; }
+    bool ProtectFormatSettings() const { return FProtectFormatSettings; }
+    void SetProtectFormatSettings(bool AValue) { FProtectFormatSettings = AValue; }
+
+    // Format setters apply all four format settings to the bitmap, then raise OnUpdate.
+    virtual TKorvaneTextureKind TextureKind() const { return FSettings.TextureKind; }
+    virtual void SetTextureKind(TKorvaneTextureKind AValue);
+    virtual TPixelFormatEx Format() const { return FSettings.Format; }
+    // Stores the format compatible with the internal format.
+    virtual void SetFormat(TPixelFormatEx AValue);
+    virtual TPixelFormatEx InternalFormat() const { return FSettings.InternalFormat; }
+    // Also makes the stored format compatible with the new internal format.
+    virtual void SetInternalFormat(TPixelFormatEx AValue);
+    virtual TKorvaneTextureDataType DataType() const { return FSettings.DataType; }
+    virtual void SetDataType(TKorvaneTextureDataType AValue);
+
+    // Wrap, filter and border setters write the bitmap's setting of the same name, then raise OnUpdate.
+    virtual TKorvaneTextureWrap WrapS() const { return FSettings.Wrapping[0]; }
+    virtual void SetWrapS(TKorvaneTextureWrap AValue);
+    virtual TKorvaneTextureWrap WrapT() const { return FSettings.Wrapping[1]; }
+    virtual void SetWrapT(TKorvaneTextureWrap AValue);
+    virtual TKorvaneTextureWrap WrapR() const { return FSettings.Wrapping[2]; }
+    virtual void SetWrapR(TKorvaneTextureWrap AValue);
+    virtual TTextureFilter MinFilter() const { return FSettings.MinMagFilter[0]; }
+    virtual void SetMinFilter(TTextureFilter AValue);
+    virtual TTextureFilter MagFilter() const { return FSettings.MinMagFilter[1]; }
+    virtual void SetMagFilter(TTextureFilter AValue);
+    virtual TAlphaColor BorderColor() const { return FBorderColor.ToAlphaColor(); }
+    virtual void SetBorderColor(TAlphaColor AValue);
+    const TAlphaColorF& BorderColorF() const { return FBorderColor; }
+    const TKorvanePoolEntrySettings& Settings() const { return FSettings; }
+
+    // Raises the pool's OnUpdate with this entry; ASender is ignored.
+    virtual void NotifyUpdate(TObject* ASender);
+
+    virtual void GetPixelFormat(TPixelFormatEx& AComps, TPixelFormatEx& AFormat,
+                                TKorvaneTextureDataType& ADataType) const;
+    // Configures the entry and its bitmap, then raises OnUpdate; nothing at all
+    // when the bitmap holds an image and the three formats are those stored.
+    virtual void SetPixelFormat(TKorvaneTextureKind ATextureKind, TPixelFormatEx AComps, TPixelFormatEx AFormat,
+                                TKorvaneTextureDataType ADataType, bool AProtectFormatSettings);
+    // The same early return, then only stores the five values.
+    virtual void SetPixelFormatNoUpdate(TKorvaneTextureKind ATextureKind, TPixelFormatEx AComps,
+                                        TPixelFormatEx AFormat, TKorvaneTextureDataType ADataType,
+                                        bool AProtectFormatSettings);
+
+    // Bulk setters: entry and bitmap in one setup bracket, no event. The
+    // bitmap's R wrap is written only for kinds that have a third axis
+    // (the one-wrap form also counts Array2D among them).
+    void SetTextureWrapping(TKorvaneTextureWrap AWrap);
+    void SetTextureWrapping(TKorvaneTextureWrap AWrapS, TKorvaneTextureWrap AWrapT, TKorvaneTextureWrap AWrapR);
+    void SetTextureMinMagFilter(TTextureFilter AMin, TTextureFilter AMag);
+    void SetExtendedProperties(TKorvaneTextureWrap AWrapS, TKorvaneTextureWrap AWrapT, TKorvaneTextureWrap AWrapR,
+                               TTextureFilter AMin, TTextureFilter AMag, TAlphaColor ABorder, TTextureStyles AStyles);
+
+protected:
+    // To a texture entry (the bitmap's GPU texture, made when needed) or to
+    // another bitmap entry (the image copied); no event of its own.
+    void AssignTo(TPersistent* Dest) const override;
+    void BeforeDestruction() override;
+
+private:
+    // Runs AWork on the bitmap inside one setup bracket.
+    template <class F>
+    void Setup(F&& AWork);
+    // Kind, components, format and data type of the entry onto the bitmap.
+    void ApplyFormats();
+    void SetWrap(int AAxis, TKorvaneTextureWrap AValue);
+    void SetFilter(int AIndex, TTextureFilter AValue);
+    // The bitmap's R wrap, when the entry's kind has a third axis.
+    void SetBitmapWrapR(TKorvaneTextureWrap AValue, bool AArrayHasR);
+    // Whether SetPixelFormat has nothing to do.
+    bool PixelFormatUnchanged(TPixelFormatEx AComps, TPixelFormatEx AFormat, TKorvaneTextureDataType ADataType) const;
+    void StorePixelFormat(TKorvaneTextureKind ATextureKind, TPixelFormatEx AComps, TPixelFormatEx AFormat,
+                          TKorvaneTextureDataType ADataType, bool AProtectFormatSettings);
+
+    std::string FName;
+    TPointF FTiling{1, 1};
+    TOwned<TKorvaneTextureBitmap> FBitmap;
+    TKorvanePoolEntrySettings FSettings;
+    TAlphaColorF FBorderColor{0, 0, 0, 0};
+    bool FProtectFormatSettings = false;
+};
+
+// A material source's named bitmaps. It holds at most 16 entries; the source
+// enforces the limit when it adds one.
+class TKorvaneBitmapPool : public TOwnedCollection {
+    KORVANE_CLASS(TKorvaneBitmapPool, TOwnedCollection)
+
+    // AItemClass descends from TKorvaneBitmapPoolEntry.
+    TKorvaneBitmapPool(TPersistent* AOwner, TClass AItemClass);
+
+    TKorvaneBitmapPoolEntry* Items(int AIndex) const
+    {
+        return static_cast<TKorvaneBitmapPoolEntry*>(TCollection::Items(AIndex));
+    }
+    TKorvaneBitmapPoolEntry* Add() { return static_cast<TKorvaneBitmapPoolEntry*>(TCollection::Add()); }
+    bool DeclareAsArray() const { return FDeclareAsArray; }
+    void SetDeclareAsArray(bool AValue) { FDeclareAsArray = AValue; }
+
+    // Called with the changed entry as sender.
+    TEvent<TObject*> OnUpdate;
+
+private:
+    bool FDeclareAsArray = false;
+};
+
+// ---------------------------------------------------------------------------
+// The uniform block "ShaderData"
 
 // The pass data of the block (GLSL struct "PassData", 672 bytes).
 struct TKorvaneShaderPassData {

@@ -25,6 +25,7 @@ void MemoryOpenGLInitialize();
 void MemoryOpenGLFinalize();
 void WindowsContextInitialize();
 void WindowsContextFinalize();
+void PlatformTypes3DFinalize();
 void ImagingFormatsInitialize();
 void ImagingFormatsFinalize();
 void ImagingInitialize();
@@ -61,6 +62,8 @@ const TUnitEntry Units[] = {
     {"Korvane.Context.Extension.OpenGL", units::ExtensionOpenGLInitialize, units::ExtensionOpenGLFinalize},
     {"Korvane.Context.Memory.OpenGL", units::MemoryOpenGLInitialize, units::MemoryOpenGLFinalize},
     {"Korvane.Context.GLES.Windows", units::WindowsContextInitialize, units::WindowsContextFinalize},
+    // After the context: its shut-down frees the registered shaders before the GL context goes.
+    {"Platform.Types3D", nullptr, units::PlatformTypes3DFinalize},
     {"Korvane.Control", units::ControlInitialize, units::ControlFinalize},
     {"Korvane.Transform", units::TransformInitialize, units::TransformFinalize},
     {"Korvane.Imaging.Formats", units::ImagingFormatsInitialize, units::ImagingFormatsFinalize},

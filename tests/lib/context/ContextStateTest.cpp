@@ -4,6 +4,7 @@
 #include <cmath>
 #include <thread>
 
+#include "GLTestHarness.h"
 #include "DrawTestSupport.h"
 #include "Platform.Bitmaps.h"
 
@@ -264,7 +265,7 @@ TEST_F(ContextState, ContextAnswersAndEmptyStacks)
 TEST_F(ContextState, AFailedSceneBeginLeavesNothingOpen)
 {
     // A pending GL error fails the begin.
-    glEnable(0xFFFF);
+    test::LeaveGLErrorPending();
     try {
         FContext->BeginSceneRendering();
         ADD_FAILURE() << "no exception";

@@ -2,6 +2,8 @@
 // buffer, the statistics, instancing, layered materials, the blend table and
 // the failures of a batch.
 
+#include <algorithm>
+#include <cmath>
 #include <cstring>
 
 #include "DrawTestSupport.h"
@@ -98,9 +100,15 @@ TEST_F(DrawPath, InstancedDrawCountsEveryInstanceAndServesOneDraw)
     EXPECT_EQ(s.Indices, 108);
     EXPECT_EQ(s.Vertices, 12);
     EXPECT_EQ(FContext->InstanceCount(), 0);
-    // x = -0.6, 0, 0.6 in clip space are pixels 6.4, 16 and 25.6.
-    for (int x : {6, 16, 25}) EXPECT_TRUE(NearColor(Pixel(x, Size / 2), Red)) << x;
-    for (int x : {11, 21}) EXPECT_TRUE(NearColor(Pixel(x, Size / 2), Black)) << x;
+    // x = -0.6, 0, 0.6 in clip space are pixels 6.4, 16 and 25.6: three red
+    // squares 3.2 pixels wide, red exactly where a pixel's centre lies inside one.
+    RgbaImage expected = RgbaImage::Filled(Size, Size, Black);
+    for (float centre : {6.4f, 16.0f, 25.6f})
+        for (int y = 0; y < Size; ++y)
+            for (int x = 0; x < Size; ++x)
+                if (std::abs(float(x) + 0.5f - centre) < 1.6f && std::abs(float(y) + 0.5f - 16.0f) < 1.6f)
+                    std::copy(Red.begin(), Red.end(), expected.Pixel(x, y));
+    EXPECT_TRUE(ImagesMatch(FFrame->ReadImage(), expected, {2, 0.1}, "instances"));
 
     // The next draw is not instanced again.
     FContext->DrawPrimitives(TPrimitivesKind::Triangles, &vertices, &indices, &material, 1.0f);

@@ -72,10 +72,24 @@ TEST_F(FrameBuffers, TheOpenGLClassesAreInstalled)
     Owned<TFrameBufferObject> ms(FrameBufferObjectClass->Create(FContext.get(), true, TMultisample::FourSamples));
     EXPECT_TRUE(ms->IsMultisampleBuffer());
     EXPECT_EQ(ms->Samples(), 4);
+    // Each GL object carries its class and role for debuggers.
+    auto label = [](GLenum AIdentifier, GLuint AName) {
+        char text[128] = {};
+        GLsizei length = 0;
+        glGetObjectLabel(AIdentifier, AName, sizeof(text), &length, text);
+        return std::string(text, static_cast<size_t>(length));
+    };
+    EXPECT_EQ(label(GL_FRAMEBUFFER, fbo->Handle()), "TOpenGLFrameBufferObject.Frame");
+    EXPECT_EQ(label(GL_FRAMEBUFFER, ms->Handle()), "TOpenGLFrameBufferObject.MultisampleFrame");
+    ms->CreateDepthBuffer(4, 4);
+    EXPECT_EQ(label(GL_RENDERBUFFER, ms->DepthBuffer()), "TOpenGLFrameBufferObject.Depth");
+    ms->CreateRenderBuffer(4, 4);
+    EXPECT_EQ(label(GL_RENDERBUFFER, ms->ColorBuffer()), "TOpenGLFrameBufferObject.Color");
 
-    // Freeing deletes the frame-buffer name.
+    // The frame buffer exists from its creation (it carries its label), and
+    // freeing deletes it.
     const GLuint name = fbo->Handle();
-    EXPECT_TRUE(glIsFramebuffer(name) == GL_FALSE); // a name is a frame buffer once bound
+    EXPECT_TRUE(glIsFramebuffer(name));
     fbo->Bind(FContext.get());
     fbo->Unbind(FContext.get());
     EXPECT_TRUE(glIsFramebuffer(name));

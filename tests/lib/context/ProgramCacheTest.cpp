@@ -14,6 +14,7 @@
 #include "Korvane.Context.GLES.Windows.h"
 #include "Korvane.Context.Shader.h"
 #include "Korvane.Context.Texturing.h"
+#include "Korvane.GL.Internal.h"
 #include "LogCapture.h"
 
 using namespace korvane;
@@ -243,6 +244,36 @@ void main() { gl_Position = vec4(a_Position, 1.0) + _Offset; }
     EXPECT_TRUE(fresh->Available());
     ASSERT_EQ(fresh->Variables().count("Offset"), 1u);
     EXPECT_GE(fresh->Variables().at("Offset").Index, 0);
+}
+
+// Freeing the program GL is using unbinds it: GL would otherwise keep the
+// program, and with it its stages, alive after the framework let them go.
+// Freeing another program leaves the current one bound.
+TEST_F(ProgramCache, FreeingTheCurrentProgramUnbindsIt)
+{
+    auto vs1 = Shader(TContextShaderKindEx::VertexShader, PlainVS);
+    auto vs2 = Shader(TContextShaderKindEx::VertexShader, std::string(PlainVS) + "// another stage\n");
+    auto ps = Shader(TContextShaderKindEx::PixelShader, PlainFS);
+    Context().SetShaders(vs1.get(), ps.get());
+    TShaderProgram* first = TKorvaneContext::GetCurrentProgram();
+    ASSERT_NE(first, nullptr);
+    const auto firstName = static_cast<GLuint>(first->Prog());
+    Context().SetShaders(vs2.get(), ps.get());
+    TShaderProgram* second = TKorvaneContext::GetCurrentProgram();
+    ASSERT_NE(second, nullptr);
+    const auto secondName = static_cast<GLuint>(second->Prog());
+    ASSERT_EQ(static_cast<GLuint>(GLInteger(GL_CURRENT_PROGRAM)), secondName);
+
+    Context().RemoveProgram(first);
+    EXPECT_FALSE(glIsProgram(firstName));
+    EXPECT_EQ(static_cast<GLuint>(GLInteger(GL_CURRENT_PROGRAM)), secondName);
+
+    const auto vsName = static_cast<GLuint>(vs2->Handle());
+    Context().RemoveProgram(second);
+    EXPECT_EQ(GLInteger(GL_CURRENT_PROGRAM), 0);
+    EXPECT_FALSE(glIsProgram(secondName)) << "the program lives on in GL";
+    TContextManager::FinalizeShader(vs2.get());
+    EXPECT_FALSE(glIsShader(vsName)) << "the stage lives on in GL";
 }
 
 TEST_F(ProgramCache, ProgramsDoNotOutliveTheirGLContext)
@@ -525,6 +556,7 @@ TEST_F(ShaderVariables, UnknownNamesAndNoCurrentProgramSetNothing)
 TEST_F(ShaderVariables, AGLErrorRaisesExceptWhileDesigning)
 {
     // A float value for a sampler: GL refuses it.
+    test::GLErrorNetPause pause;
     const std::string expected = "Cannot find shader variable: Tex";
     {
         LogCapture log;

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <vector>
 
+#include "GLTestHarness.h"
 #include "Korvane.Context.Texturing.OpenGL.h"
 #include "LogCapture.h"
 #include "TextureTestSupport.h"
@@ -355,19 +356,23 @@ TEST_F(TexturingOpenGL, SlicesGoIntoVolumeTexturesOnly)
     ASSERT_EQ(bytes.size(), 48u);
     EXPECT_EQ(std::memcmp(bytes.data() + 16, second, 16), 0);
 
-    // A short block is refused; a slice outside the volume fails in OpenGL and
-    // still leaves the bindings alone.
+    // A short block is refused; a slice outside the volume is refused without
+    // an invalid OpenGL call and leaves the bindings alone.
     EXPECT_THROW(volume->Update3DSlice(0, second, 8), Exception);
-    test::LogCapture log;
-    EXPECT_THROW(volume->Update3DSlice(5, second, sizeof(second)), EContext3DException);
-    EXPECT_TRUE(log.Contains("[Context Exception]: Cannot upload texture for TOpenGLKorvaneTextureBitmap"));
+    for (int slice : {5, 3, -1}) {
+        test::LogCapture log;
+        EXPECT_THROW(volume->Update3DSlice(slice, second, sizeof(second)), EContext3DException) << slice;
+        EXPECT_TRUE(log.Contains("[Context Exception]: Cannot upload texture for TOpenGLKorvaneTextureBitmap"))
+            << slice;
+        EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR)) << slice;
+    }
     EXPECT_EQ(test::TextureBindings::Read(), before);
 }
 
 // An error that an earlier call left pending does not stop a texture from being made.
 TEST_F(TexturingOpenGL, APendingErrorDoesNotStopTextureCreation)
 {
-    glEnable(0xFFFF); // GL_INVALID_ENUM, left pending
+    test::LeaveGLErrorPending();
     test::LogCapture log;
     TTexture texture;
     texture.SetSize(4, 4);

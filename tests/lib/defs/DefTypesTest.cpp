@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <limits>
+
 #include "Korvane.DefTypes.h"
 #include "TestHelpers.h"
 
@@ -271,6 +273,37 @@ TEST(RttiCodec, ReadingRecordObjects)
               "Conversion from TJSONString to TJSONNumber is not supported");
     // The integer rule: an exponent does not convert.
     EXPECT_THROW(read(R"({"RecordType":"TPoint","Value":[1E5,2]})"), EConvertError);
+}
+
+TEST(RttiCodec, SingleRecordsOutsideTheSingleRangeFail)
+{
+    auto read = [](std::string_view text) { return TCustomDef::JSONToRttiValue(*TJSONValue::ParseJSONValue(text)); };
+    struct Case {
+        const char* json;
+        const char* number;
+        const char* recordType;
+    };
+    const Case cases[] = {
+        {R"({"RecordType":"TPoint3D","Value":[1,1e300,3]})", "1e300", "TPoint3D"},
+        {R"({"RecordType":"TPointF","Value":[-1E39,0]})", "-1E39", "TPointF"},
+        {R"({"RecordType":"TVector3D","Value":[0,0,0,3.4028236e38]})", "3.4028236e38", "TVector3D"},
+        {R"({"RecordType":"TAlphaColorF","Value":[1.7976931348623157E308,0,0,1]})", "1.7976931348623157E308",
+         "TAlphaColorF"},
+        {R"({"RecordType":"TMatrix","Value":[0,0,0,0,0,0,0,0,-1e39]})", "-1e39", "TMatrix"},
+        {R"({"RecordType":"TMatrix3D","Value":[1e40,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0]})", "1e40", "TMatrix3D"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(MessageOf<EConvertError>([&] { read(c.json); }),
+                  Format("'%s' is outside the range of Single in RecordType \"%s\"", c.number, c.recordType))
+            << c.json;
+
+    // The largest single as the writer spells it lies just above that single
+    // as a double, and reads back as it; so do texts that round to it.
+    const float max = std::numeric_limits<float>::max();
+    const TValue written = TValue::From(TPoint3D(max, -max, 1));
+    EXPECT_TRUE(ThroughText(written) == written);
+    EXPECT_EQ(read(R"({"RecordType":"TPointF","Value":[3.4028235e38,-3.40282356e38]})").AsType<TPointF>(),
+              TPointF(max, -max));
 }
 
 TEST(Properties, RoundTripThroughText)

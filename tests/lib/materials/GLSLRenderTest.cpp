@@ -41,14 +41,14 @@ protected:
             glVertexAttribPointer(AIndex, ASize, GL_FLOAT, GL_FALSE, sizeof(TVertex),
                                   reinterpret_cast<const void*>(AOffset));
         };
-        attribute(0, 3, offsetof(TVertex, Position));
-        attribute(1, 3, offsetof(TVertex, Normal));
-        attribute(2, 4, offsetof(TVertex, Color));
-        attribute(3, 2, offsetof(TVertex, TexCoord));
-        attribute(4, 3, offsetof(TVertex, Tangent));
+        attribute(AttribPosition, 3, offsetof(TVertex, Position));
+        attribute(AttribNormal, 3, offsetof(TVertex, Normal));
+        attribute(AttribColor, 4, offsetof(TVertex, Color));
+        attribute(AttribTexCoord0, 2, offsetof(TVertex, TexCoord));
+        attribute(AttribTangent, 3, offsetof(TVertex, Tangent));
         // The per-instance model matrix, constant here: the identity's four columns.
         for (GLuint c = 0; c < 4; ++c)
-            glVertexAttrib4f(8 + c, c == 0 ? 1.0f : 0.0f, c == 1 ? 1.0f : 0.0f, c == 2 ? 1.0f : 0.0f,
+            glVertexAttrib4f(AttribModelMatrix + c, c == 0 ? 1.0f : 0.0f, c == 1 ? 1.0f : 0.0f, c == 2 ? 1.0f : 0.0f,
                              c == 3 ? 1.0f : 0.0f);
         glGenBuffers(1, &FUbo);
 

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "GLTestHarness.h"
+#include "Korvane.Context.Shader.OpenGL.h"
 #include "Korvane.Material.Default.GLSL.h"
 #include "TestHelpers.h"
 
@@ -108,18 +109,16 @@ inline GLuint CompileStage(GLenum AKind, const std::string& ASource, const std::
     return shader;
 }
 
-// The attribute locations the framework's shader programs use for the
-// generated attribute names.
+// The attribute locations the framework's shader programs bind before every
+// link (its own table, so the raw-GL tests cannot drift from it).
 inline void BindAttributes(GLuint AProgram)
 {
-    glBindAttribLocation(AProgram, 0, "a_Position");
-    glBindAttribLocation(AProgram, 1, "a_Normal");
-    glBindAttribLocation(AProgram, 2, "a_Color");
-    glBindAttribLocation(AProgram, 3, "a_TexCoord0");
-    glBindAttribLocation(AProgram, 4, "a_Tangent");
-    glBindAttribLocation(AProgram, 5, "a_Binormal");
-    glBindAttribLocation(AProgram, 8, "a_ModelMatrix"); // 8..11
+    for (GLuint i = 0; i < 13; ++i) glBindAttribLocation(AProgram, i, ShaderAttributeNames[i]);
 }
+
+// Locations of that table that the raw-GL draws feed.
+inline constexpr GLuint AttribPosition = 0, AttribNormal = 1, AttribColor = 2, AttribTexCoord0 = 6,
+                        AttribBinormal = 10, AttribTangent = 11, AttribModelMatrix = 12;
 
 // Compiles and links both texts; returns the program (0 on failure, with AError set).
 inline GLuint BuildProgram(const std::string& AVertex, const std::string& AFragment, const std::string& AContext,
