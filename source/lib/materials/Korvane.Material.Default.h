@@ -456,6 +456,9 @@ class TKorvaneDefaultMaterialSource : public TMaterialSource {
 
     // Pass outputs by shader name; a name stays once set, also with a nil pass.
     const std::map<std::string, TKorvaneRenderPassController*>& Inputs() const { return FInputs; }
+    TKorvaneRenderPassController* Input(const std::string& AName) const;
+    // Binds AValue's output under AName (the source hears when the pass goes).
+    void SetInput(const std::string& AName, TKorvaneRenderPassController* AValue);
     // Sets the input and switches the material's depth mapping to (AValue assigned).
     virtual TKorvaneRenderPassController* DepthPass() const { return Input("DepthTexture"); }
     virtual void SetDepthPass(TKorvaneRenderPassController* AValue);
@@ -514,9 +517,6 @@ protected:
     void RemoveBitmap(const std::string& AName);
     // The bitmap of the named entry; nullptr while designing, AMissing raised otherwise.
     TKorvaneTextureBitmap* NamedBitmap(const std::string& AName, const char* AMissing) const;
-    TKorvaneRenderPassController* Input(const std::string& AName) const;
-    void SetInput(const std::string& AName, TKorvaneRenderPassController* AValue);
-
     TOwned<TKorvaneBitmapPool> FBitmaps;
     std::map<std::string, TKorvaneRenderPassController*> FInputs;
     TKorvaneDefaultMaterial* FDefaultMaterial = nullptr;
