@@ -66,7 +66,8 @@ std::string KorvaneDefaultShaderName(const void* AMaterial, const char* AExtensi
 // Construction
 
 TKorvaneDefaultMaterial::TKorvaneDefaultMaterial(TMaterialSource* ASource)
-    : FSource(ASource), FShaderData(InitShaderData())
+    : FSource(ASource), FDefaultSource(dynamic_cast<TKorvaneDefaultMaterialSource*>(ASource)),
+      FShaderData(InitShaderData())
 {
 }
 
@@ -98,10 +99,6 @@ TKorvaneDefaultMaterial::~TKorvaneDefaultMaterial()
     }
 }
 
-TKorvaneDefaultMaterialSource* TKorvaneDefaultMaterial::DefaultSource() const
-{
-    return dynamic_cast<TKorvaneDefaultMaterialSource*>(FSource);
-}
 
 void TKorvaneDefaultMaterial::DoUpdateDefaultBitmaps()
 {

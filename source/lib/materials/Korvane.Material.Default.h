@@ -46,7 +46,8 @@ class TKorvaneDefaultMaterial : public TCustomMaterial {
 
     TMaterialSource* Source() const { return FSource; }
     // The source when it is a default material source (the inputs and passes live there), else nullptr.
-    TKorvaneDefaultMaterialSource* DefaultSource() const;
+    // (Asked on every apply: kept from construction, when the source is whole.)
+    TKorvaneDefaultMaterialSource* DefaultSource() const { return FDefaultSource; }
     TKorvaneTexturePool* Textures() const { return FTextures.get(); }
     TKorvaneMaterialBehaviourCollection* Behaviours() const { return FBehaviours.get(); }
     // Assigns the given collection's items into the material's collection.
@@ -263,6 +264,7 @@ protected:
     void ApplyShadingModelDefines(TKorvaneNodeBuilder& ABuilder) const;
 
     TMaterialSource* FSource;
+    TKorvaneDefaultMaterialSource* FDefaultSource;
     TKorvaneShaderData FShaderData;
     float FNormalIntensity = 1.0f;
     bool FInverseNormalMapping = false;
