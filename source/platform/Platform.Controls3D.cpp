@@ -577,4 +577,15 @@ void TProxyObject::Notification(TComponent* AComponent, TOperation Operation)
 
 KORVANE_IMPLEMENT_CLASS(TDummy, "Platform.Controls3D")
 
+namespace units {
+// The plain 3D classes a form resource can name (a rig of dummies holds cameras
+// and lights in the demo's scene).
+void PlatformControls3DInitialize() { RegisterClasses({TDummy::StaticClass(), TProxyObject::StaticClass()}); }
+void PlatformControls3DFinalize()
+{
+    UnRegisterClass(TProxyObject::StaticClass());
+    UnRegisterClass(TDummy::StaticClass());
+}
+} // namespace units
+
 } // namespace korvane
