@@ -189,10 +189,18 @@ void CheckAndDescribe(Scene& s)
                                            double(ours.Normal.Z) * ours.Point.Z);
             inward += towardsCentre > 0;
         }
-        std::printf("rays from %-7s: %zu, hits %d (far wall %d, near wall %d; hit face's normal towards the "
-                    "centre, that is the inner face: %d); every hit identical to the reference cast\n",
-                    kRayNames[set], s.Rays[set].size(), hits, farWall, nearWall, inward);
+        // The mesh's triangles face outwards; the tree reverses each index
+        // triple, so only their inner faces can be hit.
+        if (set == 0)
+            std::printf("rays from outside: %zu, hits %d: the far wall %d, the near wall %d (grazing the rim); "
+                        "on the inner face %d\n",
+                        s.Rays[set].size(), hits, farWall, nearWall, inward);
+        else
+            std::printf("rays from inside:  %zu, hits %d: the wall ahead, on the inner face %d\n", s.Rays[set].size(),
+                        hits, inward);
     }
+    std::printf("every one of these casts identical to the reference cast (hit or miss, parameter, point, normal): "
+                "yes\n");
     std::fflush(stdout);
 }
 
