@@ -1255,10 +1255,17 @@ TBVHCastTriangle CastInfo(const TTriangle& T)
     const double d11 = dot(e1, e1), d12 = dot(e1, e2), d22 = dot(e2, e2);
     const double den = d11 * d22 - d12 * d12;
     if (!(den > 0) || !std::isfinite(den) || !std::isfinite(R.ASum)) return R;
-    // The unit normal, within a few rounding steps of the exact test's, which
-    // the tolerances allow for.
-    const double n[3] = {e1[1] * e2[2] - e1[2] * e2[1], e1[2] * e2[0] - e1[0] * e2[2], e1[0] * e2[1] - e1[1] * e2[0]};
+    // The unit normal made as TTriangle::ToPlane makes it, from the edges and
+    // their cross product rounded to floats, so that it stays within a
+    // rounding step of the exact test's also on slivers, whose normal turns
+    // far with the rounding of an edge.
+    const float f1[3] = {T.B.X - T.A.X, T.B.Y - T.A.Y, T.B.Z - T.A.Z};
+    const float f2[3] = {T.C.X - T.A.X, T.C.Y - T.A.Y, T.C.Z - T.A.Z};
+    const double n[3] = {
+        float(double(f1[1]) * f2[2] - double(f1[2]) * f2[1]), float(double(f1[2]) * f2[0] - double(f1[0]) * f2[2]),
+        float(double(f1[0]) * f2[1] - double(f1[1]) * f2[0])};
     const double len = std::sqrt(dot(n, n));
+    if (!(len > 0)) return R;
     R.N = {float(n[0] / len), float(n[1] / len), float(n[2] / len)};
     // The dual basis of the edges: (P - A) . U is the weight of B, (P - A) . V that of C.
     double U[3], V[3], W[3];

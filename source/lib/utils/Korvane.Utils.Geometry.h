@@ -268,7 +268,7 @@ struct TBVHNode {
 // gives exactly the hit of the exact test.
 struct TBVHCastTriangle {
     TPoint3D A;       // the first corner
-    TPoint3D N;       // the unit normal, as TTriangle::ToPlane gives it
+    TPoint3D N;       // the unit normal, within a rounding step of TTriangle::ToPlane's
     TPoint3D U, V;    // the weights of B and C of a point P in the plane: (P - A) . U, (P - A) . V
     float ASum = 0;   // |A.X| + |A.Y| + |A.Z|
     float G1 = 0;     // the largest 1-norm of the three weights' gradients U, V, -(U + V)

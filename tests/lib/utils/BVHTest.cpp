@@ -469,9 +469,14 @@ TEST(BVHTree, CastsGiveExactlyTheHitsOfTheExactTest)
                           Case{"far from the origin", 1, {3E4f, 1E4f, -2E4f}, false},
                           Case{"small", 1E-3f, {0, 0, 0}, false}}) {
         std::vector<TPoint3D> pts = RandomSoup(rng, 300, true, c.Scale, c.Offset);
-        if (c.Slivers)
+        if (c.Slivers) {
+            // Thin enough that only the exact test may judge them, and thin
+            // but still left to the single-precision test.
+            const float offsets[] = {1E-4f, 0.01f, 0.03f, 0.1f};
             for (size_t i = 3; i + 2 < pts.size(); i += 3)
-                pts[i + 2] = pts[i] + (pts[i + 1] - pts[i]) * 0.5f + TPoint3D(unit(rng), unit(rng), unit(rng)) * 1E-4f;
+                pts[i + 2] = pts[i] + (pts[i + 1] - pts[i]) * 0.5f +
+                             TPoint3D(unit(rng), unit(rng), unit(rng)) * offsets[(i / 3) % 4];
+        }
         // A fan of triangles around one corner, sharing edges, and its mirror.
         const TPoint3D hub = TPoint3D(0.5f, 0.25f, -0.5f) * c.Scale + c.Offset;
         for (int k = 0; k < 6; ++k) {
@@ -484,6 +489,13 @@ TEST(BVHTree, CastsGiveExactlyTheHitsOfTheExactTest)
         TBVHGeometry G = TBVHGeometry::Create(m.Vertices.get(), m.Indices.get(), TMatrix3D::Identity());
         BuildBVH(&G);
         ASSERT_NE(G.Accelerator, nullptr);
+        if (c.Slivers) {
+            // The case must reach both kinds.
+            size_t exactOnly = 0;
+            for (const TBVHCastTriangle& t : G.CastTriangles()) exactOnly += t.Exact;
+            EXPECT_GT(exactOnly, 10u);
+            EXPECT_LT(exactOnly, G.CastTriangles().size() - 10);
+        }
         int hits = 0;
         for (int r = 0; r < 3000; ++r) {
             const TTriangle& tri = G.Triangles[rng() % G.Triangles.size()];
