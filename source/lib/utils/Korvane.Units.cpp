@@ -34,6 +34,12 @@ void ControlInitialize();
 void ControlFinalize();
 void TransformInitialize();
 void TransformFinalize();
+void MeshInitialize();
+void MeshFinalize();
+void CubeInitialize();
+void CubeFinalize();
+void PlaneInitialize();
+void PlaneFinalize();
 void DefTypesMeshInitialize();
 void DefTypesMetaInitialize();
 void DefTypesLightInitialize();
@@ -68,6 +74,9 @@ const TUnitEntry Units[] = {
     {"Platform.Types3D", nullptr, units::PlatformTypes3DFinalize},
     {"Korvane.Control", units::ControlInitialize, units::ControlFinalize},
     {"Korvane.Transform", units::TransformInitialize, units::TransformFinalize},
+    {"Korvane.Mesh", units::MeshInitialize, units::MeshFinalize},
+    {"Korvane.Cube", units::CubeInitialize, units::CubeFinalize},
+    {"Korvane.Plane", units::PlaneInitialize, units::PlaneFinalize},
     {"Korvane.Imaging.Formats", units::ImagingFormatsInitialize, units::ImagingFormatsFinalize},
     {"Korvane.Imaging", units::ImagingInitialize, nullptr},
     {"Korvane.DefTypes", units::DefTypesInitialize, nullptr},
