@@ -1,5 +1,6 @@
 #include "Korvane.Cube.h"
 
+#include "Korvane.Context.h"
 #include "Korvane.DefTypes.Mesh.h"
 
 namespace korvane {
@@ -105,6 +106,10 @@ void MoveGeometryToDefinition(TKorvaneMesh* AMesh)
 {
     TMeshDef* def = AMesh->MeshDef();
     if (!def) return;
+    // The static build fills GPU buffers at once on the main thread: the
+    // program's GL context is made here on first need, as a primitive may be
+    // built before any viewport made one.
+    TKorvaneContext::IsContextAvailable();
     try {
         def->SetIsStatic(false);
         TMeshData& data = AMesh->MeshData();
