@@ -414,6 +414,15 @@ int main(int argc, char** argv)
 {
     korvane::TUnitsScope units;
     korvane::bench::TRateReporter reporter("draws/s");
+    // The repetitions of the cases take turns, so that a change in the
+    // machine's load while the program runs falls on every case alike; a
+    // later flag on the command line still decides.
+    std::string interleave = "--benchmark_enable_random_interleaving=true";
+    std::vector<char*> args{argv[0], interleave.data()};
+    args.insert(args.end(), argv + 1, argv + argc);
+    args.push_back(nullptr);
+    argc = int(args.size()) - 1;
+    argv = args.data();
     return korvane::bench::RunBenchmarks(argc, argv, reporter, [&] {
         const double framework = reporter.Rate("BM_FrameworkDraws");
         const struct {
