@@ -37,6 +37,9 @@ void TransformFinalize();
 void DefTypesMeshInitialize();
 void DefTypesMetaInitialize();
 void DefTypesLightInitialize();
+void DefTypesSkinInitialize();
+void DefTypesInterpolatorInitialize();
+void DefTypesAnimationInitialize();
 void PlatformFormsInitialize();
 void PlatformFormsFinalize();
 } // namespace units
@@ -74,6 +77,9 @@ const TUnitEntry Units[] = {
     {"Korvane.DefTypes.Mesh", units::DefTypesMeshInitialize, nullptr},
     {"Korvane.DefTypes.Meta", units::DefTypesMetaInitialize, nullptr},
     {"Korvane.DefTypes.Light", units::DefTypesLightInitialize, nullptr},
+    {"Korvane.DefTypes.Skin", units::DefTypesSkinInitialize, nullptr},
+    {"Korvane.DefTypes.Interpolator", units::DefTypesInterpolatorInitialize, nullptr},
+    {"Korvane.DefTypes.Animation", units::DefTypesAnimationInitialize, nullptr},
     // Last, so that its shut-down frees the forms (and what they show) first.
     {"Platform.Forms", units::PlatformFormsInitialize, units::PlatformFormsFinalize},
 };
