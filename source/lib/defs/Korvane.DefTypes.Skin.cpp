@@ -534,9 +534,10 @@ TVertexJointsList* TSkinDef::GenerateVertexJoints(const TMatrix3D&, TMeshDef* AM
     // The rest positions are the vertices as stored; the bind-shape matrix is
     // applied by whoever skins with them.
     const int n = vertices->Length();
-    auto* list = new TVertexJointsList(dynamic_cast<TControllerDef*>(GetOwnerRef()), n);
+    // A vertex source without positions raises: the list is freed then.
+    auto list = MakeOwned<TVertexJointsList>(dynamic_cast<TControllerDef*>(GetOwnerRef()), n);
     for (int i = 0; i < n; ++i) list->GetItemPtr(i)->Position = vertices->Vertices(i);
-    return list;
+    return list.release();
 }
 
 void TSkinDef::ApplyVertexJointsRelation(TVertexJointsList* AVertices) const
