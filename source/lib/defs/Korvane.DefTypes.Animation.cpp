@@ -4,6 +4,8 @@
 #include <climits>
 #include <cmath>
 
+#include "Korvane.Context.Buffers.h"
+#include "Korvane.DefTypes.Cache.h"
 #include "Korvane.DefTypes.Meta.h"
 #include "Korvane.DefTypes.Skin.h"
 #include "Korvane.Utils.Math.h"
@@ -15,12 +17,37 @@ namespace korvane {
 namespace units {
 void DefTypesAnimationInitialize()
 {
-    RegisterClasses({TAnimationDef::StaticClass(), TAnimationStageDef::StaticClass()});
+    RegisterClasses({TAnimationDef::StaticClass(), TAnimationStageDef::StaticClass(), TAnimationBuffer::StaticClass()});
 }
 } // namespace units
 
 KORVANE_IMPLEMENT_CLASS(TAnimationStageDef, DefTypesUnitName)
 KORVANE_IMPLEMENT_CLASS(TAnimationDef, DefTypesUnitName)
+KORVANE_IMPLEMENT_CLASS(TAnimationCaching, DefTypesUnitName)
+KORVANE_IMPLEMENT_CLASS(TAnimationBuffer, DefTypesUnitName)
+
+// ---- TAnimationBuffer ----
+
+TAnimationBuffer::TAnimationBuffer(TMeshDef* AMesh, TAnimationDef* AAnim) : FMesh(AMesh), FAnimation(AAnim)
+{
+    if (FMesh) FMesh->SetIsStatic(true);
+}
+
+TAnimationBuffer::~TAnimationBuffer() { FFrames.clear(); }
+
+void TAnimationBuffer::SetFrameCount(int AFrameCount)
+{
+    std::lock_guard<std::mutex> lock(FLock);
+    if (static_cast<size_t>(std::max(AFrameCount, 0)) == FFrames.size()) return;
+    if (AFrameCount > MaxFrameCount)
+        throw Exception(Format("animation buffer of %s: %d frames are more than %d", FMesh ? FMesh->Id() : std::string(),
+                               AFrameCount, MaxFrameCount));
+    FIsBuffered = false;
+    FBufferedFrames = 0;
+    FFrames.clear();
+    TMeshBufferObject* shared = FMesh ? FMesh->BufferObject() : nullptr;
+    for (int i = 0; i < AFrameCount; ++i) FFrames.push_back(MakeOwned<TMeshBufferObject>(shared));
+}
 
 // ---- TAnimationStageDef ----
 
@@ -115,7 +142,11 @@ void TAnimationStageDef::ReadStage(const TJSONObject& AValue)
 
 // ---- TAnimationDef ----
 
-TAnimationDef::~TAnimationDef() { FStages.clear(); }
+TAnimationDef::~TAnimationDef()
+{
+    FStages.clear();
+    FBuffers.reset();
+}
 
 void TAnimationDef::SetFrameRate(int AValue)
 {
@@ -174,6 +205,99 @@ void TAnimationDef::PrepareAnimationData()
 {
     FDuration = GetDurationInSeconds();
     FFrameCount = ComputeFrameCount(FDuration);
+    std::lock_guard<std::recursive_mutex> lock(FLock);
+    if (FBuffers)
+        for (auto& [mesh, buffer] : *FBuffers) buffer->SetFrameCount(FFrameCount);
+}
+
+void TAnimationDef::Cache(TObject* ACache)
+{
+    std::lock_guard<std::recursive_mutex> lock(FLock);
+    auto* caching = dynamic_cast<TAnimationCaching*>(ACache);
+    if (!caching) throw EInvalidCast();
+    FCachingFlags = caching->Flags();
+    caching->Execute(this);
+}
+
+void TAnimationDef::InitializeCaching(TMeshDef* AMesh)
+{
+    if (!AMesh) return;
+    std::lock_guard<std::recursive_mutex> lock(FLock);
+    if (!FBuffers) FBuffers = std::make_unique<std::map<TMeshDef*, TOwned<TAnimationBuffer>>>();
+    InitializeBuffers(AMesh);
+    FBufferingState = TAnimationBufferingState::Started;
+}
+
+void TAnimationDef::InitializeBuffers(TMeshDef* AMesh)
+{
+    const auto& services = ModelDefServices();
+    const bool isModel = services.AsModel && services.AsModel(AMesh);
+    if (!isModel) {
+        if (FBuffers->count(AMesh)) throw EListError("Duplicates not allowed");
+        auto buffer = MakeOwned<TAnimationBuffer>(AMesh, this);
+        buffer->SetFrameCount(FFrameCount);
+        FBuffers->emplace(AMesh, std::move(buffer));
+    }
+    if (TTransformDefList* children = AMesh->Children())
+        for (TTransformDef* child : *children)
+            if (auto* mesh = dynamic_cast<TMeshDef*>(child)) InitializeBuffers(mesh);
+}
+
+TAnimationBuffer* TAnimationDef::StartCaching(TMeshDef* AMesh)
+{
+    std::lock_guard<std::recursive_mutex> lock(FLock);
+    if (FBufferingState == TAnimationBufferingState::Ready || !FBuffers) return nullptr;
+    const auto it = FBuffers->find(AMesh);
+    return it == FBuffers->end() ? nullptr : it->second.get();
+}
+
+void TAnimationDef::CacheFrame(TAnimationBuffer* ABuffer, const TVertexBuffer* AVertices, const TIndexBuffer* AIndices,
+                               TAnimationCachingFlags AFlags)
+{
+    std::lock_guard<std::recursive_mutex> lock(FLock);
+    if (!ABuffer || !AVertices || !AIndices) return;
+    std::lock_guard<std::mutex> bufferLock(ABuffer->FLock);
+    const int frames = static_cast<int>(ABuffer->FFrames.size());
+    if (ABuffer->FBufferedFrames >= std::min(FFrameCount, frames)) {
+        FBufferingState = TAnimationBufferingState::Cached;
+        return;
+    }
+    FBufferingState = TAnimationBufferingState::Caching;
+    TMeshBufferObject& frame = *ABuffer->FFrames[size_t(ABuffer->FBufferedFrames)];
+    const bool positions = AFlags.Contains(TAnimationCachingFlag::VertexPosition);
+    if (AFlags.Contains(TAnimationCachingFlag::Compressed)) {
+        TMemoryStream* stream = positions ? TAnimationFrameCompression::Compress(TVertexFormat::Vertex, AVertices)
+                                          : TAnimationFrameCompression::Compress(AVertices->Buffer(), AVertices->Size());
+        frame.SetCompressed(positions ? TMeshBufferComponent::Vertex : TMeshBufferComponent::All, stream);
+    } else if (positions) {
+        frame.PushData(TMeshBufferComponent::Vertex, AVertices);
+    } else {
+        frame.PushData(TMeshBufferComponent::All, AVertices->Buffer(), static_cast<intptr_t>(AVertices->Size()));
+    }
+    if (++ABuffer->FBufferedFrames >= FFrameCount) FBufferingState = TAnimationBufferingState::Cached;
+}
+
+void TAnimationDef::StopCaching(TAnimationBuffer* ABuffer)
+{
+    std::lock_guard<std::recursive_mutex> lock(FLock);
+    if (ABuffer) ABuffer->SetIsBuffered(true);
+}
+
+TMeshBufferObject* TAnimationDef::GetNextCacheFrame(TMeshDef* AMesh, int AFrame)
+{
+    std::lock_guard<std::recursive_mutex> lock(FLock);
+    try {
+        if (FBufferingState != TAnimationBufferingState::Ready || !FBuffers) return nullptr;
+        const auto it = FBuffers->find(AMesh);
+        if (it == FBuffers->end()) return nullptr;
+        const auto& frames = it->second->Frames();
+        if (frames.empty()) return nullptr;
+        if (AFrame < 0 || static_cast<size_t>(AFrame) >= frames.size()) AFrame = 0;
+        return frames[size_t(AFrame)].get();
+    } catch (const Exception& e) {
+        Log::d("GetNextCacheFrame failed - %s", e.Message());
+        throw;
+    }
 }
 
 int64_t TAnimationDef::GetSize() const

@@ -6,15 +6,67 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
 #include "Korvane.DefTypes.Interpolator.h"
+#include "Korvane.DefTypes.Mesh.h"
 
 namespace korvane {
 
 class TAnimationDef;
+class TMeshBufferObject;
+
+// How frames are baked: the whole vertex block or the positions only, plain or compressed.
+enum class TAnimationCachingFlag : uint8_t { AllAttributes, Compressed, VertexPosition };
+using TAnimationCachingFlags = TSet<TAnimationCachingFlag>;
+// The baking of an animation: None, then Started, Caching and Cached as buffers
+// fill, Ready once finished.
+enum class TAnimationBufferingState : uint8_t { None, Started, Caching, Cached, Ready };
+
+// The object that bakes an animation frame by frame. The animation's Cache
+// hands itself to Execute while it holds the animation's lock.
+class TAnimationCaching : public TObject {
+    KORVANE_CLASS(TAnimationCaching, TObject)
+
+    virtual TAnimationCachingFlags Flags() const = 0;
+    virtual void Execute(TAnimationDef* AAnimDef) = 0;
+};
+
+// The baked frames of one mesh: one mesh buffer object per frame.
+class TAnimationBuffer : public TObject {
+    KORVANE_CLASS(TAnimationBuffer, TObject)
+
+    // The most frames a buffer holds: a longer animation is refused rather
+    // than allocated.
+    static constexpr int MaxFrameCount = 1 << 20;
+
+    // Marks the mesh static; no frames.
+    TAnimationBuffer(TMeshDef* AMesh, TAnimationDef* AAnim);
+    ~TAnimationBuffer() override;
+
+    TMeshDef* Mesh() const { return FMesh; }
+    TAnimationDef* Animation() const { return FAnimation; }
+    bool IsBuffered() const { return FIsBuffered; }
+    void SetIsBuffered(bool AValue) { FIsBuffered = AValue; }
+    const std::vector<TOwned<TMeshBufferObject>>& Frames() const { return FFrames; }
+    int BufferedFrames() const { return FBufferedFrames; }
+    // Nothing for the current count; otherwise the stored frames are dropped
+    // and AFrameCount empty ones made. Raises beyond MaxFrameCount.
+    void SetFrameCount(int AFrameCount);
+
+private:
+    friend class TAnimationDef;
+    std::mutex FLock;
+    TMeshDef* FMesh = nullptr;
+    TAnimationDef* FAnimation = nullptr;
+    bool FIsBuffered = false;
+    std::vector<TOwned<TMeshBufferObject>> FFrames;
+    int FBufferedFrames = 0;
+};
 
 // How UnifyInterpolators turns Euler-angle tracks into rotations (orders 0 to 5).
 enum class TUnifyInterpolatorOption : uint8_t { EulerXYZ, EulerYXZ, EulerZXY, EulerZYX, EulerYZX, EulerXZY };
@@ -112,8 +164,30 @@ class TAnimationDef : public TCustomDef {
     int ComputeFrameCount(double ADurationInSeconds) const;
     int ComputeFrameCountMS(int64_t ADurationInMS) const { return ComputeFrameCount(double(ADurationInMS) / 1000); }
     int ComputeFrameCount() const { return ComputeFrameCount(GetDurationInSeconds()); }
-    // Duration and frame count from the stages.
+    // Duration and frame count from the stages; existing frame buffers are resized.
     void PrepareAnimationData();
+
+    TAnimationCachingFlags CachingFlags() const { return FCachingFlags; }
+    TAnimationBufferingState BufferingState() const { return FBufferingState; }
+    const std::map<TMeshDef*, TOwned<TAnimationBuffer>>* Buffers() const { return FBuffers.get(); }
+    bool IsCached() const { return FBufferingState != TAnimationBufferingState::None; }
+    bool IsCacheable() const { return !FCachingFlags.IsEmpty(); }
+    // Bakes the animation with ACache (a TAnimationCaching, else EInvalidCast)
+    // under the animation's lock.
+    void Cache(TObject* ACache);
+    // A frame buffer for AMesh (unless it is the model) and, recursively, its
+    // mesh children; the state becomes Started.
+    void InitializeCaching(TMeshDef* AMesh);
+    // AMesh's buffer; nullptr once Ready or without buffers.
+    TAnimationBuffer* StartCaching(TMeshDef* AMesh);
+    // Stores the mesh's current shape as the buffer's next frame.
+    void CacheFrame(TAnimationBuffer* ABuffer, const TVertexBuffer* AVertices, const TIndexBuffer* AIndices,
+                    TAnimationCachingFlags AFlags);
+    void StopCaching(TAnimationBuffer* ABuffer);
+    void FinalizeCaching() { FBufferingState = TAnimationBufferingState::Ready; }
+    // Frame AFrame of AMesh (the first one for a number outside the frames)
+    // once Ready; nullptr before, or for a mesh without buffer.
+    TMeshBufferObject* GetNextCacheFrame(TMeshDef* AMesh, int AFrame);
     // Merges each stage's position, rotation and scale tracks into one
     // transformation track; a stage that fails is logged and left.
     virtual void UnifyInterpolators(TUnifyInterpolatorOptions AOptions,
@@ -128,10 +202,15 @@ protected:
     int64_t InstanceSize() const override { return sizeof(TAnimationDef); }
 
 private:
+    void InitializeBuffers(TMeshDef* AMesh);
     void UnifyStage(TAnimationStageDef& AStage, uint8_t AOrder, const TUnifyInterpolatorTransformationProc& ACallback);
 
     TModelDef* FModel = nullptr;
     TStageList FStages;
+    std::recursive_mutex FLock;
+    TAnimationCachingFlags FCachingFlags;
+    TAnimationBufferingState FBufferingState = TAnimationBufferingState::None;
+    std::unique_ptr<std::map<TMeshDef*, TOwned<TAnimationBuffer>>> FBuffers;
     int FFrameRate = 60;
     int FFrameCount = 0;
     double FDuration = 0;
