@@ -161,8 +161,9 @@ public:
     void Adopt(std::unique_ptr<TJSONValue> AValue) { FAdopted.push_back(std::move(AValue)); }
 
 private:
-    static constexpr size_t Alignment = alignof(std::max_align_t) < 8 ? 8 : alignof(std::max_align_t);
-    static constexpr size_t MinBlock = 1024;
+    // Values hold pointers and 32-bit sizes at most.
+    static constexpr size_t Alignment = alignof(void*);
+    static constexpr size_t MinBlock = 256;
     static constexpr size_t MaxBlock = size_t(16) << 20;
 
     struct alignas(std::max_align_t) TBlock {
@@ -187,6 +188,10 @@ private:
     std::unique_ptr<char[]> FText;
     std::vector<std::unique_ptr<TJSONValue>> FAdopted;
 };
+
+// The arena aligns for pointers: enough for every value and list entry.
+static_assert(alignof(TJSONNumber) <= alignof(void*) && alignof(TJSONArray) <= alignof(void*) &&
+              alignof(TJSONObject) <= alignof(void*) && alignof(TJSONPair) <= alignof(void*));
 
 namespace {
 
