@@ -152,8 +152,8 @@ public:
         FText.reset(new char[AText.size() + 1]);
         std::memcpy(FText.get(), AText.data(), AText.size());
         FText[AText.size()] = '\0';
-        // Values and lists take about twice the text's size; fewer, larger
-        // blocks for large documents.
+        // Values and lists take about as much room as the text or more: a
+        // large document gets a few large blocks instead of many small ones.
         FBlockSize = std::clamp<size_t>(AText.size(), MinBlock, MaxBlock);
         return FText.get();
     }
@@ -195,7 +195,7 @@ static_assert(alignof(TJSONNumber) <= alignof(void*) && alignof(TJSONArray) <= a
 
 namespace {
 
-// Deepest nesting and the largest lists; past them a text is refused.
+// The most entries an array or object holds, so that counts fit an int.
 constexpr size_t MaxEntries = 0x7FFFFFFF;
 
 // Checks every event of the validating reader without building anything, to
