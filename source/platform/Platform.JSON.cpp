@@ -11,7 +11,6 @@
 #include <rapidjson/prettywriter.h>
 #include <rapidjson/reader.h>
 #include <rapidjson/stringbuffer.h>
-#include <rapidjson/writer.h>
 
 namespace korvane {
 
@@ -484,6 +483,129 @@ void WriteValue(W& w, const TJSONValue& v, int depth)
     if (!ok) throw EJSONException("Writing JSON failed");
 }
 
+// The compact writer: the calls of the reader library's writer that WriteValue
+// makes, writing into one growing block. Runs of bytes that need no escape
+// are copied eight at a time; escapes are those of the indenting writer, so
+// both forms hold the same strings.
+class TCompactWriter {
+public:
+    std::string Text() const { return std::string(FBuffer.get(), static_cast<size_t>(FPos - FBuffer.get())); }
+
+    bool Null() { return Word("null", 4); }
+    bool Bool(bool b) { return b ? Word("true", 4) : Word("false", 5); }
+    bool RawValue(const char* text, size_t length, rapidjson::Type) { return Word(text, length); }
+    bool String(const char* text, rapidjson::SizeType length)
+    {
+        Comma();
+        Quoted(text, length);
+        FComma = true;
+        return true;
+    }
+    bool Key(const char* text, rapidjson::SizeType length)
+    {
+        Comma();
+        Quoted(text, length);
+        Put(':');
+        FComma = false;
+        return true;
+    }
+    bool StartArray() { return Open('['); }
+    bool EndArray() { return Close(']'); }
+    bool StartObject() { return Open('{'); }
+    bool EndObject() { return Close('}'); }
+
+private:
+    static bool Plain(uint8_t c) { return c >= 0x20 && c != '"' && c != '\\'; }
+    // Whether one of the eight bytes is a control character, a quote or a backslash.
+    static bool NeedsEscape(uint64_t w)
+    {
+        constexpr uint64_t ones = 0x0101010101010101ull, high = 0x8080808080808080ull;
+        const uint64_t quote = w ^ (ones * '"'), backslash = w ^ (ones * '\\');
+        return (((w - ones * 0x20) & ~w) | ((quote - ones) & ~quote) | ((backslash - ones) & ~backslash)) & high;
+    }
+
+    void Reserve(size_t n)
+    {
+        if (static_cast<size_t>(FEnd - FPos) >= n) return;
+        const size_t used = static_cast<size_t>(FPos - FBuffer.get());
+        const size_t capacity = std::max(used + n, 2 * static_cast<size_t>(FEnd - FBuffer.get()) + 1024);
+        std::unique_ptr<char[]> grown(new char[capacity]);
+        if (used > 0) std::memcpy(grown.get(), FBuffer.get(), used);
+        FBuffer = std::move(grown);
+        FPos = FBuffer.get() + used;
+        FEnd = FBuffer.get() + capacity;
+    }
+    void Put(char c)
+    {
+        Reserve(1);
+        *FPos++ = c;
+    }
+    void Append(const char* text, size_t length)
+    {
+        if (length == 0) return;
+        Reserve(length);
+        std::memcpy(FPos, text, length);
+        FPos += length;
+    }
+    void Comma()
+    {
+        if (FComma) Put(',');
+    }
+    bool Word(const char* text, size_t length)
+    {
+        Comma();
+        Append(text, length);
+        FComma = true;
+        return true;
+    }
+    bool Open(char c)
+    {
+        Comma();
+        Put(c);
+        FComma = false;
+        return true;
+    }
+    bool Close(char c)
+    {
+        Put(c);
+        FComma = true;
+        return true;
+    }
+    void Quoted(const char* text, size_t length)
+    {
+        static const char hex[] = "0123456789ABCDEF";
+        Put('"');
+        size_t i = 0;
+        while (i < length) {
+            const size_t start = i;
+            uint64_t w;
+            while (i + 8 <= length && (std::memcpy(&w, text + i, 8), !NeedsEscape(w))) i += 8;
+            while (i < length && Plain(static_cast<uint8_t>(text[i]))) ++i;
+            Append(text + start, i - start);
+            if (i == length) break;
+            const auto c = static_cast<uint8_t>(text[i++]);
+            char escape[6] = {'\\', 0, '0', '0', hex[c >> 4], hex[c & 15]};
+            switch (c) {
+            case '"': escape[1] = '"'; break;
+            case '\\': escape[1] = '\\'; break;
+            case '\b': escape[1] = 'b'; break;
+            case '\f': escape[1] = 'f'; break;
+            case '\n': escape[1] = 'n'; break;
+            case '\r': escape[1] = 'r'; break;
+            case '\t': escape[1] = 't'; break;
+            default: escape[1] = 'u'; break;
+            }
+            Append(escape, escape[1] == 'u' ? 6 : 2);
+        }
+        Put('"');
+    }
+
+    std::unique_ptr<char[]> FBuffer;
+    char* FPos = nullptr;
+    char* FEnd = nullptr;
+    bool FComma = false;
+};
+
 void CheckStringSize(size_t size)
 {
     // The writer counts string lengths in 32 bits.
@@ -501,10 +623,9 @@ void TJSONValue::RaiseConversion(const char* target) const
 
 std::string TJSONValue::ToJSON() const
 {
-    rapidjson::StringBuffer buffer;
-    rapidjson::Writer<rapidjson::StringBuffer> writer(buffer);
+    TCompactWriter writer;
     WriteValue(writer, *this, 0);
-    return std::string(buffer.GetString(), buffer.GetSize());
+    return writer.Text();
 }
 
 std::string TJSONValue::Format(int Indentation) const

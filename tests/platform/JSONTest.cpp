@@ -223,6 +223,24 @@ TEST(JSONObjectModel, StringsRoundTripWithEscapes)
     EXPECT_EQ(TJSONValue::ParseJSONValue(R"("\u00e9\ud83d\ude00\/")")->Value(), "\xC3\xA9\xF0\x9F\x98\x80/");
 }
 
+TEST(JSONObjectModel, CompactAndIndentedTextsEscapeAlike)
+{
+    // Every ASCII byte, runs longer than eight plain bytes on both sides of
+    // each escape, and UTF-8 that stays as it is.
+    std::string all;
+    for (int c = 0; c < 0x80; ++c) all += static_cast<char>(c);
+    const std::string texts[] = {all, "plain text of some length\"more plain text\\and the end",
+                                 "\xC3\xA9t\xC3\xA9 \xF0\x9F\x98\x80 \x7F", ""};
+    for (const std::string& text : texts) {
+        const TJSONString value(text);
+        EXPECT_EQ(value.ToJSON(), value.Format()) << text;
+        EXPECT_EQ(TJSONValue::ParseJSONValue(value.ToJSON())->Value(), text);
+    }
+    EXPECT_EQ(TJSONString("\"\\/\b\f\n\r\t\x01\x1F").ToJSON(), R"("\"\\/\b\f\n\r\t\u0001\u001F")");
+    auto nested = ParseObject(R"({"a":[],"b":{},"c":[{"d":[null,true,false,-1.50E3]}],"e":""})");
+    EXPECT_EQ(nested->ToJSON(), R"({"a":[],"b":{},"c":[{"d":[null,true,false,-1.50E3]}],"e":""})");
+}
+
 TEST(JSONObjectModel, IndentedOutputUsesFourBlanks)
 {
     auto obj = ParseObject(R"({"a":[1,{"b":null}],"c":{},"d":[]})");
