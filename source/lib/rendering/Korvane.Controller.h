@@ -69,9 +69,22 @@ class TKorvaneRenderPassController : public TKorvaneController {
     virtual void RenderToContext(TKorvaneContext* AContext, TTexture* ATexture, const TRect& ARect,
                                  const TPoint& ADstPos) = 0;
 
+    // The texture matrix of the pass (kept up to date by the pass while it
+    // renders), times the bias matrix when AUseBias: materials that sample
+    // the pass's output project their positions with it.
+    virtual TMatrix3D GetTextureMatrix(TContext3D* AContext, bool AUseBias) const;
+    void SetTextureMatrix(const TMatrix3D& AValue) { FTextureMatrix = AValue; }
+    // The pass that feeds this one, or nullptr.
+    virtual TKorvaneRenderPassController* GetInputPass() const { return nullptr; }
+
 private:
     int64_t FFrameCount = 0;
     bool FSkipRendering = false;
+    TMatrix3D FTextureMatrix = TMatrix3D::Identity();
 };
+
+// Maps clip coordinates (-1..1) to texture coordinates (0..1): 0.5 on the
+// diagonal of the first three rows, 0.5 in the translation row.
+TMatrix3D KorvaneBiasMatrix();
 
 } // namespace korvane
