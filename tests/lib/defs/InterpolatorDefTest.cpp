@@ -272,7 +272,7 @@ TEST(InterpolatorDef, JSONPairsAndRoundTrip)
     def.AddKey(1, RotationZ(90), TInterpolationType::Sinusoidal);
     const auto json = def.ToJSON();
     std::vector<std::string> names;
-    for (const TJSONPair& pair : *json) names.push_back(pair.Name());
+    for (const TJSONPair& pair : *json) names.emplace_back(pair.Name());
     EXPECT_EQ(names, (std::vector<std::string>{"Type", "Id", "Type", "Stage", "Duration", "Loop", "Path", "Keys"}));
     EXPECT_EQ(json->Pairs(0).JsonValue()->Value(), "Korvane.DefTypes.TQuaternion3DInterpolatorDef");
     EXPECT_EQ(json->Pairs(2).JsonValue()->Value(), "TQuaternion3DInterpolatorDef");
