@@ -32,6 +32,8 @@ void ImagingInitialize();
 void DefTypesInitialize();
 void ControlInitialize();
 void ControlFinalize();
+void ControllerInitialize();
+void ControllerFinalize();
 void TransformInitialize();
 void TransformFinalize();
 void DefTypesMeshInitialize();
@@ -68,6 +70,7 @@ const TUnitEntry Units[] = {
     {"Platform.Types3D", nullptr, units::PlatformTypes3DFinalize},
     {"Korvane.Control", units::ControlInitialize, units::ControlFinalize},
     {"Korvane.Transform", units::TransformInitialize, units::TransformFinalize},
+    {"Korvane.Controller", units::ControllerInitialize, units::ControllerFinalize},
     {"Korvane.Imaging.Formats", units::ImagingFormatsInitialize, units::ImagingFormatsFinalize},
     {"Korvane.Imaging", units::ImagingInitialize, nullptr},
     {"Korvane.DefTypes", units::DefTypesInitialize, nullptr},
