@@ -156,6 +156,13 @@ public:
         FMethodName = std::move(AMethodName);
     }
     const std::string& MethodName() const { return FMethodName; }
+    // The handler as the callable type F it was made from; nullptr when it is
+    // empty or of another type (so a component can tell its own handler).
+    template <class F>
+    const F* Target() const
+    {
+        return FHandler.template target<F>();
+    }
 
 private:
     THandler FHandler;

@@ -35,7 +35,7 @@ TClass TBounds::StaticClass()
 
 // ---------------------------------------------------------------- TControl
 
-TControl::TControl(TComponent* AOwner) : TComponent(AOwner), FMargins(MakeOwned<TBounds>()), FPadding(MakeOwned<TBounds>())
+TControl::TControl(TComponent* AOwner) : TTreeObject(AOwner), FMargins(MakeOwned<TBounds>()), FPadding(MakeOwned<TBounds>())
 {
     FMargins->OnChange = [this] { RealignIfParent(); };
     FPadding->OnChange = [this] { Realign(); };
@@ -58,64 +58,68 @@ TClass TControl::StaticClass()
         c.Event("OnMouseDown", &TControl::OnMouseDown);
         c.Event("OnMouseMove", &TControl::OnMouseMove);
         c.Event("OnMouseUp", &TControl::OnMouseUp);
+        c.Event("OnMouseWheel", &TControl::OnMouseWheel);
         c.Event("OnClick", &TControl::OnClick);
         c.Event("OnResize", &TControl::OnResize);
     });
     return &info;
 }
 
-void TControl::BeforeDestruction()
-{
-    // Children owned elsewhere leave the tree; the owner frees them.
-    while (!FControls.empty()) FControls.back()->SetParent(nullptr);
-    SetParent(nullptr);
-    TComponent::BeforeDestruction();
-}
-
-void TControl::Notification(TComponent* AComponent, TOperation Operation)
-{
-    TComponent::Notification(AComponent, Operation);
-}
-
 TForm* TControl::Root() const
 {
     const TControl* c = this;
-    while (c->FParent) c = c->FParent;
+    while (TControl* p = c->ParentControl()) c = p;
     return const_cast<TForm*>(dynamic_cast<const TForm*>(c));
-}
-
-void TControl::SetParent(TControl* AParent)
-{
-    if (AParent == FParent) return;
-    for (TControl* p = AParent; p; p = p->FParent)
-        if (p == this) throw EInvalidOperation("a control cannot be its own parent");
-    if (FParent) {
-        TControl* old = FParent;
-        old->RemoveControl(this);
-        FParent = nullptr;
-        old->Realign();
-        old->Invalidate();
-    }
-    if (AParent) {
-        FParent = AParent;
-        AParent->FControls.push_back(this);
-        AParent->Realign();
-        Invalidate();
-    }
-    ParentChanged();
 }
 
 void TControl::SetParentComponent(TComponent* AParent)
 {
     if (AParent && !dynamic_cast<TControl*>(AParent))
         throw EComponentError(Format("%s cannot be nested in %s", ClassName(), AParent->ClassName()));
-    SetParent(static_cast<TControl*>(AParent));
+    TTreeObject::SetParentComponent(AParent);
 }
 
-void TControl::RemoveControl(TControl* AControl)
+void TControl::CollectControls()
 {
-    auto it = std::find(FControls.begin(), FControls.end(), AControl);
-    if (it != FControls.end()) FControls.erase(it);
+    FControls.clear();
+    for (TTreeObject* child : ChildList())
+        if (auto* control = dynamic_cast<TControl*>(child)) FControls.push_back(control);
+}
+
+void TControl::DoAddObject(TTreeObject* AObject)
+{
+    TTreeObject::DoAddObject(AObject);
+    if (auto* control = dynamic_cast<TControl*>(AObject)) {
+        FControls.push_back(control);
+        if (!Destroying()) Realign();
+    }
+}
+
+void TControl::DoInsertObject(int Index, TTreeObject* AObject)
+{
+    TTreeObject::DoInsertObject(Index, AObject);
+    if (dynamic_cast<TControl*>(AObject)) {
+        CollectControls();
+        if (!Destroying()) Realign();
+    }
+}
+
+void TControl::DoRemoveObject(TTreeObject* AObject)
+{
+    TTreeObject::DoRemoveObject(AObject);
+    if (auto* control = dynamic_cast<TControl*>(AObject)) {
+        FControls.erase(std::remove(FControls.begin(), FControls.end(), control), FControls.end());
+        if (!Destroying()) {
+            Realign();
+            Invalidate();
+        }
+    }
+}
+
+void TControl::ParentChanged(TTreeObject* AOldParent)
+{
+    TTreeObject::ParentChanged(AOldParent);
+    if (ParentControl()) Invalidate();
 }
 
 void TControl::SetBounds(float AX, float AY, float AWidth, float AHeight)
@@ -142,7 +146,7 @@ void TControl::Resize() { OnResize(this); }
 TRectF TControl::AbsoluteRect() const
 {
     float x = 0, y = 0;
-    for (const TControl* c = this; c && c->FParent; c = c->FParent) {
+    for (const TControl* c = this; c && c->ParentControl(); c = c->ParentControl()) {
         x += c->FX;
         y += c->FY;
     }
@@ -178,7 +182,7 @@ void TControl::SetOpacity(float V)
 
 void TControl::RealignIfParent()
 {
-    if (FParent) FParent->Realign();
+    if (TControl* parent = ParentControl()) parent->Realign();
 }
 
 // Aligned children take their place in the order of their alignment's rank,
@@ -259,7 +263,7 @@ void TControl::Realign()
 TControl* TControl::ObjectAtPoint(const TPointF& P)
 {
     if (!FVisible) return nullptr;
-    if (!AbsoluteRect().Contains(P) && FParent) return nullptr;
+    if (!AbsoluteRect().Contains(P) && ParentControl()) return nullptr;
     for (auto it = FControls.rbegin(); it != FControls.rend(); ++it)
         if (TControl* hit = (*it)->ObjectAtPoint(P)) return hit;
     return FHitTest ? this : nullptr;
@@ -275,6 +279,11 @@ void TControl::MouseMove(TShiftState AShift, float AX, float AY) { OnMouseMove(t
 void TControl::MouseUp(TMouseButton AButton, TShiftState AShift, float AX, float AY)
 {
     OnMouseUp(this, AButton, AShift, AX, AY);
+}
+
+void TControl::MouseWheel(TShiftState AShift, int AWheelDelta, bool& AHandled)
+{
+    OnMouseWheel(this, AShift, AWheelDelta, AHandled);
 }
 
 void TControl::Click() { OnClick(this); }

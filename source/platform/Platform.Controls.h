@@ -19,6 +19,7 @@
 #include "Platform.Bitmaps.h"
 #include "Platform.ClassRegistry.h"
 #include "Platform.Classes.h"
+#include "Platform.Tree.h"
 #include "Platform.Math3D.h"
 
 namespace korvane {
@@ -43,6 +44,8 @@ using TShiftState = TSet<TShiftStateItem>;
 using TNotifyEvent = TEvent<TObject*>;
 using TMouseEvent = TEvent<TObject*, TMouseButton, TShiftState, float, float>;
 using TMouseMoveEvent = TEvent<TObject*, TShiftState, float, float>;
+// (Sender, Shift, WheelDelta, Handled): a handler that consumes the turn sets Handled.
+using TMouseWheelEvent = TEvent<TObject*, TShiftState, int, bool&>;
 
 // Four distances around a rectangle (margins, padding).
 class TBounds : public TPersistent {
@@ -86,16 +89,18 @@ public:
     virtual void PopClip() = 0;
 };
 
-class TControl : public TComponent {
-    KORVANE_CLASS(TControl, TComponent)
+// A 2D control. It sits in the same tree as the 3D objects, so a control
+// that hosts a scene (a viewport) takes 3D objects as children; Controls are
+// the children that are 2D controls, which the control lays out and paints.
+class TControl : public TTreeObject {
+    KORVANE_CLASS(TControl, TTreeObject)
 
     explicit TControl(TComponent* AOwner);
 
-    TControl* Parent() const { return FParent; }
-    TComponent* GetParentComponent() const override { return FParent; }
+    // The parent when it is a 2D control, else nil.
+    TControl* ParentControl() const { return dynamic_cast<TControl*>(Parent()); }
+    // A 2D control nests in 2D controls only (EComponentError otherwise).
     void SetParentComponent(TComponent* AParent) override;
-    // Moves the control under AParent (nil: out of the tree); the parent lays out again.
-    void SetParent(TControl* AParent);
     int ControlsCount() const { return int(FControls.size()); }
     TControl* Controls(int Index) const { return FControls.at(size_t(Index)); }
     // The form the control is on (itself for a form), nil when none.
@@ -139,6 +144,8 @@ class TControl : public TComponent {
     virtual void MouseDown(TMouseButton AButton, TShiftState AShift, float AX, float AY);
     virtual void MouseMove(TShiftState AShift, float AX, float AY);
     virtual void MouseUp(TMouseButton AButton, TShiftState AShift, float AX, float AY);
+    // A turn of the mouse wheel (in wheel units, 120 per notch); answers Handled.
+    virtual void MouseWheel(TShiftState AShift, int AWheelDelta, bool& AHandled);
     virtual void Click();
     bool IsMouseOver() const { return FMouseOver; }
 
@@ -151,30 +158,41 @@ class TControl : public TComponent {
 
     TMouseEvent OnMouseDown, OnMouseUp;
     TMouseMoveEvent OnMouseMove;
+    TMouseWheelEvent OnMouseWheel;
     TNotifyEvent OnClick, OnResize;
+
+    // Brackets a batch of changes; IsUpdating holds until the outermost EndUpdate.
+    void BeginUpdate() { ++FUpdating; }
+    void EndUpdate()
+    {
+        if (FUpdating > 0) --FUpdating;
+    }
+    bool IsUpdating() const { return FUpdating > 0; }
     std::function<void(TControl* Sender, TControlPainter& Painter, const TRectF& ARect)> OnPaint;
 
 protected:
-    void BeforeDestruction() override;
-    void Notification(TComponent* AComponent, TOperation Operation) override;
     // Paints the control itself into ARect (form coordinates).
     virtual void Paint(TControlPainter& APainter, const TRectF& ARect);
     virtual void Resize();
-    // The natural height of a control aligned to the top or bottom when none was set.
-    virtual void ParentChanged() {}
+    // A 2D child joins the laid-out controls; the control lays out again.
+    void DoAddObject(TTreeObject* AObject) override;
+    void DoInsertObject(int Index, TTreeObject* AObject) override;
+    void DoRemoveObject(TTreeObject* AObject) override;
+    void ParentChanged(TTreeObject* AOldParent) override;
 
 private:
     friend class TForm;
-    void RemoveControl(TControl* AControl);
     void RealignIfParent();
+    // FControls again from the children, in their order.
+    void CollectControls();
 
-    TControl* FParent = nullptr;
     std::vector<TControl*> FControls;
     float FX = 0, FY = 0, FWidth = 100, FHeight = 100;
     TAlignLayout FAlign = TAlignLayout::None;
     TOwned<TBounds> FMargins, FPadding;
     bool FVisible = true, FHitTest = true, FEnabled = true, FMouseOver = false;
     float FOpacity = 1;
+    int FUpdating = 0;
     // Realigning its children; being placed by its parent's realignment.
     bool FRealigning = false, FPlacing = false;
 };

@@ -292,7 +292,18 @@ TContext3D* TControl3D::Context() const
 void TControl3D::Repaint()
 {
     if (IsLoading() || Destroying()) return;
+    if (FUpdating > 0) {
+        FRepaintHeld = true;
+        return;
+    }
     if (IViewport3D* vp = Viewport()) vp->NeedRender();
+}
+
+void TControl3D::EndUpdate()
+{
+    if (FUpdating == 0 || --FUpdating > 0 || !FRepaintHeld) return;
+    FRepaintHeld = false;
+    Repaint();
 }
 
 const std::vector<TControl3D*>& TControl3D::RenderingList() const
@@ -565,5 +576,16 @@ void TProxyObject::Notification(TComponent* AComponent, TOperation Operation)
 }
 
 KORVANE_IMPLEMENT_CLASS(TDummy, "Platform.Controls3D")
+
+namespace units {
+// The plain 3D classes a form resource can name (a rig of dummies holds cameras
+// and lights in the demo's scene).
+void PlatformControls3DInitialize() { RegisterClasses({TDummy::StaticClass(), TProxyObject::StaticClass()}); }
+void PlatformControls3DFinalize()
+{
+    UnRegisterClass(TProxyObject::StaticClass());
+    UnRegisterClass(TDummy::StaticClass());
+}
+} // namespace units
 
 } // namespace korvane

@@ -38,7 +38,7 @@ class TControl3D;
 class TCamera;
 class TLight;
 
-using TNotifyEvent = std::function<void(TObject* Sender)>;
+using TNotifyEvent = TEvent<TObject*>;
 
 enum class TDragMode : uint8_t { dmManual, dmAutomatic };
 // A mouse cursor shape; 0 is the default cursor.
@@ -202,7 +202,12 @@ class TControl3D : public TTreeObject {
     // The viewport's render context; nil without one.
     TContext3D* Context() const;
     // Asks the viewport to draw again (nothing without one, or while loading).
+    // Between BeginUpdate and EndUpdate the request is held back, and the
+    // outermost EndUpdate makes it once.
     void Repaint();
+    void BeginUpdate() { ++FUpdating; }
+    void EndUpdate();
+    bool IsUpdating() const { return FUpdating > 0; }
 
     // The children that are 3D controls, in the order they are drawn: opaque
     // ones first, then translucent ones, each group in child order. Rebuilt on
@@ -270,6 +275,8 @@ private:
     mutable std::vector<TControl3D*> FRenderingList;
     mutable bool FRenderingListValid = false;
 
+    int FUpdating = 0;
+    bool FRepaintHeld = false;
     float FWidth = 1, FHeight = 1, FDepth = 1;
     bool FOpaque = false;
     float FOpacity = 1;

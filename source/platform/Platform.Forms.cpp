@@ -85,7 +85,7 @@ TControl* TForm::InputTarget(float AX, float AY)
 {
     if (FCaptured) return FCaptured;
     TControl* c = ObjectAtPoint(TPointF(AX, AY));
-    while (c && !c->Enabled()) c = c->Parent();
+    while (c && !c->Enabled()) c = c->ParentControl();
     return c;
 }
 

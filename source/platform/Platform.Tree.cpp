@@ -29,6 +29,14 @@ void TTreeObject::SetParent(TTreeObject* Value)
     else FParent->RemoveObject(this);
 }
 
+void TTreeObject::SetParentComponent(TComponent* AParent)
+{
+    auto* parent = dynamic_cast<TTreeObject*>(AParent);
+    if (AParent && !parent)
+        throw EComponentError(Format("%s cannot be nested in %s", ClassName(), AParent->ClassName()));
+    SetParent(parent);
+}
+
 void TTreeObject::CheckNewChild(TTreeObject* AObject) const
 {
     for (const TTreeObject* p = this; p; p = p->FParent)

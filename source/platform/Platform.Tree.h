@@ -47,6 +47,11 @@ class TTreeObject : public TComponent {
     // Frees every child, the last first.
     void DeleteChildren();
 
+    // Form reading nests a component in the tree object it is written under.
+    TComponent* GetParentComponent() const override { return FParent; }
+    // Raises EComponentError when AParent is not a tree object.
+    void SetParentComponent(TComponent* AParent) override;
+
 protected:
     // The list work of the three operations above; overrides call the inherited
     // step and may do more around it.

@@ -30,12 +30,18 @@ void ImagingFormatsInitialize();
 void ImagingFormatsFinalize();
 void ImagingInitialize();
 void DefTypesInitialize();
+void PlatformControls3DInitialize();
+void PlatformControls3DFinalize();
 void ControlInitialize();
 void ControlFinalize();
 void ControllerInitialize();
 void ControllerFinalize();
 void TransformInitialize();
 void TransformFinalize();
+void CameraInitialize();
+void CameraFinalize();
+void LightInitialize();
+void LightFinalize();
 void DefTypesMeshInitialize();
 void DefTypesMetaInitialize();
 void DefTypesLightInitialize();
@@ -68,8 +74,11 @@ const TUnitEntry Units[] = {
     {"Korvane.Context.GLES.Windows", units::WindowsContextInitialize, units::WindowsContextFinalize},
     // After the context: its shut-down frees the registered shaders before the GL context goes.
     {"Platform.Types3D", nullptr, units::PlatformTypes3DFinalize},
+    {"Platform.Controls3D", units::PlatformControls3DInitialize, units::PlatformControls3DFinalize},
     {"Korvane.Control", units::ControlInitialize, units::ControlFinalize},
     {"Korvane.Transform", units::TransformInitialize, units::TransformFinalize},
+    {"Korvane.Camera", units::CameraInitialize, units::CameraFinalize},
+    {"Korvane.Light", units::LightInitialize, units::LightFinalize},
     {"Korvane.Controller", units::ControllerInitialize, units::ControllerFinalize},
     {"Korvane.Imaging.Formats", units::ImagingFormatsInitialize, units::ImagingFormatsFinalize},
     {"Korvane.Imaging", units::ImagingInitialize, nullptr},

@@ -27,6 +27,21 @@ EMz_XmlParseError::EMz_XmlParseError(const TMz_XmlDocument* pDocument, TMz_Strea
 {
 }
 
+namespace {
+
+// MzIsNameChar as a table.
+struct TNameChars {
+    bool Table[256];
+    constexpr TNameChars() : Table()
+    {
+        for (int c = 0; c < 256; ++c) Table[c] = MzIsNameChar(static_cast<unsigned char>(c));
+    }
+    bool Has(unsigned char c) const { return Table[c]; }
+};
+constexpr TNameChars NameChars{};
+
+} // namespace
+
 // The recursive-descent parser. It recurses once per element level, and the
 // levels are bounded by MaxDepth, so the stack it needs is bounded too.
 class TMz_XmlParser {
@@ -42,6 +57,7 @@ private:
     static constexpr int EOD = TMz_StreamReader::EndOfData;
 
     static bool IsBlank(int c) { return c == 8 || c == 9 || c == 10 || c == 13 || c == 32; }
+
     // Text may go into any node of the element class (the declaration too).
     static bool IsElement(const TMz_XmlNode* n) { return n && n->AsElement(); }
     // End tags and namespace declarations belong to elements proper: an end
@@ -63,22 +79,30 @@ private:
         throw EMz_XmlParseError(&D, &R, AMessage);
     }
 
-    std::string ReadToken()
+    // Names and values are views into the text, which the document keeps.
+    std::string_view ReadToken()
     {
-        while (I < Len && IsBlank(static_cast<unsigned char>(S[I]))) ++I;
-        if (I >= Len || S[I] == '\0') return std::string();
-        const int64_t start = I;
-        if (!MzIsNameChar(static_cast<unsigned char>(S[I++]))) Fail("invalid character for token");
-        while (I < Len && MzIsNameChar(static_cast<unsigned char>(S[I]))) ++I;
-        return std::string(S + start, size_t(I - start));
+        int64_t i = I;
+        while (i < Len && IsBlank(static_cast<unsigned char>(S[i]))) ++i;
+        I = i;
+        if (i >= Len || S[i] == '\0') return std::string_view();
+        const int64_t start = i;
+        if (!NameChars.Has(static_cast<unsigned char>(S[i]))) {
+            I = i + 1;
+            Fail("invalid character for token");
+        }
+        ++i;
+        while (i < Len && NameChars.Has(static_cast<unsigned char>(S[i]))) ++i;
+        I = i;
+        return std::string_view(S + start, size_t(i - start));
     }
 
     // A name with an optional prefix: "prefix:name".
-    void ReadQualified(std::string& APrefix, std::string& AName)
+    void ReadQualified(std::string_view& APrefix, std::string_view& AName)
     {
         AName = ReadToken();
         if (Cur() == ':') {
-            APrefix = std::move(AName);
+            APrefix = AName;
             ++I;
             AName = ReadToken();
         }
@@ -86,16 +110,47 @@ private:
 
     // The text before the first ATerminator, the position left on it; empty
     // and the position at the end when there is none.
-    std::string ScanTo(std::string_view ATerminator)
+    std::string_view ScanTo(std::string_view ATerminator)
     {
         const size_t at = T.find(ATerminator, size_t(I));
         if (at == std::string_view::npos) {
             I = Len;
-            return std::string();
+            return std::string_view();
         }
-        std::string s(S + I, at - size_t(I));
+        const std::string_view s(S + I, at - size_t(I));
         I = int64_t(at);
         return s;
+    }
+
+    // "prefix:name" as one view of the text, when the text holds it so; not
+    // when blanks follow the ":" (which the syntax allows): the node then
+    // gets a name of its own.
+    static bool Qualified(std::string_view APrefix, std::string_view AName, std::string_view& AQualified)
+    {
+        if (APrefix.empty()) {
+            AQualified = AName;
+            return true;
+        }
+        if (AName.data() != APrefix.data() + APrefix.size() + 1) return false;
+        AQualified = std::string_view(APrefix.data(), APrefix.size() + 1 + AName.size());
+        return true;
+    }
+
+    // Text read for a node: a node the parser made refers to the kept text,
+    // a node from the hook gets a copy of its own.
+    static void SetText(TMz_XmlNode* ANode, std::string_view AText)
+    {
+        if (ANode->fParsed) ANode->fValue.Refer(AText);
+        else ANode->fValue.Assign(AText);
+    }
+    void AppendText(TMz_XmlNode* ANode, std::string_view AText)
+    {
+        if (ANode->fParsed && ANode->fValue.empty()) {
+            ANode->fValue.Refer(AText);
+        } else {
+            if (ANode->fParsed) D.fPlainTree = false;
+            ANode->fValue.Append(AText);
+        }
     }
 
     void Expect(char AChar, const char* AMessage)
@@ -104,18 +159,30 @@ private:
     }
 
     // The node factory: the hook's node when it gives one, else an element of the kind.
-    TMz_XmlNode* Make(TMz_XmlNode* AParent, const std::string& APrefix, const std::string& AName,
+    TMz_XmlNode* Make(TMz_XmlNode* AParent, std::string_view APrefix, std::string_view AName,
                       TMz_XmlNodeKind AKind, bool& AMadeHere)
     {
         TMz_XmlNode* node = nullptr;
         if (D.fOnCreateNode) {
             R.setIndex(I);
-            D.fOnCreateNode(&D, &R, AParent, APrefix, AName, AKind, node);
+            D.fPlainTree = false;
+            D.fOnCreateNode(&D, &R, AParent, std::string(APrefix), std::string(AName), AKind, node);
             I = R.index();
         }
         AMadeHere = node == nullptr;
         if (node) return node;
-        auto* e = new (&D.fArena) TMz_XmlElement(&D, AParent, APrefix, AName);
+        TMz_XmlElement* parent = AParent ? AParent->AsElement() : nullptr;
+        std::string_view qualified;
+        TMz_XmlElement* e;
+        if (Qualified(APrefix, AName, qualified)) {
+            e = new (&D.fArena) TMz_XmlElement(TMz_XmlNode::TParsed{}, &D, parent, qualified, APrefix.size(), &D.fArena);
+        } else {
+            // A node with a name of its own is no longer the parser's plain kind.
+            D.fPlainTree = false;
+            e = new (&D.fArena) TMz_XmlElement(&D, parent, APrefix, AName);
+        }
+        // A parent that is no element keeps nothing but is still named as the parent.
+        e->fParent = AParent;
         e->fKind = AKind;
         return e;
     }
@@ -129,9 +196,12 @@ private:
     bool Content(TMz_XmlNode* p, int ADepth)
     {
         for (;;) {
+            // Blanks between tags, without storing the position at each.
+            int64_t i = I;
+            while (i < Len && IsBlank(static_cast<unsigned char>(S[i]))) ++i;
+            I = i;
             const int c = Read();
             if (c == 0 || c == EOD) return false;
-            if (IsBlank(c)) continue;
             if (c == '<') {
                 if (Markup(p, ADepth)) return false;
                 continue;
@@ -147,19 +217,27 @@ private:
             int64_t a = start, b = I;
             while (a < b && static_cast<unsigned char>(S[a]) <= ' ') ++a;
             while (b > a && static_cast<unsigned char>(S[b - 1]) <= ' ') --b;
-            p->fValue.append(S + a, size_t(b - a));
+            AppendText(p, std::string_view(S + a, size_t(b - a)));
         }
     }
 
     // The end of a text run: the first "<", ">" or NUL from AStart, or the end.
     int64_t TextRunEnd(int64_t AStart) const
     {
-        const char* from = S + AStart;
-        size_t n = size_t(Len - AStart);
+        // Most runs are short: a plain loop finds their end before three
+        // library scans would have started.
+        const int64_t near = std::min(Len, AStart + 64);
+        for (int64_t i = AStart; i < near; ++i) {
+            const char c = S[i];
+            if (c == '<' || c == '>' || c == '\0') return i;
+        }
+        if (near == Len) return Len;
+        const char* from = S + near;
+        size_t n = size_t(Len - near);
         if (const void* lt = std::memchr(from, '<', n)) n = size_t(static_cast<const char*>(lt) - from);
         if (const void* gt = std::memchr(from, '>', n)) n = size_t(static_cast<const char*>(gt) - from);
         if (const void* nul = std::memchr(from, '\0', n)) n = size_t(static_cast<const char*>(nul) - from);
-        return AStart + int64_t(n);
+        return near + int64_t(n);
     }
 
     bool Markup(TMz_XmlNode* p, int ADepth)
@@ -168,12 +246,12 @@ private:
         const int c = Read();
         if (c == '/') {
             if (!IsTagElement(p)) Fail("parent node is not a xml element");
-            std::string prefix, name;
+            std::string_view prefix, name;
             ReadQualified(prefix, name);
             if (p->namespace_() != prefix || p->name() != name)
                 Fail(Format("failed to close tag \"%s\" - closing tag \"%s\" found instead", p->name(), name));
             if (Read() != '>') Fail(Format("invalid character in closing tag %s", name));
-            p->setClosed(true);
+            p->fClosed = true;
             return true;
         }
         if (c == 0 || c == EOD) return false;
@@ -198,13 +276,13 @@ private:
             return false;
         }
         if (c == '?') {
-            const std::string name = ReadToken();
+            const std::string_view name = ReadToken();
             if (Cur() == ':') Fail("namespace declaration not allowed for xml core node");
             if (name != "xml" && name != "xml-stylesheet") Fail("xml header expected");
             if (D.root()) Fail("xml header already exist");
             bool made;
-            TMz_XmlNode* root = Make(nullptr, std::string(), name, name == "xml" ? mzDocument : mzStylesheet, made);
-            D.setRoot(root);
+            TMz_XmlNode* root = Make(nullptr, std::string_view(), name, name == "xml" ? mzDocument : mzStylesheet, made);
+            D.AdoptRoot(root);
             Attributes(root);
             // Whatever follows the declaration is its content, also after a
             // declaration closed with "/>": nothing after it goes unread.
@@ -212,7 +290,7 @@ private:
             return true;
         }
         --I;
-        std::string prefix, name;
+        std::string_view prefix, name;
         ReadQualified(prefix, name);
         if (name.empty()) {
             if (prefix.empty()) Fail("invalid char in tag name");
@@ -235,24 +313,27 @@ private:
     void Section(TMz_XmlNode* p, const char* AName, TMz_XmlNodeKind AKind, std::string_view ATerminator)
     {
         bool made;
-        TMz_XmlNode* node = Make(p, std::string(), AName, AKind, made);
+        TMz_XmlNode* node = Make(p, std::string_view(), AName, AKind, made);
         Keep(node, made);
-        node->fValue = ScanTo(ATerminator);
+        SetText(node, ScanTo(ATerminator));
         for (char t : ATerminator)
             Expect(t, t == '>' ? "invalid character found - \">\" expected"
                       : t == '-' ? "invalid character found - \"-\" expected"
                                  : "invalid character found - \"]\" expected");
-        node->setClosed(true);
+        node->fClosed = true;
     }
 
     bool Attributes(TMz_XmlNode* n)
     {
         while (I < Len) {
+            int64_t i = I;
+            while (i < Len && IsBlank(static_cast<unsigned char>(S[i]))) ++i;
+            I = i;
+            if (I >= Len) break;
             const int c = Read();
             if (c == 0) Fail("unexpected end of data (#0)");
-            if (IsBlank(c)) continue;
             if (c == '/') {
-                n->setClosed(true);
+                n->fClosed = true;
                 if (Read() != '>') Fail("\">\" expected behind \"/\"");
                 return false;
             }
@@ -264,7 +345,7 @@ private:
                 return true;
             }
             --I;
-            std::string prefix, name;
+            std::string_view prefix, name;
             ReadQualified(prefix, name);
             if (name.empty()) {
                 if (prefix.empty()) Fail("missing attribute name - invalid character found");
@@ -273,7 +354,7 @@ private:
             if (prefix == "xmlns") {
                 if (!IsTagElement(n))
                     Fail("failed to define namespace in none element node \"" + n->getQualifiedName() + "\"");
-                auto* ns = new (&D.fArena) TMz_XmlNamespace(&D, n, std::string(), name);
+                auto* ns = new (&D.fArena) TMz_XmlNamespace(TMz_XmlNode::TParsed{}, &D, n->AsElement(), name);
                 Value(ns, true);
                 continue;
             }
@@ -282,18 +363,31 @@ private:
         return false;
     }
 
-    void Attribute(TMz_XmlNode* n, const std::string& APrefix, const std::string& AName)
+    void Attribute(TMz_XmlNode* n, std::string_view APrefix, std::string_view AName)
     {
         TMz_XmlNode* attr = nullptr;
         if (D.fOnCreateNode) {
             R.setIndex(I);
-            D.fOnCreateNode(&D, &R, n, APrefix, AName, mzAttribute, attr);
+            D.fPlainTree = false;
+            D.fOnCreateNode(&D, &R, n, std::string(APrefix), std::string(AName), mzAttribute, attr);
             I = R.index();
         }
         const bool made = attr == nullptr;
         if (made) {
-            attr = new (&D.fArena) TMz_XmlAttribute(&D, n, APrefix, AName);
-            Keep(attr, true);
+            if (TMz_XmlElement* e = n->AsElement()) {
+                std::string_view qualified;
+                if (Qualified(APrefix, AName, qualified)) {
+                    attr = new (&D.fArena)
+                        TMz_XmlAttribute(TMz_XmlNode::TParsed{}, &D, e, qualified, APrefix.size(), &D.fArena);
+                } else {
+                    D.fPlainTree = false;
+                    attr = new (&D.fArena) TMz_XmlAttribute(&D, e, APrefix, AName);
+                }
+            } else {
+                D.fPlainTree = false;
+                attr = new (&D.fArena) TMz_XmlAttribute(&D, n, APrefix, AName);
+                Keep(attr, true);
+            }
         }
         try {
             if (made) Value(attr, false);
@@ -318,7 +412,7 @@ private:
                 return;
             }
             if (c == '=') {
-                a->fValue = ReadQuoted();
+                SetText(a, ReadQuoted());
                 return;
             }
             Fail(Format(ANamespace ? "invalid character while parsing namespace \"%s\""
@@ -327,19 +421,19 @@ private:
         }
     }
 
-    std::string ReadQuoted()
+    std::string_view ReadQuoted()
     {
         while (I < Len && IsBlank(static_cast<unsigned char>(S[I]))) ++I;
-        if (Cur() == 0) return std::string();
+        if (Cur() == 0) return std::string_view();
         const int q = Read();
         if (q != '"' && q != '\'') Fail("invalid character");
         const void* close = std::memchr(S + I, q, size_t(Len - I));
         if (!close) {
             I = Len;
-            return std::string();
+            return std::string_view();
         }
         const int64_t stop = static_cast<const char*>(close) - S;
-        std::string v(S + I, size_t(stop - I));
+        const std::string_view v(S + I, size_t(stop - I));
         I = stop + 1;
         return v;
     }
@@ -358,12 +452,29 @@ TMz_XmlDocument::TMz_XmlDocument() = default;
 
 void TMz_XmlDocument::BeforeDestruction()
 {
+    if (fPlainTree && !fArena.Overflowed()) {
+        // Nothing in the tree holds anything but arena memory, and no node of
+        // it lives anywhere else: the tree goes with the arena's blocks,
+        // without a visit to each node.
+        (void)fRoot.release();
+        for (auto& d : fDetached) (void)d.release();
+        fDetached.clear();
+        fArena.ReleaseAll();
+    }
     fRoot.reset();
     fDetached.clear();
+    fTexts.clear();
     inherited::BeforeDestruction();
 }
 
 void TMz_XmlDocument::setRoot(TMz_XmlNode* pRoot)
+{
+    if (pRoot == fRoot.get()) return;
+    fPlainTree = false;
+    AdoptRoot(pRoot);
+}
+
+void TMz_XmlDocument::AdoptRoot(TMz_XmlNode* pRoot)
 {
     if (pRoot == fRoot.get()) return;
     if (pRoot) ReleaseDetached(pRoot);
@@ -387,6 +498,8 @@ TMz_XmlValue TMz_XmlDocument::StringToValue(std::string_view pData) const
 
 void TMz_XmlDocument::Parse(TMz_StreamReader& pReader)
 {
+    // The nodes the parser makes refer to the text rather than copy it.
+    if (std::shared_ptr<const void> text = pReader.TakeText()) fTexts.push_back(std::move(text));
     TMz_XmlParser parser(*this, pReader);
     parser.Run();
 }

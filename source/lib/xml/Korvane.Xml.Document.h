@@ -108,23 +108,34 @@ protected:
 
 private:
     friend class TMz_XmlParser;
+    friend class TMz_XmlNode;
     friend class TMz_XmlElement;
+    friend class TMz_XmlAttribute;
+    friend class TMz_XmlNamespace;
     void Parse(TMz_StreamReader& pReader);
     // Keeps a node the parser made that hangs under nothing (elements before
     // the declaration) until the document goes.
     void KeepDetached(TMz_XmlNode* pNode);
     // Hands a kept node over to whoever attaches it elsewhere.
     void ReleaseDetached(TMz_XmlNode* pNode);
+    void AdoptRoot(TMz_XmlNode* pRoot);
 
     int fTokenBufferSize = 16;
     TFormatSettings fFormat;
     std::string fFilename;
     int fNodeCount = 0;
     TOwned<TMz_XmlNode> fRoot;
+    // True while every node this document holds is one its parser made and
+    // nobody changed: no node holds memory outside the arena, and none lives
+    // outside the tree. Such a tree goes with the arena, node by node unvisited.
+    bool fPlainTree = true;
     TMz_OnCreateNode fOnCreateNode;
     std::vector<TOwned<TMz_XmlNode>> fDetached;
     // The memory of the nodes the parser makes (a block goes with its last node).
     TMz_XmlNodeArena fArena;
+    // The texts loaded: names and values the parser read refer into them
+    // until they are changed or their node is moved to another element.
+    std::vector<std::shared_ptr<const void>> fTexts;
 };
 
 } // namespace korvane

@@ -1,6 +1,9 @@
 #include "Korvane.Xml.Node.h"
 
 #include <algorithm>
+#include <cstring>
+#include <limits>
+#include <mutex>
 #include <new>
 
 #if defined(__SANITIZE_ADDRESS__)
@@ -26,20 +29,19 @@ TMz_XmlElement* ElementOf(TMz_XmlNode* ANode) { return ANode ? ANode->AsElement(
 
 // ---- node memory ----
 
-struct TMz_XmlNodeArena::TBlock {
-    int64_t Live = 0;
-    bool Retired = false;
-};
-
 namespace {
 
-// The header in front of every node: the arena block it lives in, nil for the heap.
-struct alignas(16) TNodeHeader {
+// The header in front of every node and list: the arena block it lives in,
+// nil for the heap. Nodes need no more than pointer alignment.
+struct TNodeHeader {
     TMz_XmlNodeArena::TBlock* Block;
 };
-constexpr size_t HeaderSize = sizeof(TNodeHeader);
-constexpr size_t BlockSize = 256 * 1024;
-constexpr size_t BlockData = BlockSize - 16;
+constexpr size_t HeaderSize = TMz_XmlNodeArena::HeaderSize;
+constexpr size_t BlockSize = TMz_XmlNodeArena::BlockSize;
+constexpr size_t BlockHead = TMz_XmlNodeArena::BlockHead;
+constexpr size_t BlockData = TMz_XmlNodeArena::BlockData;
+static_assert(sizeof(TNodeHeader) == HeaderSize && alignof(TNodeHeader) <= TMz_XmlNodeArena::Alignment);
+static_assert(sizeof(TMz_XmlNodeArena::TBlock) <= BlockHead);
 
 // Under AddressSanitizer, arena memory that holds no live node is poisoned,
 // so a node used after it was freed is still caught.
@@ -51,70 +53,145 @@ void Poison(void*, size_t) {}
 void Unpoison(void*, size_t) {}
 #endif
 
+// Blocks whose nodes are all gone wait here for the next parse, up to a
+// bound, rather than going back to the system: a block taken fresh from the
+// system costs a page fault for every page of it, which is much of the work
+// of building a tree. Any thread may give or take.
+class TBlockCache {
+public:
+    static constexpr size_t MaxBlocks = 256; // 64 MiB
+
+    ~TBlockCache()
+    {
+        for (void* b : FBlocks) ::operator delete(b);
+    }
+    void* Take()
+    {
+        {
+            const std::lock_guard<std::mutex> lock(FLock);
+            if (!FBlocks.empty()) {
+                void* b = FBlocks.back();
+                FBlocks.pop_back();
+                return b;
+            }
+        }
+        return ::operator new(BlockSize);
+    }
+    void Give(void* ABlock)
+    {
+        {
+            const std::lock_guard<std::mutex> lock(FLock);
+            if (FBlocks.size() < MaxBlocks) {
+                FBlocks.push_back(ABlock);
+                return;
+            }
+        }
+        ::operator delete(ABlock);
+    }
+
+private:
+    std::mutex FLock;
+    std::vector<void*> FBlocks;
+};
+
+TBlockCache& Blocks()
+{
+    static TBlockCache cache;
+    return cache;
+}
+
 void ReleaseBlock(TMz_XmlNodeArena::TBlock* ABlock)
 {
+    if (ABlock->Arena) ABlock->Arena->Unlist(ABlock);
     Unpoison(ABlock, BlockSize);
     ABlock->~TBlock();
-    ::operator delete(static_cast<void*>(ABlock), std::align_val_t(16));
+    Poison(ABlock, BlockSize);
+    Blocks().Give(ABlock);
+}
+
+void Unlink(TMz_XmlNodeArena::TBlock* ABlock)
+{
+    if (--ABlock->Live == 0 && ABlock->Retired) ReleaseBlock(ABlock);
 }
 
 } // namespace
 
 TMz_XmlNodeArena::~TMz_XmlNodeArena()
 {
+    // Blocks that still hold nodes live on without the arena.
+    for (TBlock* b = FBlocks; b; b = b->Next) b->Arena = nullptr;
+    FBlocks = nullptr;
     if (!FCurrent) return;
     FCurrent->Retired = true;
     if (FCurrent->Live == 0) ReleaseBlock(FCurrent);
 }
 
-void* TMz_XmlNodeArena::Allocate(size_t ASize)
+void TMz_XmlNodeArena::Unlist(TBlock* ABlock)
 {
-    const size_t need = HeaderSize + ((ASize + 15) & ~size_t(15));
-    if (need > BlockData / 4) return nullptr;
-    if (!FCurrent || FUsed + need > BlockData) {
+    if (ABlock->Prev) ABlock->Prev->Next = ABlock->Next;
+    else FBlocks = ABlock->Next;
+    if (ABlock->Next) ABlock->Next->Prev = ABlock->Prev;
+    ABlock->Arena = nullptr;
+    if (ABlock == FCurrent) {
+        FCurrent = nullptr;
+        FUsed = 0;
+    }
+}
+
+void TMz_XmlNodeArena::ReleaseAll()
+{
+    while (FBlocks) ReleaseBlock(FBlocks);
+}
+
+void* TMz_XmlNodeArena::AllocateInNewBlock(size_t ANeed)
+{
+    if (ANeed > BlockData / 4) return nullptr;
+    {
         if (FCurrent) {
             FCurrent->Retired = true;
             if (FCurrent->Live == 0) ReleaseBlock(FCurrent);
         }
-        void* raw = ::operator new(BlockSize, std::align_val_t(16));
+        void* raw = Blocks().Take();
+        Unpoison(raw, BlockHead);
         FCurrent = new (raw) TBlock();
+        FCurrent->Arena = this;
+        FCurrent->Next = FBlocks;
+        if (FBlocks) FBlocks->Prev = FCurrent;
+        FBlocks = FCurrent;
         FUsed = 0;
-        Poison(reinterpret_cast<char*>(raw) + 16, BlockData);
+        Poison(static_cast<char*>(raw) + BlockHead, BlockData);
     }
-    char* at = reinterpret_cast<char*>(FCurrent) + 16 + FUsed;
-    Unpoison(at, need);
-    FUsed += need;
-    ++FCurrent->Live;
-    new (at) TNodeHeader{FCurrent};
-    return at + HeaderSize;
+    return Place(ANeed);
 }
 
-void* TMz_XmlNode::operator new(size_t ASize)
+void TMz_XmlNodeArena::Unpoison(void* APtr, size_t ASize) { ::korvane::Unpoison(APtr, ASize); }
+
+// Memory the arena cannot give: from the heap.
+void* MzXmlAllocateOutside(size_t ASize, TMz_XmlNodeArena* AArena)
 {
-    char* at = static_cast<char*>(::operator new(HeaderSize + ASize, std::align_val_t(16)));
+    if (AArena) AArena->NoteOverflow();
+    char* at = static_cast<char*>(::operator new(HeaderSize + ASize));
     new (at) TNodeHeader{nullptr};
     return at + HeaderSize;
 }
 
-void* TMz_XmlNode::operator new(size_t ASize, TMz_XmlNodeArena* AArena)
-{
-    if (AArena)
-        if (void* p = AArena->Allocate(ASize)) return p;
-    return TMz_XmlNode::operator new(ASize);
-}
-
-void TMz_XmlNode::operator delete(void* APtr, size_t ASize)
+void MzXmlRelease(void* APtr, size_t ASize)
 {
     if (!APtr) return;
     auto* header = reinterpret_cast<TNodeHeader*>(static_cast<char*>(APtr) - HeaderSize);
     TMz_XmlNodeArena::TBlock* block = header->Block;
     if (!block) {
-        ::operator delete(static_cast<void*>(header), std::align_val_t(16));
+        ::operator delete(static_cast<void*>(header));
         return;
     }
     Poison(header, HeaderSize + ASize);
-    if (--block->Live == 0 && block->Retired) ReleaseBlock(block);
+    Unlink(block);
 }
+
+void* TMz_XmlNode::operator new(size_t ASize) { return MzXmlAllocate(ASize, nullptr); }
+
+
+void TMz_XmlNode::operator delete(void* APtr, size_t ASize) { MzXmlRelease(APtr, ASize); }
 
 void TMz_XmlNode::operator delete(void* APtr, TMz_XmlNodeArena*)
 {
@@ -122,11 +199,64 @@ void TMz_XmlNode::operator delete(void* APtr, TMz_XmlNodeArena*)
     // simply stays with its block until the block goes.
     if (!APtr) return;
     auto* header = reinterpret_cast<TNodeHeader*>(static_cast<char*>(APtr) - HeaderSize);
-    if (TMz_XmlNodeArena::TBlock* block = header->Block) {
-        if (--block->Live == 0 && block->Retired) ReleaseBlock(block);
-    } else {
-        ::operator delete(static_cast<void*>(header), std::align_val_t(16));
+    if (TMz_XmlNodeArena::TBlock* block = header->Block) Unlink(block);
+    else ::operator delete(static_cast<void*>(header));
+}
+
+// ---- TMz_XmlText ----
+
+void TMz_XmlText::Assign(std::string_view AText)
+{
+    if (AText.empty()) {
+        Drop();
+        return;
     }
+    char* data = new char[AText.size()];
+    std::memcpy(data, AText.data(), AText.size());
+    Drop();
+    FData = data;
+    FSize = AText.size() | OwnedBit;
+}
+
+void TMz_XmlText::Append(std::string_view AText)
+{
+    if (AText.empty()) return;
+    const size_t old = view().size();
+    if (old == 0) {
+        Assign(AText);
+        return;
+    }
+    if (AText.size() > std::numeric_limits<size_t>::max() / 2 - old) throw std::bad_alloc();
+    char* data = new char[old + AText.size()];
+    std::memcpy(data, FData, old);
+    std::memcpy(data + old, AText.data(), AText.size());
+    const size_t size = old + AText.size();
+    Drop();
+    FData = data;
+    FSize = size | OwnedBit;
+}
+
+// ---- TMz_XmlName ----
+
+void TMz_XmlName::TooLong() { throw std::length_error("XML name too long"); }
+
+void TMz_XmlName::Assign(std::string_view APrefix, std::string_view AName)
+{
+    const size_t size = APrefix.size() + (APrefix.empty() ? 0 : 1) + AName.size();
+    if (APrefix.size() > INT32_MAX || AName.size() > INT32_MAX || size > INT32_MAX) TooLong();
+    if (size == 0) {
+        Drop();
+        return;
+    }
+    char* data = new char[size];
+    std::memcpy(data, APrefix.data(), APrefix.size());
+    if (!APrefix.empty()) data[APrefix.size()] = ':';
+    std::memcpy(data + size - AName.size(), AName.data(), AName.size());
+    Drop();
+    FData = data;
+    FSize = uint32_t(size);
+    FPrefix = uint32_t(APrefix.size());
+    FOwned = true;
 }
 
 // ---- TMz_XmlValue ----
@@ -242,7 +372,7 @@ const TFormatSettings& FormatOf(const TMz_XmlDocument* d)
 bool DeclaredFrom(const TMz_XmlNode* ANode, std::string_view pNamespace)
 {
     for (const TMz_XmlNode* n = ANode; n; n = n->parent()) {
-        if (const auto* ns = dynamic_cast<const TMz_XmlNamespace*>(n)) return ns->name() == pNamespace;
+        if (const TMz_XmlNamespace* ns = n->AsNamespace()) return ns->name() == pNamespace;
         if (const TMz_XmlElement* e = n->AsElement())
             if (e->namespace_(pNamespace)) return true;
     }
@@ -275,20 +405,6 @@ std::string_view PrefixOf(std::string_view q)
 
 // ---- TMz_XmlNodeMap ----
 
-namespace {
-
-// Whether a node's qualified name is AKey, without building the name.
-bool HasQualifiedName(const TMz_XmlNode* ANode, std::string_view AKey)
-{
-    const std::string& ns = ANode->namespace_();
-    const std::string& name = ANode->name();
-    if (ns.empty()) return name == AKey;
-    return AKey.size() == ns.size() + 1 + name.size() && AKey.substr(0, ns.size()) == ns && AKey[ns.size()] == ':' &&
-           AKey.substr(ns.size() + 1) == name;
-}
-
-} // namespace
-
 template <class TNode>
 int TMz_XmlNodeMap<TNode>::IndexOf(std::string_view AKey) const
 {
@@ -297,7 +413,20 @@ int TMz_XmlNodeMap<TNode>::IndexOf(std::string_view AKey) const
         return it == FIndex->end() ? -1 : it->second;
     }
     for (size_t i = 0; i < FItems.size(); ++i)
-        if (HasQualifiedName(FItems[i], AKey)) return int(i);
+        if (FItems[i]->qualifiedName() == AKey) return int(i);
+    return -1;
+}
+
+template <class TNode>
+int TMz_XmlNodeMap<TNode>::IndexOf(const TNode* ANode) const
+{
+    if (FIndex) return IndexOf(ANode->qualifiedName());
+    // Names of one element mostly differ in length or first character.
+    const std::string_view key = ANode->qualifiedName();
+    for (size_t i = 0; i < FItems.size(); ++i) {
+        const std::string_view q = FItems[i]->qualifiedName();
+        if (q.size() == key.size() && (q.empty() || (q[0] == key[0] && q == key))) return int(i);
+    }
     return -1;
 }
 
@@ -321,16 +450,16 @@ void TMz_XmlNodeMap<TNode>::Reindex()
 }
 
 template <class TNode>
-TNode* TMz_XmlNodeMap<TNode>::Put(const std::string& AKey, TNode* ANode)
+TNode* TMz_XmlNodeMap<TNode>::Put(TNode* ANode, TMz_XmlNodeArena* AArena)
 {
-    const int i = IndexOf(AKey);
+    const int i = IndexOf(ANode);
     if (i >= 0) {
         TNode* old = FItems[size_t(i)];
-        FItems[size_t(i)] = ANode;
+        FItems.Set(size_t(i), ANode);
         return old == ANode ? nullptr : old;
     }
-    FItems.push_back(ANode);
-    if (FIndex) (*FIndex)[AKey] = int(FItems.size() - 1);
+    FItems.Push(ANode, AArena);
+    if (FIndex) (*FIndex)[ANode->getQualifiedName()] = int(FItems.size() - 1);
     else if (FItems.size() > HashFrom) Reindex();
     return nullptr;
 }
@@ -340,13 +469,10 @@ TNode* TMz_XmlNodeMap<TNode>::Take(std::string_view AKey, TNode* ANode)
 {
     int i = -1;
     if (!AKey.empty() || !ANode) i = IndexOf(AKey);
-    if (ANode && (i < 0 || FItems[size_t(i)] != ANode)) {
-        const auto it = std::find(FItems.begin(), FItems.end(), ANode);
-        i = it == FItems.end() ? -1 : int(it - FItems.begin());
-    }
+    if (ANode && (i < 0 || FItems[size_t(i)] != ANode)) i = int(FItems.LastIndexOf(ANode));
     if (i < 0) return nullptr;
     TNode* taken = FItems[size_t(i)];
-    FItems.erase(FItems.begin() + i);
+    FItems.Erase(size_t(i));
     if (FIndex) Reindex();
     return taken;
 }
@@ -356,9 +482,18 @@ template class TMz_XmlNodeMap<TMz_XmlNamespace>;
 
 // ---- TMz_XmlNode ----
 
-TMz_XmlNode::TMz_XmlNode(TMz_XmlDocument* pDocument, TMz_XmlNode* pParent, std::string pNamespace, std::string pName)
-    : fDocument(pDocument), fParent(pParent), fNamespace(std::move(pNamespace)), fName(std::move(pName))
+TMz_XmlNode::TMz_XmlNode(TMz_XmlDocument* pDocument, TMz_XmlNode* pParent, std::string_view pNamespace,
+                         std::string_view pName)
+    : fDocument(pDocument), fParent(pParent)
 {
+    fName.Assign(pNamespace, pName);
+}
+
+TMz_XmlNode::TMz_XmlNode(TParsed, TMz_XmlDocument* pDocument, TMz_XmlNode* pParent, std::string_view pQualified,
+                         size_t pPrefix)
+    : fParsed(true), fDocument(pDocument), fParent(pParent)
+{
+    fName.Refer(pQualified, pPrefix);
 }
 
 TMz_XmlValue TMz_XmlNode::value() const { return MzStringToValue(getRawValue(), FormatOf(fDocument)); }
@@ -371,30 +506,69 @@ void TMz_XmlNode::setValue(const TMz_XmlValue& pValue)
 
 std::string TMz_XmlNode::getQualifiedName() const
 {
-    if (fNamespace.empty()) return fName;
-    std::string q;
-    q.reserve(fNamespace.size() + 1 + fName.size());
-    q.append(fNamespace).append(1, ':').append(fName);
-    return q;
+    return std::string(fName.qualified());
 }
 
 bool TMz_XmlNode::defined(std::string_view pNamespace) const { return DeclaredFrom(fParent, pNamespace); }
 
+void TMz_XmlNode::MarkChanged() { fDocument->fPlainTree = false; }
+
 void TMz_XmlNode::BeforeDestruction()
 {
+    Touch();
     if (auto* e = ElementOf(fParent); e && !e->Destroying()) e->DetachChild(this);
     fParent = nullptr;
     inherited::BeforeDestruction();
 }
 
-// ---- TMz_XmlElement ----
+void TMz_XmlNode::OwnTexts()
+{
+    std::vector<TMz_XmlNode*> work{this};
+    while (!work.empty()) {
+        TMz_XmlNode* n = work.back();
+        work.pop_back();
+        // Its document may go before it: it no longer counts as that parser's.
+        n->Touch();
+        n->fParsed = false;
+        n->OwnOwnTexts();
+        if (TMz_XmlElement* e = n->AsElement()) {
+            for (TMz_XmlElement* c : e->fNodes.FItems) work.push_back(c);
+            for (TMz_XmlAttribute* a : e->fAttributes) work.push_back(a);
+            if (e->fNamespaces)
+                for (TMz_XmlNamespace* ns : *e->fNamespaces) work.push_back(ns);
+            if (e->fRetired)
+                for (TMz_XmlNode* r : *e->fRetired) work.push_back(r);
+        }
+    }
+}
 
-TMz_XmlElement::TMz_XmlElement(TMz_XmlDocument* pDocument, TMz_XmlNode* pParent, std::string pNamespace,
-                               std::string pName)
-    : TMz_XmlNode(pDocument, pParent, std::move(pNamespace), std::move(pName))
+// ---- TMz_XmlNodes, TMz_XmlElement ----
+
+TMz_XmlElement* TMz_XmlNodes::operator[](int AIndex) const
+{
+    if (AIndex < 0 || size_t(AIndex) >= FItems.size()) throw ERangeError("List index out of bounds");
+    return FItems[size_t(AIndex)];
+}
+
+TMz_XmlElement::TMz_XmlElement(TMz_XmlDocument* pDocument, TMz_XmlNode* pParent, std::string_view pNamespace,
+                               std::string_view pName)
+    : TMz_XmlNode(pDocument, pParent, pNamespace, pName)
 {
     fKind = mzDefault;
-    if (auto* e = ElementOf(pParent)) e->AppendChild(this);
+    fClassTag = ctElement;
+    if (auto* e = ElementOf(pParent)) {
+        e->Touch();
+        e->AppendChild(this);
+    }
+}
+
+TMz_XmlElement::TMz_XmlElement(TParsed, TMz_XmlDocument* pDocument, TMz_XmlElement* pParent,
+                               std::string_view pQualified, size_t pPrefix, TMz_XmlNodeArena* pArena)
+    : TMz_XmlNode(TParsed{}, pDocument, pParent, pQualified, pPrefix)
+{
+    fKind = mzDefault;
+    fClassTag = ctElement;
+    if (pParent) pParent->AppendChild(this, pArena);
 }
 
 const TMz_XmlNamespaces& TMz_XmlElement::namespaces() const
@@ -403,79 +577,111 @@ const TMz_XmlNamespaces& TMz_XmlElement::namespaces() const
     return fNamespaces ? *fNamespaces : None;
 }
 
-void TMz_XmlElement::AppendChild(TMz_XmlElement* pNode)
+void TMz_XmlElement::AppendChild(TMz_XmlElement* pNode, TMz_XmlNodeArena* pArena)
 {
     fHasNodes = true;
-    fNodes.FItems.push_back(pNode);
+    fNodes.FItems.Push(pNode, pArena);
 }
 
 void TMz_XmlElement::DetachChild(TMz_XmlNode* pNode)
 {
     if (auto* child = ElementOf(pNode); child && fHasNodes) {
-        auto& items = fNodes.FItems;
-        const auto it = std::find(items.rbegin(), items.rend(), child);
-        if (it != items.rend()) {
-            items.erase(std::next(it).base());
+        const ptrdiff_t i = fNodes.FItems.LastIndexOf(child);
+        if (i >= 0) {
+            fNodes.FItems.Erase(size_t(i));
             return;
         }
     }
-    if (auto* ns = dynamic_cast<TMz_XmlNamespace*>(pNode)) {
-        if (fNamespaces && fNamespaces->Take({}, ns)) return;
-    } else if (auto* attr = dynamic_cast<TMz_XmlAttribute*>(pNode)) {
-        if (fAttributes.Take({}, attr)) return;
+    if (pNode->fClassTag == ctNamespace) {
+        if (fNamespaces && fNamespaces->Take({}, static_cast<TMz_XmlNamespace*>(pNode))) return;
+    } else if (pNode->fClassTag == ctAttribute) {
+        if (fAttributes.Take({}, static_cast<TMz_XmlAttribute*>(pNode))) return;
     }
-    const auto it = std::find(fRetired.begin(), fRetired.end(), pNode);
-    if (it != fRetired.end()) fRetired.erase(it);
+    if (!fRetired) return;
+    if (const ptrdiff_t i = fRetired->LastIndexOf(pNode); i >= 0) fRetired->Erase(size_t(i));
 }
 
 void TMz_XmlElement::Retire(TMz_XmlNode* pNode)
 {
-    if (pNode) fRetired.push_back(pNode);
+    if (!pNode) return;
+    if (!fRetired) fRetired = std::make_unique<TMz_XmlNodeList<TMz_XmlNode>>();
+    fRetired->Push(pNode);
+}
+
+void TMz_XmlElement::FreeMember(TMz_XmlNode* pNode)
+{
+    pNode->fParent = nullptr;
+    if (!pNode->fParsed) {
+        pNode->Free();
+    } else if (pNode->fClassTag == ctNamespace) {
+        // Nodes the parser made are of exactly their class and nothing else
+        // refers to them once their element goes: no virtual protocol needed.
+        auto* ns = static_cast<TMz_XmlNamespace*>(pNode);
+        ns->TMz_XmlNamespace::~TMz_XmlNamespace();
+        TMz_XmlNode::operator delete(ns, sizeof(TMz_XmlNamespace));
+    } else {
+        auto* a = static_cast<TMz_XmlAttribute*>(pNode);
+        a->TMz_XmlAttribute::~TMz_XmlAttribute();
+        TMz_XmlNode::operator delete(a, sizeof(TMz_XmlAttribute));
+    }
+}
+
+void TMz_XmlElement::FreeMembers()
+{
+    for (TMz_XmlAttribute* a : fAttributes) FreeMember(a);
+    fAttributes.Clear();
+    if (fNamespaces) {
+        for (TMz_XmlNamespace* n : *fNamespaces) FreeMember(n);
+        fNamespaces.reset();
+    }
+    if (fRetired) {
+        for (TMz_XmlNode* n : *fRetired) FreeMember(n);
+        fRetired.reset();
+    }
 }
 
 // Frees a list of elements and everything below them without recursing once
-// per level: each element's children are taken over before it goes.
+// per level: each element's children are taken over before it goes. They go
+// in document order, which is the order the parser laid them out in memory.
 void TMz_XmlElement::FreeElements(std::vector<TMz_XmlElement*> AWork)
 {
-    for (auto* e : AWork) e->fParent = nullptr;
+    std::reverse(AWork.begin(), AWork.end());
     while (!AWork.empty()) {
         TMz_XmlElement* e = AWork.back();
         AWork.pop_back();
-        for (TMz_XmlElement* c : e->fNodes.FItems) {
-            c->fParent = nullptr;
-            AWork.push_back(c);
+        e->fParent = nullptr;
+        const auto& children = e->fNodes.FItems;
+        for (size_t i = children.size(); i-- > 0;) AWork.push_back(children[i]);
+        e->fNodes.FItems.Release();
+        if (e->fParsed) {
+            e->FreeMembers();
+            e->TMz_XmlElement::~TMz_XmlElement();
+            TMz_XmlNode::operator delete(e, sizeof(TMz_XmlElement));
+        } else {
+            e->Free();
         }
-        e->fNodes.FItems.clear();
-        e->Free();
     }
 }
 
 void TMz_XmlElement::BeforeDestruction()
 {
-    if (!fNodes.FItems.empty()) {
-        std::vector<TMz_XmlElement*> children = std::move(fNodes.FItems);
-        fNodes.FItems.clear();
-        FreeElements(std::move(children));
-    }
+    if (!fNodes.FItems.empty()) FreeElements(fNodes.FItems.TakeAll());
+    fNodes.FItems.Release();
     fHasNodes = false;
-    for (TMz_XmlAttribute* a : fAttributes) a->Free();
-    fAttributes.Clear();
-    if (fNamespaces) {
-        for (TMz_XmlNamespace* n : *fNamespaces) n->Free();
-        fNamespaces.reset();
-    }
-    for (TMz_XmlNode* n : fRetired) n->Free();
-    fRetired.clear();
+    FreeMembers();
     inherited::BeforeDestruction();
 }
 
 void TMz_XmlElement::add(TMz_XmlElement* pNode)
 {
     if (!pNode) return;
+    Touch();
     for (const TMz_XmlNode* n = this; n; n = n->parent())
         if (n == pNode) throw EInvalidOperation("an element cannot be added to itself or to one of its descendants");
     if (auto* old = ElementOf(pNode->fParent)) old->DetachChild(pNode);
     else if (!pNode->fParent && pNode->fDocument) pNode->fDocument->ReleaseDetached(pNode);
+    // The node may now outlive the document whose text its names refer to.
+    pNode->OwnTexts();
     pNode->fParent = this;
     AppendChild(pNode);
 }
@@ -483,18 +689,18 @@ void TMz_XmlElement::add(TMz_XmlElement* pNode)
 void TMz_XmlElement::remove(TMz_XmlElement* pNode)
 {
     if (!fHasNodes || !pNode) return;
-    auto& items = fNodes.FItems;
-    const auto it = std::find(items.begin(), items.end(), pNode);
-    if (it == items.end()) return;
-    items.erase(it);
+    Touch();
+    const ptrdiff_t i = fNodes.FItems.LastIndexOf(pNode);
+    if (i < 0) return;
+    fNodes.FItems.Erase(size_t(i));
     FreeElements({pNode});
 }
 
 void TMz_XmlElement::clear()
 {
     if (!fHasNodes) return;
-    std::vector<TMz_XmlElement*> children = std::move(fNodes.FItems);
-    fNodes.FItems.clear();
+    Touch();
+    std::vector<TMz_XmlElement*> children = fNodes.FItems.TakeAll();
     fHasNodes = false;
     FreeElements(std::move(children));
 }
@@ -502,7 +708,7 @@ void TMz_XmlElement::clear()
 TMz_XmlElement* TMz_XmlElement::find(std::string_view pTagname) const
 {
     for (TMz_XmlElement* c : fNodes)
-        if (c->fName == pTagname) return c;
+        if (c->fName.local() == pTagname) return c;
     return nullptr;
 }
 
@@ -523,19 +729,22 @@ TMz_XmlElement* TMz_XmlElement::searchUpwardsForNode(TClass pClass) const
 TMz_XmlElement* TMz_XmlElement::searchUpwardsForNode(std::string_view pTagName) const
 {
     for (auto* e = ElementOf(fParent); e; e = ElementOf(e->fParent))
-        if (e->fName == pTagName) return e;
+        if (e->fName.local() == pTagName) return e;
     return nullptr;
 }
 
 void TMz_XmlElement::addAttribute(TMz_XmlAttribute* pAttr)
 {
     if (!pAttr) return;
+    Touch();
+    pAttr->Touch();
     if (pAttr->fParent != this) {
         if (auto* old = ElementOf(pAttr->fParent)) old->DetachChild(pAttr);
         else if (!pAttr->fParent && pAttr->fDocument) pAttr->fDocument->ReleaseDetached(pAttr);
+        pAttr->OwnOwnTexts();
         pAttr->fParent = this;
     }
-    Retire(fAttributes.Put(pAttr->getQualifiedName(), pAttr));
+    Retire(fAttributes.Put(pAttr));
 }
 
 TMz_XmlAttribute* TMz_XmlElement::addAttribute(const std::string& pAttr, const TMz_XmlValue& pValue)
@@ -638,42 +847,43 @@ bool TMz_XmlElement::getAttribute(std::string_view pAttr, float& pValue) const
 
 void TMz_XmlElement::removeAttribute(TMz_XmlAttribute* pAttr)
 {
+    Touch();
     if (pAttr) Retire(fAttributes.Take(pAttr->getQualifiedName(), nullptr));
 }
 
 void TMz_XmlElement::clearAttributes()
 {
-    for (TMz_XmlAttribute* a : fAttributes) {
-        a->fParent = nullptr;
-        a->Free();
-    }
+    Touch();
+    for (TMz_XmlAttribute* a : fAttributes) FreeMember(a);
     fAttributes.Clear();
 }
 
 void TMz_XmlElement::addNamespace(TMz_XmlNamespace* pNamespace)
 {
     if (!pNamespace) return;
+    Touch();
+    pNamespace->Touch();
     if (pNamespace->fParent != this) {
         if (auto* old = ElementOf(pNamespace->fParent)) old->DetachChild(pNamespace);
         else if (!pNamespace->fParent && pNamespace->fDocument) pNamespace->fDocument->ReleaseDetached(pNamespace);
+        pNamespace->OwnOwnTexts();
         pNamespace->fParent = this;
     }
     if (!fNamespaces) fNamespaces = std::make_unique<TMz_XmlNamespaces>();
-    Retire(fNamespaces->Put(pNamespace->getQualifiedName(), pNamespace));
+    Retire(fNamespaces->Put(pNamespace));
 }
 
 void TMz_XmlElement::removeNamespace(TMz_XmlNamespace* pNamespace)
 {
+    Touch();
     if (pNamespace && fNamespaces) Retire(fNamespaces->Take(pNamespace->getQualifiedName(), nullptr));
 }
 
 void TMz_XmlElement::clearNamespaces()
 {
+    Touch();
     if (!fNamespaces) return;
-    for (TMz_XmlNamespace* n : *fNamespaces) {
-        n->fParent = nullptr;
-        n->Free();
-    }
+    for (TMz_XmlNamespace* n : *fNamespaces) FreeMember(n);
     fNamespaces.reset();
 }
 
@@ -711,7 +921,7 @@ void TMz_XmlElement::setAttribute(const std::string& pName, const std::string& p
 std::string TMz_XmlElement::attribute_raw(std::string_view pName) const
 {
     const TMz_XmlAttribute* a = fAttributes.Find(pName);
-    return a ? a->getRawValue() : std::string();
+    return a ? std::string(a->getRawValue()) : std::string();
 }
 
 void TMz_XmlElement::setAttribute_raw(const std::string& pName, const std::string& pValue)
@@ -788,7 +998,7 @@ void TMz_XmlElement::toStream(TMz_StreamWriter& pWriter) const
         WriteAttributes(pWriter);
         if (fNodes.Count() > 0 || !fValue.empty()) {
             pWriter.write(">");
-            pWriter.write(fValue);
+            pWriter.write(fValue.view());
             if (fHasNodes) {
                 if (b) pWriter.crlf();
                 pWriter.indent();
@@ -830,7 +1040,7 @@ void TMz_XmlElement::toStream(TMz_StreamWriter& pWriter) const
         // the same place so that a saved document reads back the same.
         if (!fValue.empty()) {
             CheckText(*this, qname);
-            pWriter.write(fValue);
+            pWriter.write(fValue.view());
             if (b) pWriter.crlf();
         }
         for (const TMz_XmlElement* c : fNodes) c->toStream(pWriter);
@@ -842,13 +1052,13 @@ void TMz_XmlElement::toStream(TMz_StreamWriter& pWriter) const
         // itself and would otherwise read the name back as part of the text.
         const bool data = fKind == mzData;
         const char* terminator = data ? "]]>" : "-->";
-        if (fValue.find(terminator) != std::string::npos) {
+        if (fValue.view().find(terminator) != std::string_view::npos) {
             const TMz_XmlNode* owner = fParent ? fParent : this;
             throw EMz_XmlStoringError::Fmt(fDocument, "%s in element \"%s\" holds \"%s\"",
                                            data ? "CDATA section" : "comment", owner->getQualifiedName(), terminator);
         }
         pWriter.write(data ? "<![CDATA[" : "<!--", b);
-        pWriter.write(fValue);
+        pWriter.write(fValue.view());
         pWriter.write(terminator);
         if (b) pWriter.crlf();
         return;
@@ -859,18 +1069,42 @@ void TMz_XmlElement::toStream(TMz_StreamWriter& pWriter) const
 
 // ---- TMz_XmlAttribute, TMz_XmlNamespace ----
 
-TMz_XmlAttribute::TMz_XmlAttribute(TMz_XmlDocument* pDocument, TMz_XmlNode* pParent, std::string pNamespace,
-                                   std::string pName)
-    : TMz_XmlAttribute(TUnattached{}, pDocument, pParent, std::move(pNamespace), std::move(pName))
+TMz_XmlAttribute::TMz_XmlAttribute(TMz_XmlDocument* pDocument, TMz_XmlNode* pParent, std::string_view pNamespace,
+                                   std::string_view pName)
+    : TMz_XmlAttribute(TUnattached{}, pDocument, pParent, pNamespace, pName)
 {
-    if (auto* e = ElementOf(pParent)) e->Retire(e->fAttributes.Put(getQualifiedName(), this));
+    if (auto* e = ElementOf(pParent)) {
+        e->Touch();
+        e->Retire(e->fAttributes.Put(this));
+    }
 }
 
 TMz_XmlAttribute::TMz_XmlAttribute(TUnattached, TMz_XmlDocument* pDocument, TMz_XmlNode* pParent,
-                                   std::string pNamespace, std::string pName)
-    : TMz_XmlNode(pDocument, pParent, std::move(pNamespace), std::move(pName))
+                                   std::string_view pNamespace, std::string_view pName)
+    : TMz_XmlNode(pDocument, pParent, pNamespace, pName)
 {
     fKind = mzAttribute;
+    fClassTag = ctAttribute;
+}
+
+TMz_XmlAttribute::TMz_XmlAttribute(TParsed, TMz_XmlDocument* pDocument, TMz_XmlElement* pParent,
+                                   std::string_view pQualified, size_t pPrefix, TMz_XmlNodeArena* pArena)
+    : TMz_XmlNode(TParsed{}, pDocument, pParent, pQualified, pPrefix)
+{
+    fKind = mzAttribute;
+    fClassTag = ctAttribute;
+    TMz_XmlAttribute* replaced = pParent->fAttributes.Put(this, pArena);
+    // Memory beyond the arena: a replaced attribute kept, or a hash index.
+    if (replaced || pParent->fAttributes.FIndex) pDocument->fPlainTree = false;
+    pParent->Retire(replaced);
+}
+
+TMz_XmlAttribute::TMz_XmlAttribute(TParsed, TUnattached, TMz_XmlDocument* pDocument, TMz_XmlElement* pParent,
+                                   std::string_view pName)
+    : TMz_XmlNode(TParsed{}, pDocument, pParent, pName, 0)
+{
+    fKind = mzAttribute;
+    fClassTag = ctAttribute;
 }
 
 bool TMz_XmlAttribute::defined(std::string_view pNamespace) const { return DeclaredFrom(fParent, pNamespace); }
@@ -879,7 +1113,7 @@ namespace {
 
 void WriteQuoted(TMz_StreamWriter& pWriter, const TMz_XmlNode& ANode, std::string_view AName)
 {
-    const std::string& v = ANode.getRawValue();
+    const std::string_view v = ANode.getRawValue();
     // Values are written as held; one with a double quote goes in single
     // quotes, which the parser reads back the same.
     char quote = '"';
@@ -909,15 +1143,29 @@ void TMz_XmlAttribute::toStream(TMz_StreamWriter& pWriter) const
     WriteQuoted(pWriter, *this, qname);
 }
 
-TMz_XmlNamespace::TMz_XmlNamespace(TMz_XmlDocument* pDocument, TMz_XmlNode* pParent, std::string pNamespace,
-                                   std::string pName)
-    : TMz_XmlAttribute(TUnattached{}, pDocument, pParent, std::move(pNamespace), std::move(pName))
+TMz_XmlNamespace::TMz_XmlNamespace(TMz_XmlDocument* pDocument, TMz_XmlNode* pParent, std::string_view pNamespace,
+                                   std::string_view pName)
+    : TMz_XmlAttribute(TUnattached{}, pDocument, pParent, pNamespace, pName)
 {
     fKind = mzNamespace;
+    fClassTag = ctNamespace;
     if (auto* e = ElementOf(pParent)) {
+        e->Touch();
         if (!e->fNamespaces) e->fNamespaces = std::make_unique<TMz_XmlNamespaces>();
-        e->Retire(e->fNamespaces->Put(getQualifiedName(), this));
+        e->Retire(e->fNamespaces->Put(this));
     }
+}
+
+TMz_XmlNamespace::TMz_XmlNamespace(TParsed, TMz_XmlDocument* pDocument, TMz_XmlElement* pParent,
+                                   std::string_view pName)
+    : TMz_XmlAttribute(TParsed{}, TUnattached{}, pDocument, pParent, pName)
+{
+    fKind = mzNamespace;
+    fClassTag = ctNamespace;
+    // The declarations live on the heap.
+    pDocument->fPlainTree = false;
+    if (!pParent->fNamespaces) pParent->fNamespaces = std::make_unique<TMz_XmlNamespaces>();
+    pParent->Retire(pParent->fNamespaces->Put(this));
 }
 
 void TMz_XmlNamespace::toStream(TMz_StreamWriter& pWriter) const

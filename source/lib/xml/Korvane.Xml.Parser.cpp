@@ -68,6 +68,15 @@ size_t FirstInvalidUtf8(std::string_view in)
     const size_t n = in.size();
     size_t i = 0;
     while (i < n) {
+        // Plain ASCII goes 32 bytes at a time.
+        if (i + 32 <= n) {
+            uint64_t w[4];
+            std::memcpy(w, s + i, 32);
+            if (((w[0] | w[1] | w[2] | w[3]) & 0x8080808080808080ull) == 0) {
+                i += 32;
+                continue;
+            }
+        }
         if (i + 8 <= n) {
             uint64_t w;
             std::memcpy(&w, s + i, 8);
@@ -84,6 +93,41 @@ size_t FirstInvalidUtf8(std::string_view in)
         const size_t len = Utf8SequenceLength(s, i, n, valid);
         if (len == 0) return i;
         i += len;
+    }
+    return n;
+}
+
+// Copies the leading valid UTF-8 of `in` to `out`; answers its length (the
+// whole size when all of it is valid).
+size_t CopyValidUtf8(std::string_view in, char* out)
+{
+    const auto* s = reinterpret_cast<const unsigned char*>(in.data());
+    const size_t n = in.size();
+    size_t i = 0;
+    while (i < n) {
+        if (i + 32 <= n) {
+            uint64_t w[4];
+            std::memcpy(w, s + i, 32);
+            std::memcpy(out + i, w, 32);
+            if (((w[0] | w[1] | w[2] | w[3]) & 0x8080808080808080ull) == 0) {
+                i += 32;
+                continue;
+            }
+        }
+        // Byte by byte up to the next 32-byte step.
+        const size_t stop = std::min(n, i + 32);
+        while (i < stop) {
+            if (s[i] < 0x80) {
+                out[i] = char(s[i]);
+                ++i;
+                continue;
+            }
+            size_t valid;
+            const size_t len = Utf8SequenceLength(s, i, n, valid);
+            if (len == 0) return i;
+            std::memcpy(out + i, s + i, len);
+            i += len;
+        }
     }
     return n;
 }
@@ -209,6 +253,41 @@ std::string_view TMz_StreamReader::text()
     return FText;
 }
 
+std::shared_ptr<const void> TMz_StreamReader::TakeText()
+{
+    if (!FDecoded && !FStream) {
+        // Bytes the caller holds are copied, since the caller may let them
+        // go; valid UTF-8 is checked in the same pass.
+        FDecoded = true;
+        const std::string_view bytes = SkipMark(FInput);
+        if (FEncoding == meUTF8 && !bytes.empty()) {
+            std::shared_ptr<char[]> copy(new char[bytes.size()]);
+            if (CopyValidUtf8(bytes, copy.get()) == bytes.size()) {
+                FText = std::string_view(copy.get(), bytes.size());
+                return copy;
+            }
+        }
+        DecodeText(bytes);
+    }
+    Decode();
+    if (FText.empty()) return nullptr;
+    const char* data = FText.data();
+    std::string* from = nullptr;
+    if (data >= FBufferedData.data() && data < FBufferedData.data() + FBufferedData.size()) from = &FBufferedData;
+    else if (data >= FRawInput.data() && data < FRawInput.data() + FRawInput.size()) from = &FRawInput;
+    auto kept = std::make_shared<std::string>();
+    if (from) {
+        const size_t offset = size_t(data - from->data());
+        *kept = std::move(*from);
+        from->clear();
+        FText = std::string_view(kept->data() + offset, FText.size());
+    } else {
+        kept->assign(FText);
+        FText = *kept;
+    }
+    return kept;
+}
+
 void TMz_StreamReader::Decode()
 {
     if (FDecoded) return;
@@ -234,7 +313,9 @@ void TMz_StreamReader::Decode()
     DecodeBytes(FRawInput);
 }
 
-void TMz_StreamReader::DecodeBytes(std::string_view Bytes)
+void TMz_StreamReader::DecodeBytes(std::string_view Bytes) { DecodeText(SkipMark(Bytes)); }
+
+std::string_view TMz_StreamReader::SkipMark(std::string_view Bytes)
 {
     auto startsWith = [&](std::string_view mark) { return Bytes.substr(0, mark.size()) == mark; };
     static constexpr std::string_view Utf8Mark("\xEF\xBB\xBF", 3), LeMark("\xFF\xFE", 2), BeMark("\xFE\xFF", 2);
@@ -246,6 +327,11 @@ void TMz_StreamReader::DecodeBytes(std::string_view Bytes)
         const std::string_view own = FEncoding == meUTF8 ? Utf8Mark : FEncoding == meUTF16LE ? LeMark : BeMark;
         if (startsWith(own)) Bytes.remove_prefix(own.size());
     }
+    return Bytes;
+}
+
+void TMz_StreamReader::DecodeText(std::string_view Bytes)
+{
     if (FEncoding == meUTF8) {
         const size_t bad = FirstInvalidUtf8(Bytes);
         if (bad == Bytes.size()) {

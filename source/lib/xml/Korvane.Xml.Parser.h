@@ -9,6 +9,7 @@
 // byte-order mark not included, which is what error messages report.
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -79,11 +80,18 @@ public:
 
     // The whole decoded text.
     std::string_view text();
+    // Hands the memory of the decoded text over to the caller, who keeps it
+    // alive while views into it are used (nil when there is no text). The
+    // reader goes on reading the same text, at the same place in memory.
+    std::shared_ptr<const void> TakeText();
 
 private:
     void Init(TStream* Stream, TMz_TextEncoding Encoding, bool DetectBOM, int BufferSize);
     void Decode();
     void DecodeBytes(std::string_view Bytes);
+    // Detects or skips the byte-order mark as set up; the bytes after it.
+    std::string_view SkipMark(std::string_view Bytes);
+    void DecodeText(std::string_view Bytes);
     // UTF-16 characters in the first ABytes bytes of the text.
     int64_t Utf16Units(int64_t ABytes);
 

@@ -137,6 +137,15 @@ TEST(XmlParser, ReadsTheTreesOfWellFormedInput)
              EXPECT_EQ(Child(a, 0)->getQualifiedName(), "x:b");
              EXPECT_EQ(Child(Child(a, 1), 0)->getQualifiedName(), "y:d");
          }},
+        {"blanks after the prefix's colon", Decl + "<x: a xmlns:x=\"u\" x: v=\"1\"/>",
+         [](const TMz_XmlDocument& d) {
+             const TMz_XmlElement* a = Child(d.root(), 0);
+             EXPECT_EQ(a->namespace_(), "x");
+             EXPECT_EQ(a->name(), "a");
+             ASSERT_NE(a->attributes().Find("x:v"), nullptr);
+             EXPECT_EQ(a->attributes().Find("x:v")->name(), "v");
+             EXPECT_EQ(a->attribute_raw("x:v"), "1");
+         }},
         {"a plain xmlns attribute is an ordinary attribute", Decl + "<a xmlns=\"urn:d\"/>",
          [](const TMz_XmlDocument& d) { EXPECT_EQ(Child(d.root(), 0)->attribute_raw("xmlns"), "urn:d"); }},
         {"an end tag may hold blanks before its name", Decl + "<a></ a>",
@@ -274,7 +283,7 @@ TEST(XmlParser, TheHookMakesTheNodesItWants)
                            const std::string& ns, const std::string& name, TMz_XmlNodeKind kind, TMz_XmlNode*& node) {
         EXPECT_EQ(doc, d.get());
         EXPECT_NE(reader, nullptr);
-        seen.push_back(std::to_string(int(kind)) + ":" + ns + ":" + name + (parent ? "<" + parent->name() : ""));
+        seen.push_back(std::to_string(int(kind)) + ":" + ns + ":" + name + (parent ? "<" + std::string(parent->name()) : ""));
         if (name == "item") {
             node = new TItem(doc, parent, ns, name);
         } else if (kind == mzAttribute && name == "fixed") {
@@ -310,6 +319,84 @@ TEST(XmlParser, LoadingAddsToTheDocument)
     ASSERT_NE(late->root(), nullptr);
     EXPECT_EQ(ChildCount(late->root()), 1);
     EXPECT_EQ(Child(late->root(), 0)->name(), "b");
+}
+
+TEST(XmlParser, ParsedTextOutlivesTheBytesAndMovesWithItsNodes)
+{
+    const std::string text = Decl + "<list xmlns:p=\"urn:p\"><p:item id=\"7\">sword<![CDATA[c]]></p:item><z k=\"v\"/></list>";
+    TXmlDoc source = NewXmlDoc();
+    {
+        std::vector<uint8_t> bytes = Bytes(text);
+        source->loadFromBytes(bytes);
+        std::fill(bytes.begin(), bytes.end(), uint8_t('#')); // the document must not read the caller's bytes
+    }
+    TMz_XmlElement* list = Child(source->root(), 0);
+    TMz_XmlElement* item = Child(list, 0);
+    TMz_XmlElement* z = Child(list, 1);
+    ASSERT_NE(z, nullptr);
+    EXPECT_EQ(item->getQualifiedName(), "p:item");
+    EXPECT_EQ(item->getRawValue(), "sword");
+
+    // An element and an attribute taken into another document keep their
+    // text after the document they were read into is gone.
+    TXmlDoc target = ParseXml(Decl + "<box xmlns:p=\"urn:p\"/>");
+    TMz_XmlElement* box = Child(target->root(), 0);
+    box->add(item);
+    box->addAttribute(z->attributes().Find("k"));
+    source.reset();
+    ASSERT_EQ(ChildCount(box), 1);
+    EXPECT_EQ(Child(box, 0)->getQualifiedName(), "p:item");
+    EXPECT_EQ(Child(box, 0)->attribute_raw("id"), "7");
+    EXPECT_EQ(Child(Child(box, 0), 0)->getRawValue(), "c");
+    EXPECT_EQ(box->attribute_raw("k"), "v");
+    EXPECT_EQ(target->saveToString(false),
+              "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?><box xmlns:p=\"urn:p\" k=\"v\">"
+              "<p:item id=\"7\">sword<![CDATA[c]]></p:item></box>");
+}
+
+TEST(XmlParser, ChangedParsedTreesAreFreedWhole)
+{
+    // Each change leaves the tree holding memory of its own or nodes from
+    // elsewhere; the document must free all of it (the sanitizers check) and
+    // write what was changed.
+    struct TCase {
+        const char* Name;
+        std::function<void(TMz_XmlDocument&, TMz_XmlElement&)> Change;
+        const char* Written;
+    };
+    const TCase cases[] = {
+        {"new value", [](TMz_XmlDocument&, TMz_XmlElement& a) { a.setRawValue("changed text"); },
+         "<a k=\"1\">changed text<b /></a>"},
+        {"new name and prefix", [](TMz_XmlDocument&, TMz_XmlElement& a) { Child(&a, 0)->setName("renamed"); },
+         "<a k=\"1\">t<renamed /></a>"},
+        {"text appended to parsed text",
+         [](TMz_XmlDocument& d, TMz_XmlElement&) { d.loadFromString("<late>more</late>"); },
+         "<a k=\"1\">t<b /></a>"},
+        {"attribute set through its text", [](TMz_XmlDocument&, TMz_XmlElement& a) { a.setAttribute("k", "007"); },
+         "<a k=\"7\">t<b /></a>"},
+        {"attribute of the program", [](TMz_XmlDocument&, TMz_XmlElement& a) { a.addAttribute("n", 2); },
+         "<a k=\"1\" n=\"2\">t<b /></a>"},
+        {"child of the program",
+         [](TMz_XmlDocument& d, TMz_XmlElement& a) { new TMz_XmlElement(&d, &a, "", "c"); },
+         "<a k=\"1\">t<b /><c /></a>"},
+        {"child freed on its own", [](TMz_XmlDocument&, TMz_XmlElement& a) { Child(&a, 0)->Free(); },
+         "<a k=\"1\">t</a>"},
+        {"children cleared", [](TMz_XmlDocument&, TMz_XmlElement& a) { a.clear(); }, "<a k=\"1\">t</a>"},
+        {"attribute replaced, the old one kept",
+         [](TMz_XmlDocument& d, TMz_XmlElement& a) { a.addAttribute(new TMz_XmlAttribute(&d, nullptr, "", "k")); },
+         "<a k=\"\">t<b /></a>"},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Name);
+        TXmlDoc d = ParseXml(Decl + "<a k=\"1\">t<b/></a>");
+        TMz_XmlElement* a = Child(d->root(), 0);
+        c.Change(*d, *a);
+        const std::string written = d->saveToString(false);
+        EXPECT_EQ(written.substr(written.find("?>") + 2), c.Written);
+    }    // A failed load leaves a node whose name is its own outside any tree.
+    TXmlDoc failed = NewXmlDoc();
+    EXPECT_EQ(MessageOf<EMz_XmlParseError>([&] { failed->loadFromString("<x: a/>"); }),
+              "namespace \"x\" not defined for tag \"a\" [\"\" at 7]");
 }
 
 TEST(XmlParser, ReaderReadsLinesAndMovesByBytes)

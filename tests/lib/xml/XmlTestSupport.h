@@ -33,7 +33,8 @@ inline std::string XmlTreeDifference(const TMz_XmlNode* a, const TMz_XmlNode* b,
     if (a->kind() != b->kind()) return here + ": kind differs";
     if (a->getQualifiedName() != b->getQualifiedName()) return here + ": name differs (" + b->getQualifiedName() + ")";
     if (a->getRawValue() != b->getRawValue())
-        return here + ": text \"" + a->getRawValue() + "\" vs \"" + b->getRawValue() + "\"";
+        return here + ": text \"" + std::string(a->getRawValue()) + "\" vs \"" + std::string(b->getRawValue()) +
+               "\"";
     const auto* ea = dynamic_cast<const TMz_XmlElement*>(a);
     const auto* eb = dynamic_cast<const TMz_XmlElement*>(b);
     if (!ea || !eb) return (ea == nullptr) == (eb == nullptr) ? "" : here + ": element class differs";

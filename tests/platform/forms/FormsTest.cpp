@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "FormsTestSupport.h"
+#include "Platform.Controls3D.h"
 #include "TestHelpers.h"
 
 using namespace korvane;
@@ -74,7 +75,7 @@ TEST_F(Forms, AResourceWithEveryValueKindReadsIntoTheExpectedTree)
     ASSERT_NE(image, nullptr);
     EXPECT_EQ(image->Bitmap()->Width(), 8);
     EXPECT_EQ(f->Find<TTimer>("Timer1")->Interval(), 33);
-    EXPECT_EQ(f->Find<TLabel>("Label1")->Parent(), f->FindComponent("Panel1"));
+    EXPECT_EQ(f->Find<TLabel>("Label1")->ParentControl(), f->FindComponent("Panel1"));
 }
 
 TEST_F(Forms, WritingTheReadTreeAndReadingItAgainGivesTheSameTree)
@@ -247,6 +248,52 @@ TEST_F(Forms, FreeingAFormFreesEverythingItOwnsAndClearsReferences)
     f->Free();
     EXPECT_EQ(Application().ComponentCount(), before - 1);
     EXPECT_EQ(Application().MainForm(), nullptr);
+}
+
+// 2D controls and 3D objects share one tree: a control takes 3D children
+// (which it neither lays out nor paints), 3D objects nest in each other, and
+// a 2D control never nests in a 3D object.
+TEST_F(Forms, ThreeDObjectsNestUnderControlsInOneTree)
+{
+    test::Owned<TTestPanelForm> form(new TTestPanelForm(nullptr));
+    ReadComponentResource(form.get(), "object F: TTestPanelForm\n"
+                                      "  object Host: TPanel\n"
+                                      "    object Rig: TDummy\n"
+                                      "      object Inner: TDummy\n"
+                                      "      end\n"
+                                      "    end\n"
+                                      "    object Side: TLabel\n"
+                                      "    end\n"
+                                      "  end\n"
+                                      "end\n");
+    auto* host = form->Find<TPanel>("Host");
+    auto* rig = form->Find<TDummy>("Rig");
+    auto* inner = form->Find<TDummy>("Inner");
+    ASSERT_TRUE(host && rig && inner);
+    EXPECT_EQ(rig->Parent(), host);
+    EXPECT_EQ(inner->Parent(), rig);
+    EXPECT_EQ(host->ChildrenCount(), 2);
+    ASSERT_EQ(host->ControlsCount(), 1) << "only 2D children are laid out and painted";
+    EXPECT_EQ(host->Controls(0), form->FindComponent("Side"));
+
+    // Written back and read again, the nesting is kept.
+    test::Owned<TTestPanelForm> again(new TTestPanelForm(nullptr));
+    ReadComponentResource(again.get(), WriteComponentResource(form.get()));
+    ASSERT_NE(again->Find<TDummy>("Inner"), nullptr);
+    EXPECT_EQ(again->Find<TDummy>("Inner")->Parent(), again->FindComponent("Rig"));
+    EXPECT_EQ(again->Find<TDummy>("Rig")->Parent(), again->FindComponent("Host"));
+
+    test::Owned<TTestPanelForm> wrong(new TTestPanelForm(nullptr));
+    EXPECT_EQ(MessageOf<EFormReadError>([&] {
+                  ReadComponentResource(wrong.get(), "object F: TTestPanelForm\n  object D: TDummy\n"
+                                                     "    object L: TLabel\n    end\n  end\nend\n");
+              }),
+              "TLabel cannot be nested in TDummy (line 3)");
+
+    // Freeing the host frees its whole subtree, 3D objects included.
+    host->Free();
+    EXPECT_EQ(form->FindComponent("Rig"), nullptr);
+    EXPECT_EQ(form->FindComponent("Inner"), nullptr);
 }
 
 TEST_F(Forms, CloseEndsTheLoopOfTheMainForm)
