@@ -23,20 +23,22 @@ namespace {
 // Rounds half to even, as the pass sizes are rounded.
 int32_t RoundEven(double AValue) { return static_cast<int32_t>(std::nearbyint(AValue)); }
 
-TMatrix3D CreateBiasMatrix()
-{
-    TMatrix3D m = TMatrix3D::CreateScaling(TPoint3D(0.5f, 0.5f, 0.5f));
-    m.m41 = 0.5f;
-    m.m42 = 0.5f;
-    m.m43 = 0.5f;
-    return m;
-}
+TMatrix3D CreateBiasMatrix() { return KorvaneBiasMatrix(); }
 
 // The mesh node class, once its unit registered it; its sub-meshes are its
 // children of that class.
 TClass MeshClass() { return GetClass("Korvane.Mesh.TKorvaneMesh"); }
 
 } // namespace
+
+TMatrix3D KorvaneBiasMatrix()
+{
+    TMatrix3D m{};
+    m.m11 = m.m22 = m.m33 = 0.5f;
+    m.m41 = m.m42 = m.m43 = 0.5f;
+    m.m44 = 1.0f;
+    return m;
+}
 
 // ---------------------------------------------------------------------------
 // TKorvaneManagedControl(s)
@@ -588,7 +590,7 @@ TTexture* TKorvaneRenderPassController::GetOutputTexture()
     return texture;
 }
 
-TMatrix3D TKorvaneRenderPassController::GetTextureMatrix(bool AUseBias) const
+TMatrix3D TKorvaneRenderPassController::GetTextureMatrix(TContext3D*, bool AUseBias) const
 {
     return AUseBias ? FTextureMatrix * FBiasMatrix : FTextureMatrix;
 }

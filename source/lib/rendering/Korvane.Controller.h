@@ -146,9 +146,11 @@ class TKorvaneRenderPassController : public TKorvaneController {
     virtual void RenderToContext(TKorvaneContext* AContext, TTexture* ATexture, const TRect& ARect,
                                  const TPoint& ADstPos);
 
-    // The pass's texture matrix, times the bias matrix with AUseBias.
-    virtual TMatrix3D GetTextureMatrix(bool AUseBias) const;
-    TMatrix3D GetTextureMatrix(TContext3D*, bool AUseBias) const { return GetTextureMatrix(AUseBias); }
+    // The texture matrix of the pass (kept up to date by the pass while it
+    // renders), times the bias matrix when AUseBias: materials that sample
+    // the pass's output project their positions with it.
+    virtual TMatrix3D GetTextureMatrix(TContext3D* AContext, bool AUseBias) const;
+    TMatrix3D GetTextureMatrix(bool AUseBias) const { return GetTextureMatrix(nullptr, AUseBias); }
     void SetTextureMatrix(const TMatrix3D& AValue) { FTextureMatrix = AValue; }
     const TMatrix3D& BiasMatrix() const { return FBiasMatrix; }
     // The material source's input pass (nothing / nil without a material source).
@@ -308,6 +310,10 @@ private:
     void ListControl(TKorvaneManagedControls* AList, TControl3D* ACtrl);
     void FreeRenderer();
 };
+
+// Maps clip coordinates (-1..1) to texture coordinates (0..1): 0.5 on the
+// diagonal of the first three rows, 0.5 in the translation row.
+TMatrix3D KorvaneBiasMatrix();
 
 // The material source every render pass draws with; made with no component
 // owner, for its pass.
