@@ -55,6 +55,9 @@ void MaterialSplatMapFinalize();
 void DefTypesMeshInitialize();
 void DefTypesMetaInitialize();
 void DefTypesLightInitialize();
+void DefTypesSkinInitialize();
+void DefTypesInterpolatorInitialize();
+void DefTypesAnimationInitialize();
 void PlatformFormsInitialize();
 void PlatformFormsFinalize();
 } // namespace units
@@ -99,6 +102,9 @@ const TUnitEntry Units[] = {
     {"Korvane.DefTypes.Mesh", units::DefTypesMeshInitialize, nullptr},
     {"Korvane.DefTypes.Meta", units::DefTypesMetaInitialize, nullptr},
     {"Korvane.DefTypes.Light", units::DefTypesLightInitialize, nullptr},
+    {"Korvane.DefTypes.Skin", units::DefTypesSkinInitialize, nullptr},
+    {"Korvane.DefTypes.Interpolator", units::DefTypesInterpolatorInitialize, nullptr},
+    {"Korvane.DefTypes.Animation", units::DefTypesAnimationInitialize, nullptr},
     {"Korvane.Material.Default", units::MaterialDefaultInitialize, units::MaterialDefaultFinalize},
     {"Korvane.Material.SplatMap", units::MaterialSplatMapInitialize, units::MaterialSplatMapFinalize},
     // Last, so that its shut-down frees the forms (and what they show) first.
