@@ -118,8 +118,15 @@ void TRenderPasses::BeforeDestruction()
     TObject::BeforeDestruction();
 }
 
+void TRenderPasses::Forget(TRenderPass* APass)
+{
+    if (auto* context = dynamic_cast<TKorvaneContext*>(FContext); context && APass)
+        context->RemoveIntermediatePass(APass);
+}
+
 void TRenderPasses::ValueRemoved(TRenderPass* APass)
 {
+    Forget(APass);
     if (APass && !APass->Id.empty()) APass->Free();
 }
 
@@ -156,6 +163,7 @@ TRenderPass* TRenderPasses::ExtractPair(const std::string& AId)
     const auto it = FItems.find(AId);
     if (it == FItems.end()) return nullptr;
     TRenderPass* pass = it->second;
+    Forget(pass);
     FItems.erase(it);
     FOrder.erase(std::find(FOrder.begin(), FOrder.end(), AId));
     return pass;

@@ -93,7 +93,8 @@ private:
 
 // The passes of a context by id. A pass whose Id is not empty is freed when it
 // leaves the table (Remove, replacement, Clear, destruction); a pass with an
-// empty Id is not, and neither is an extracted one. Passes are listed in the
+// empty Id is not, and neither is an extracted one. Any pass that leaves the
+// table also leaves the context's intermediate passes. Passes are listed in the
 // order in which their ids were first added.
 class TRenderPasses : public TObject {
     KORVANE_CLASS(TRenderPasses, TObject)
@@ -123,8 +124,11 @@ protected:
     void BeforeDestruction() override;
 
 private:
-    // A pass that leaves the table is freed unless its Id is empty.
-    static void ValueRemoved(TRenderPass* APass);
+    // A pass that leaves the table leaves the context's intermediate passes
+    // (which every draw walks) and is freed unless its Id is empty.
+    void ValueRemoved(TRenderPass* APass);
+    // Takes the pass out of the context's intermediate passes.
+    void Forget(TRenderPass* APass);
     std::vector<TRenderPass*> PassesOfType(TRenderPassType AType) const;
 
     TContext3D* FContext;

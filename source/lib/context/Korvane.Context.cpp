@@ -186,11 +186,23 @@ void TKorvaneContext::DoFreeBuffer()
 
 void TKorvaneContext::DoResize()
 {
-    // The frame buffers are left as they are. Resizing one gives it colour and
-    // depth render buffers of the new size in place of what is attached, so a
-    // texture context would stop rendering into its texture (and the
-    // translucent buffer lose its shared depth); a texture context keeps the
-    // size of its texture.
+    // A texture context keeps rendering into its own texture: the texture
+    // takes the new size and goes back on colour 0, the depth buffer is made
+    // again at that size, and a translucent buffer that shared the old depth
+    // shares the new one. (Resizing the frame buffer itself would put a colour
+    // render buffer in the texture's place.)
+    if (!KorvaneClassType().Valid() || !IsContextAvailable()) return;
+    TTexture* texture = Texture();
+    if (!texture || !FDefaultFrameBuf || Width() <= 0 || Height() <= 0) return;
+    if (texture->Width() != Width() || texture->Height() != Height()) {
+        FDefaultFrameBuf->DetachTexture(texture);
+        texture->SetSize(Width(), Height());
+        FDefaultFrameBuf->AttachTexture(this, texture, TRenderTarget::Color_0);
+    }
+    if (FDefaultFrameBuf->OwnsDepthBuffer() || DepthStencil())
+        FDefaultFrameBuf->CreateDepthBuffer(Width(), Height());
+    if (FTranslucentBuf && FTranslucentDepthLinked)
+        FTranslucentBuf->AttachDepthBuffer(FDefaultFrameBuf->DepthBuffer(), TPoint(Width(), Height()));
 }
 
 TKorvaneContext* TKorvaneContext::CurrentContext() { return GCurrentContext; }
@@ -356,6 +368,7 @@ void TKorvaneContext::LinkDepthBufferToTranslucentBuffer()
     TFrameBufferObject* source = FDefaultMSFrameBuf ? FDefaultMSFrameBuf.get() : FDefaultFrameBuf.get();
     if (!FTranslucentBuf || !source) return;
     FTranslucentBuf->AttachDepthBuffer(source->DepthBuffer(), CurrentTargetSize());
+    FTranslucentDepthLinked = true;
 }
 
 TPoint TKorvaneContext::CurrentTargetSize() const
@@ -384,6 +397,11 @@ void TKorvaneContext::AddIntermediatePass(TRenderPass* APass)
 {
     if (std::find(FIntermediatePasses.begin(), FIntermediatePasses.end(), APass) == FIntermediatePasses.end())
         FIntermediatePasses.push_back(APass);
+}
+
+void TKorvaneContext::RemoveIntermediatePass(TRenderPass* APass)
+{
+    std::erase(FIntermediatePasses, APass);
 }
 
 void TKorvaneContext::ExecuteRenderPass(TRenderPass* APass, PRenderContext ARenderContext)

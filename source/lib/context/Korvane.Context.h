@@ -231,6 +231,8 @@ class TKorvaneContext : public TContext3D {
     TRenderPass* GetCurrentRenderPass() const { return FCurrentPass; }
     // Adds the pass to the intermediate passes unless it is listed already.
     void AddIntermediatePass(TRenderPass* APass);
+    // Takes the pass out of the intermediate passes (a pass leaving the table).
+    void RemoveIntermediatePass(TRenderPass* APass);
     // Runs one pass: BeginScene, its iterations, EndScene (also when an iteration fails).
     void ExecuteRenderPass(TRenderPass* APass, PRenderContext ARenderContext);
     // Runs every enabled Pre (Post) pass of the table; True when there was a
@@ -486,6 +488,7 @@ protected:
     void BeforeDestruction() override;
     // Frees the multisample, the default and the translucent frame buffer.
     void DoFreeBuffer() override;
+    // A texture context: its texture and depth buffer take the new size.
     void DoResize() override;
     bool DoBeginScene() override;
     void DoEndScene() override;
@@ -582,6 +585,8 @@ private:
     std::vector<TRenderPass*> FIntermediatePasses;
     std::vector<TRenderPass*> FRenderPassStack;
     bool FDefaultBufferFallbackBind = false;
+    // The translucent buffer shares the default buffer's depth.
+    bool FTranslucentDepthLinked = false;
     std::array<TClipPlaneF, 8> FClippingPlanes{};
     // The nested-scene states were pushed by BeginSceneRendering.
     bool FScenePushedStates = false;

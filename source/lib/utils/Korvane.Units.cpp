@@ -34,6 +34,8 @@ void PlatformControls3DInitialize();
 void PlatformControls3DFinalize();
 void ControlInitialize();
 void ControlFinalize();
+void ControllerInitialize();
+void ControllerFinalize();
 void TransformInitialize();
 void TransformFinalize();
 void CameraInitialize();
@@ -77,6 +79,7 @@ const TUnitEntry Units[] = {
     {"Korvane.Transform", units::TransformInitialize, units::TransformFinalize},
     {"Korvane.Camera", units::CameraInitialize, units::CameraFinalize},
     {"Korvane.Light", units::LightInitialize, units::LightFinalize},
+    {"Korvane.Controller", units::ControllerInitialize, units::ControllerFinalize},
     {"Korvane.Imaging.Formats", units::ImagingFormatsInitialize, units::ImagingFormatsFinalize},
     {"Korvane.Imaging", units::ImagingInitialize, nullptr},
     {"Korvane.DefTypes", units::DefTypesInitialize, nullptr},
