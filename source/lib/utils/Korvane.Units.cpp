@@ -38,6 +38,12 @@ void ControllerInitialize();
 void ControllerFinalize();
 void TransformInitialize();
 void TransformFinalize();
+void MeshInitialize();
+void MeshFinalize();
+void CubeInitialize();
+void CubeFinalize();
+void PlaneInitialize();
+void PlaneFinalize();
 void CameraInitialize();
 void CameraFinalize();
 void LightInitialize();
@@ -77,6 +83,9 @@ const TUnitEntry Units[] = {
     {"Platform.Controls3D", units::PlatformControls3DInitialize, units::PlatformControls3DFinalize},
     {"Korvane.Control", units::ControlInitialize, units::ControlFinalize},
     {"Korvane.Transform", units::TransformInitialize, units::TransformFinalize},
+    {"Korvane.Mesh", units::MeshInitialize, units::MeshFinalize},
+    {"Korvane.Cube", units::CubeInitialize, units::CubeFinalize},
+    {"Korvane.Plane", units::PlaneInitialize, units::PlaneFinalize},
     {"Korvane.Camera", units::CameraInitialize, units::CameraFinalize},
     {"Korvane.Light", units::LightInitialize, units::LightFinalize},
     {"Korvane.Controller", units::ControllerInitialize, units::ControllerFinalize},
