@@ -7,6 +7,8 @@
 
 #include "Korvane.Context.Shader.h"
 #include "Korvane.Context.h"
+#include "Korvane.Controller.Kinds.h"
+#include "Korvane.Utils.Dialogs.h"
 #include "Korvane.Utils.Math.h"
 #include "Platform.Log.h"
 #include "Platform.SysUtils.h"
@@ -64,7 +66,8 @@ std::string KorvaneDefaultShaderName(const void* AMaterial, const char* AExtensi
 // Construction
 
 TKorvaneDefaultMaterial::TKorvaneDefaultMaterial(TMaterialSource* ASource)
-    : FSource(ASource), FShaderData(InitShaderData())
+    : FSource(ASource), FDefaultSource(dynamic_cast<TKorvaneDefaultMaterialSource*>(ASource)),
+      FShaderData(InitShaderData())
 {
 }
 
@@ -94,6 +97,13 @@ TKorvaneDefaultMaterial::~TKorvaneDefaultMaterial()
     } catch (const Exception& e) {
         Log::d("<ERROR> TKorvaneDefaultMaterial.Destroy: %s", e.Message());
     }
+}
+
+
+void TKorvaneDefaultMaterial::DoUpdateDefaultBitmaps()
+{
+    if (TKorvaneDefaultMaterialSource* source = DefaultSource(); source && source->DefaultMaterial() == this)
+        source->UpdateDefaultBitmaps();
 }
 
 std::string TKorvaneDefaultMaterial::ShaderName(const char* AExtension) const
@@ -353,8 +363,21 @@ void TKorvaneDefaultMaterial::DoApply(TContext3D* AContext)
     const bool registered = FUpdateShaderProgram;
     if (registered) DoCreateShaderProgram();
     if (FErrorOnBuildingShader) return;
-    TCustomMaterial::DoApply(AContext);
-    TShaderProgram* program = TKorvaneContext::GetCurrentProgram();
+    TShaderProgram* program = nullptr;
+    try {
+        TCustomMaterial::DoApply(AContext);
+        program = TKorvaneContext::GetCurrentProgram();
+    } catch (const Exception& e) {
+        // While its source is being designed a broken shader is shown to the
+        // designer once; the material then stays inert until its sources change.
+        TKorvaneDefaultMaterialSource* source = DefaultSource();
+        if (!source || !source->Designing()) throw;
+        const std::string name =
+            Format("%s (%s)", source->Name().empty() ? std::string("?") : source->Name(), source->ClassName());
+        TLoggingForm::Open(Format("%s - failed to compile shader ...", name), e.Message(), true);
+        FErrorOnBuildingShader = true;
+        return;
+    }
     // A program made anew (the cache may have dropped the old one) has no blocks yet.
     if (registered || (program && program->IndexOfUniformBuffer("ShaderData") < 0))
         DoRegisterUniformBuffers(AContext, program);
@@ -364,6 +387,12 @@ void TKorvaneDefaultMaterial::DoApply(TContext3D* AContext)
     if (FMeasureTime) DoUpdateTimeInfo(context);
     DoApplyMatrices(context);
     DoApplyPoolTextures(context);
+    DoApplyInputTextures(context);
+    DoApplyShadowMaps(context);
+    DoApplyReflection(context);
+    DoApplyRefraction(context);
+    DoApplyDepthTexture(context);
+    DoApplyEnvironment(context);
     DoApplyLights(context);
     DoApplyFog(context);
     if (program) program->PushUniformBuffers();
@@ -437,6 +466,104 @@ void TKorvaneDefaultMaterial::DoApplyPoolTextures(TKorvaneContext* AContext)
                                                                     : Format("PoolTexture[%d]", slots++);
         AContext->SetShaderVariable(name, entry->Texture());
     }
+}
+
+namespace {
+
+constexpr std::string_view ShadowMapPrefix = "ShadowMapTexture";
+
+bool IsShadowMapInput(const std::string& AName) { return AName.compare(0, ShadowMapPrefix.size(), ShadowMapPrefix) == 0; }
+
+// The index after "ShadowMapTexture": a whole decimal number, -1 for anything else.
+int ShadowMapIndex(const std::string& AName)
+{
+    const std::string rest = AName.substr(ShadowMapPrefix.size());
+    if (rest.empty() || rest.size() > 9 || rest.find_first_not_of("0123456789") != std::string::npos) return -1;
+    return std::stoi(rest);
+}
+
+template <class T>
+bool IsA(const TKorvaneRenderPassController* APass)
+{
+    return dynamic_cast<const T*>(APass) != nullptr;
+}
+
+bool Active(const TKorvaneRenderPassController* APass) { return APass && APass->Enabled(); }
+
+} // namespace
+
+void TKorvaneDefaultMaterial::DoApplyInputTextures(TKorvaneContext* AContext)
+{
+    const TKorvaneDefaultMaterialSource* source = DefaultSource();
+    if (!source) return;
+    for (const auto& [name, pass] : source->Inputs()) {
+        // Shadow maps are bound by their own step, and only while shadows are on.
+        if (IsShadowMapInput(name) || !pass) continue;
+        AContext->SetShaderVariable(name, pass->GetOutputTexture());
+    }
+}
+
+void TKorvaneDefaultMaterial::DoApplyShadowMaps(TKorvaneContext* AContext)
+{
+    const TKorvaneDefaultMaterialSource* source = DefaultSource();
+    if (!source || !FShadows) return;
+    for (const auto& [name, pass] : source->Inputs()) {
+        if (!IsShadowMapInput(name)) continue;
+        const int index = ShadowMapIndex(name);
+        if (index < 0 || index >= int(std::size(FShaderData.PassData._ShadowMapMatrix))) continue;
+        TMatrix3D matrix;
+        TTexture* texture = nullptr;
+        if (IsA<TKorvaneRenderPassSMStoreDepth>(pass) || IsA<TKorvaneRenderPassVSMStoreDepth>(pass)) {
+            matrix = pass->GetTextureMatrix(AContext, true);
+            texture = pass->GetOutputTexture();
+        } else if (IsA<TKorvaneRenderPassVSMBlur>(pass) && IsA<TKorvaneRenderPassVSMStoreDepth>(pass->GetInputPass())) {
+            matrix = pass->GetInputPass()->GetTextureMatrix(AContext, true);
+            texture = pass->GetOutputTexture();
+        } else {
+            continue;
+        }
+        FShaderData.PassData._ShadowMapMatrix[index] = matrix;
+        AContext->SetShaderVariable(name, texture);
+    }
+}
+
+void TKorvaneDefaultMaterial::DoApplyReflection(TKorvaneContext* AContext)
+{
+    const TKorvaneDefaultMaterialSource* source = DefaultSource();
+    if (!DefinedFragment("REFLECTION") || !source || !FReflections) return;
+    const TKorvaneRenderPassController* pass = source->ReflectionPass();
+    if (!Active(pass) || ReflectionPower() <= 0) return;
+    if (IsA<TKorvaneRenderPassReflection>(pass))
+        FShaderData.PassData._ReflectTextureMatrix = pass->GetTextureMatrix(AContext, true);
+    else if (IsA<TKorvaneRenderPassReflection>(pass->GetInputPass()))
+        FShaderData.PassData._ReflectTextureMatrix = pass->GetInputPass()->GetTextureMatrix(AContext, true);
+}
+
+void TKorvaneDefaultMaterial::DoApplyRefraction(TKorvaneContext* AContext)
+{
+    const TKorvaneDefaultMaterialSource* source = DefaultSource();
+    if (!DefinedFragment("REFRACTION") || !source || !FRefractions) return;
+    const TKorvaneRenderPassController* pass = source->RefractionPass();
+    if (Active(pass) && RefractionPower() > 0 && IsA<TKorvaneRenderPassRefraction>(pass))
+        FShaderData.PassData._RefractTextureMatrix = pass->GetTextureMatrix(AContext, false);
+}
+
+void TKorvaneDefaultMaterial::DoApplyDepthTexture(TKorvaneContext* AContext)
+{
+    const TKorvaneDefaultMaterialSource* source = DefaultSource();
+    if (!DefinedFragment("DEPTH") || !source) return;
+    TKorvaneRenderPassController* pass = source->DepthPass();
+    if (!Active(pass) || !IsA<TKorvaneRenderPassCustomDepth>(pass)) return;
+    if (TTexture* texture = pass->GetOutputTexture()) AContext->SetShaderVariable("DepthTexture", texture);
+}
+
+void TKorvaneDefaultMaterial::DoApplyEnvironment(TKorvaneContext*)
+{
+    const TKorvaneDefaultMaterialSource* source = DefaultSource();
+    if (!DefinedFragment("ENVIRONMENT") || !source || !FEnvironment) return;
+    const TKorvaneRenderPassController* pass = source->EnvironmentPass();
+    if (Active(pass) && IsA<TKorvaneRenderPassEnvironment>(pass))
+        FShaderData.PassData._ReflectTextureMatrix = KorvaneBiasMatrix();
 }
 
 void TKorvaneDefaultMaterial::DoApplyLights(TKorvaneContext* AContext)

@@ -8,6 +8,7 @@
 // texture pool.
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -23,6 +24,8 @@ namespace korvane {
 
 class TShaderProgram;
 class TKorvaneContext;
+class TKorvaneDefaultMaterialSource;
+class TKorvaneRenderPassController;
 
 class TKorvaneDefaultMaterial : public TCustomMaterial {
     KORVANE_CLASS(TKorvaneDefaultMaterial, TCustomMaterial)
@@ -33,13 +36,18 @@ class TKorvaneDefaultMaterial : public TCustomMaterial {
     template <class T = TKorvaneDefaultMaterial>
     static T* Create(TMaterialSource* ASource)
     {
-        return InitializeObject(new T(ASource), [](T* AMaterial) { AMaterial->AfterConstruction(); });
+        return InitializeObject(new T(ASource), [](T* AMaterial) {
+            static_cast<TKorvaneDefaultMaterial*>(AMaterial)->AfterConstruction();
+        });
     }
     // Use Create: the constructor leaves the shaders unbuilt.
     explicit TKorvaneDefaultMaterial(TMaterialSource* ASource);
     ~TKorvaneDefaultMaterial() override;
 
     TMaterialSource* Source() const { return FSource; }
+    // The source when it is a default material source (the inputs and passes live there), else nullptr.
+    // (Asked on every apply: kept from construction, when the source is whole.)
+    TKorvaneDefaultMaterialSource* DefaultSource() const { return FDefaultSource; }
     TKorvaneTexturePool* Textures() const { return FTextures.get(); }
     TKorvaneMaterialBehaviourCollection* Behaviours() const { return FBehaviours.get(); }
     // Assigns the given collection's items into the material's collection.
@@ -53,6 +61,9 @@ class TKorvaneDefaultMaterial : public TCustomMaterial {
     const TKorvaneShaderData& ShaderData() const { return FShaderData; }
     // The sources changed since they were last registered.
     bool ShaderProgramOutdated() const { return FUpdateShaderProgram; }
+    // The last registered sources failed to build while the source was being
+    // designed: applies do nothing until the sources change.
+    bool ErrorOnBuildingShader() const { return FErrorOnBuildingShader; }
     // Marks the program for rebuilding and signals the change.
     void UpdateShaderProgram();
 
@@ -207,7 +218,13 @@ protected:
 
     // Apply sub-steps.
     virtual void DoApplyPoolTextures(TKorvaneContext* AContext);
+    virtual void DoApplyInputTextures(TKorvaneContext* AContext);
     virtual void DoApplyLights(TKorvaneContext* AContext);
+    virtual void DoApplyShadowMaps(TKorvaneContext* AContext);
+    virtual void DoApplyReflection(TKorvaneContext* AContext);
+    virtual void DoApplyRefraction(TKorvaneContext* AContext);
+    virtual void DoApplyDepthTexture(TKorvaneContext* AContext);
+    virtual void DoApplyEnvironment(TKorvaneContext* AContext);
     virtual void DoApplyMatrices(TKorvaneContext* AContext);
     virtual void DoUpdateTimeInfo(TKorvaneContext* AContext);
     virtual void DoApplyFog(TKorvaneContext* AContext);
@@ -226,8 +243,8 @@ protected:
     virtual void DoUpdateFragmentShader();
     virtual void DoInitTexturePool();
     // Runs when reflections, refractions or the environment switched: the
-    // source adds or removes its default bitmaps here.
-    virtual void DoUpdateDefaultBitmaps() {}
+    // source adds or removes its default bitmaps.
+    virtual void DoUpdateDefaultBitmaps();
 
     // The text of a builder as the stage's source, without the features it cannot use.
     std::string BuilderText(TKorvaneNodeBuilder& ABuilder) const;
@@ -247,6 +264,7 @@ protected:
     void ApplyShadingModelDefines(TKorvaneNodeBuilder& ABuilder) const;
 
     TMaterialSource* FSource;
+    TKorvaneDefaultMaterialSource* FDefaultSource;
     TKorvaneShaderData FShaderData;
     float FNormalIntensity = 1.0f;
     bool FInverseNormalMapping = false;
@@ -281,6 +299,230 @@ protected:
 private:
     // The names the two shaders are registered under.
     std::string ShaderName(const char* AExtension) const;
+};
+
+
+// ---------------------------------------------------------------------------
+// The default material source
+
+// The metaclass of the material sources: a source made through its class
+// reference (form reading) is completed like one made by Create, so that the
+// most-derived class creates its material and its default bitmaps.
+class TKorvaneMaterialSourceClass : public TMetaClass {
+public:
+    using TMetaClass::TMetaClass;
+    TComponent* CreateComponent(TComponent* AOwner) const override;
+};
+
+// The component a scene object points at to get a default material. It owns
+// the named bitmaps the material samples (at most 16), the table of render-pass
+// inputs (which pass output is bound under which shader name) and forwards
+// nearly every property to the material. Every change of a pool bitmap
+// rebuilds the material's texture pool, so an image assigned to Texture
+// reaches the GPU and the next apply registers a new program.
+class TKorvaneDefaultMaterialSource : public TMaterialSource {
+    KORVANE_CLASS(TKorvaneDefaultMaterialSource, TMaterialSource)
+
+    // The virtual constructor: a source of class T, completed once whole.
+    template <class T = TKorvaneDefaultMaterialSource>
+    static T* Create(TComponent* AOwner)
+    {
+        return InitializeObject(new T(AOwner), [](T* ASource) {
+            static_cast<TKorvaneDefaultMaterialSource*>(ASource)->AfterConstruction();
+        });
+    }
+    // Use Create or the class reference: the constructor leaves the material unmade.
+    explicit TKorvaneDefaultMaterialSource(TComponent* AOwner);
+    ~TKorvaneDefaultMaterialSource() override;
+
+    static constexpr int MaxPoolEntries = 16;
+
+    // The material, nullptr while it is being made or after destruction began.
+    TKorvaneDefaultMaterial* DefaultMaterial() const { return FDefaultMaterial; }
+    bool Designing() const { return ComponentState().Contains(csDesigning); }
+
+    void Loaded() override;
+    void Notification(TComponent* AComponent, TOperation Operation) override;
+
+    // --- forwarded properties --------------------------------------------------
+
+#define KORVANE_FORWARD(Type, Name)                                                                                  \
+    virtual Type Name() const { return FDefaultMaterial->Name(); }                                                   \
+    virtual void Set##Name(Type AValue) { FDefaultMaterial->Set##Name(AValue); }
+    KORVANE_FORWARD(TKorvaneShadingModel, ShadingModel)
+    KORVANE_FORWARD(float, ShadingIntensity)
+    KORVANE_FORWARD(float, Brightness)
+    KORVANE_FORWARD(bool, MeasureTime)
+    KORVANE_FORWARD(float, Shininess)
+    KORVANE_FORWARD(float, NormalIntensity)
+    KORVANE_FORWARD(bool, InverseNormalMapping)
+    KORVANE_FORWARD(int, ParallaxLevels)
+    KORVANE_FORWARD(float, MetallicBias)
+    KORVANE_FORWARD(float, RoughnessBias)
+    KORVANE_FORWARD(float, AOBias)
+    KORVANE_FORWARD(float, NearLimit)
+    KORVANE_FORWARD(float, FarLimit)
+    KORVANE_FORWARD(float, ReflectionPower)
+    KORVANE_FORWARD(float, RefractionPower)
+    KORVANE_FORWARD(bool, Reflections)
+    KORVANE_FORWARD(bool, Refractions)
+    KORVANE_FORWARD(bool, Environment)
+    KORVANE_FORWARD(bool, UseLighting)
+    KORVANE_FORWARD(bool, UseSpecular)
+    KORVANE_FORWARD(bool, UseTexturing)
+    KORVANE_FORWARD(bool, UseDisplacementMapping)
+    KORVANE_FORWARD(bool, UseNormalMapping)
+    KORVANE_FORWARD(bool, UseSpecularMapping)
+    KORVANE_FORWARD(bool, UseEmissiveTexture)
+    KORVANE_FORWARD(bool, UseDepthMap)
+    KORVANE_FORWARD(bool, UseParallaxOcclusion)
+    KORVANE_FORWARD(bool, UsePBRAlbedoTexture)
+    KORVANE_FORWARD(bool, UsePBRMetallicTexture)
+    KORVANE_FORWARD(bool, UsePBRRoughnessTexture)
+    KORVANE_FORWARD(bool, UsePBRAOTexture)
+    KORVANE_FORWARD(bool, UsePBREmissiveTexture)
+    KORVANE_FORWARD(bool, UsePBRSpecularTexture)
+    KORVANE_FORWARD(bool, UseVertexColor)
+    KORVANE_FORWARD(bool, UseColorClipping)
+    KORVANE_FORWARD(bool, UseAlphaCutoff)
+    KORVANE_FORWARD(float, AlphaCutoff)
+    KORVANE_FORWARD(TKorvaneTonemapping, Tonemapping)
+    KORVANE_FORWARD(float, TonemappingExposure)
+#undef KORVANE_FORWARD
+    // Also runs UpdateDefaultBitmaps, so "Texture0" exists at once.
+    virtual bool UseTexture0() const { return FDefaultMaterial->UseTexture0(); }
+    virtual void SetUseTexture0(bool AValue);
+    // Both also run UpdateDefaultBitmaps (the eight shadow-map entries follow).
+    virtual bool Shadows() const { return FDefaultMaterial->Shadows(); }
+    virtual void SetShadows(bool AValue);
+    TKorvaneShadowMethod ShadowMethod() const { return FDefaultMaterial->ShadowMethod(); }
+    virtual void SetShadowMethod(TKorvaneShadowMethod AValue);
+
+    // The material's colours: Color and Diffuse are the same colour.
+    virtual TAlphaColorF DiffuseF() const { return FDefaultMaterial->Diffuse(); }
+    virtual void SetDiffuseF(const TAlphaColorF& AValue) { FDefaultMaterial->SetDiffuse(AValue); }
+    virtual TAlphaColorF EmissiveF() const { return FDefaultMaterial->Emissive(); }
+    virtual void SetEmissiveF(const TAlphaColorF& AValue) { FDefaultMaterial->SetEmissive(AValue); }
+    virtual TAlphaColorF AmbientF() const { return FDefaultMaterial->Ambient(); }
+    virtual void SetAmbientF(const TAlphaColorF& AValue) { FDefaultMaterial->SetAmbient(AValue); }
+    virtual TAlphaColorF SpecularF() const { return FDefaultMaterial->Specular(); }
+    virtual void SetSpecularF(const TAlphaColorF& AValue) { FDefaultMaterial->SetSpecular(AValue); }
+    virtual TAlphaColorF ClippingColorF() const { return FDefaultMaterial->ClippingColor(); }
+    virtual void SetClippingColorF(const TAlphaColorF& AValue) { FDefaultMaterial->SetClippingColor(AValue); }
+    TAlphaColor Color() const { return DiffuseF().ToAlphaColor(); }
+    void SetColor(TAlphaColor AValue) { SetDiffuseF(TAlphaColorF::Create(AValue)); }
+    TAlphaColor Diffuse() const { return Color(); }
+    void SetDiffuse(TAlphaColor AValue) { SetColor(AValue); }
+    TAlphaColor Emissive() const { return EmissiveF().ToAlphaColor(); }
+    void SetEmissive(TAlphaColor AValue) { SetEmissiveF(TAlphaColorF::Create(AValue)); }
+    TAlphaColor Ambient() const { return AmbientF().ToAlphaColor(); }
+    void SetAmbient(TAlphaColor AValue) { SetAmbientF(TAlphaColorF::Create(AValue)); }
+    TAlphaColor Specular() const { return SpecularF().ToAlphaColor(); }
+    void SetSpecular(TAlphaColor AValue) { SetSpecularF(TAlphaColorF::Create(AValue)); }
+    TAlphaColor ClippingColor() const { return ClippingColorF().ToAlphaColor(); }
+    void SetClippingColor(TAlphaColor AValue) { SetClippingColorF(TAlphaColorF::Create(AValue)); }
+    // Read and written straight in the material block; no rebuild.
+    TVector3D Displacement() const;
+    void SetDisplacement(const TVector3D& AValue);
+
+    // --- bitmaps ---------------------------------------------------------------
+
+    TKorvaneBitmapPool* Bitmaps() const { return FBitmaps.get(); }
+    // Creates the pool when missing, then copies AValue's entries into it.
+    virtual void SetBitmaps(const TKorvaneBitmapPool* AValue);
+    // The first entry of that name (case-sensitive), its bitmap; nullptr when none.
+    TKorvaneBitmapPoolEntry* FindBitmapEntryByName(const std::string& AName) const;
+    TKorvaneTextureBitmap* FindBitmapByName(const std::string& AName) const;
+    // Adds (or reconfigures) the named entry. Raises when the pool is full (also
+    // for a name it holds) or the name is empty; an entry of another texture
+    // kind is replaced by a new one at the end of the pool.
+    virtual TKorvaneBitmapPoolEntry* AddBitmap(const std::string& AName, TPixelFormatEx AInternalFormat,
+                                               TPixelFormatEx AFormat, TKorvaneTextureDataType ADataType,
+                                               bool AIsDynamic, bool AIgnoreInArray, bool AProtectFormatSettings,
+                                               TContextShaderKind AShaderKind, TKorvaneTextureKind ATextureKind);
+    void UpdateDefaultBitmaps() { DoUpdateDefaultBitmaps(); }
+    // The image of "Texture0" ("NormalMapTexture", "DisplacementMapTexture").
+    // A missing entry answers nullptr while designing and raises otherwise.
+    virtual TKorvaneTextureBitmap* Texture() const;
+    virtual void SetTexture(const TBitmap* AValue);
+    virtual TKorvaneTextureBitmap* NormalMap() const;
+    virtual void SetNormalMap(const TBitmap* AValue);
+    virtual TKorvaneTextureBitmap* DisplacementMap() const;
+    virtual void SetDisplacementMap(const TBitmap* AValue);
+    // The tiling of the pool entry at AIndex ((0, 0) without a pool); the
+    // setter rebuilds the texture pool.
+    virtual TPointF GetTextureTiling(int AIndex) const;
+    virtual void SetTextureTiling(int AIndex, const TPointF& AValue);
+
+    // --- render-pass inputs ----------------------------------------------------
+
+    // Pass outputs by shader name; a name stays once set, also with a nil pass.
+    const std::map<std::string, TKorvaneRenderPassController*>& Inputs() const { return FInputs; }
+    TKorvaneRenderPassController* Input(const std::string& AName) const;
+    // Binds AValue's output under AName (the source hears when the pass goes).
+    void SetInput(const std::string& AName, TKorvaneRenderPassController* AValue);
+    // Sets the input and switches the material's depth mapping to (AValue assigned).
+    virtual TKorvaneRenderPassController* DepthPass() const { return Input("DepthTexture"); }
+    virtual void SetDepthPass(TKorvaneRenderPassController* AValue);
+    virtual TKorvaneRenderPassController* ReflectionPass() const { return Input("ReflectionTexture"); }
+    virtual void SetReflectionPass(TKorvaneRenderPassController* AValue) { SetInput("ReflectionTexture", AValue); }
+    virtual TKorvaneRenderPassController* RefractionPass() const { return Input("RefractionTexture"); }
+    virtual void SetRefractionPass(TKorvaneRenderPassController* AValue) { SetInput("RefractionTexture", AValue); }
+    virtual TKorvaneRenderPassController* EnvironmentPass() const { return Input("EnvironmentTexture"); }
+    virtual void SetEnvironmentPass(TKorvaneRenderPassController* AValue) { SetInput("EnvironmentTexture", AValue); }
+    // Input "ShadowMapTexture<AIndex>".
+    virtual TKorvaneRenderPassController* GetShadowMapPass(int AIndex) const;
+    virtual void SetShadowMapPass(int AIndex, TKorvaneRenderPassController* AValue);
+    TKorvaneRenderPassController* MainShadowMapPass() const { return GetShadowMapPass(0); }
+    void SetMainShadowMapPass(TKorvaneRenderPassController* AValue) { SetShadowMapPass(0, AValue); }
+
+    // --- user shader code ------------------------------------------------------
+
+    // The lines of the user vertex (surface) function; nullptr without the node.
+    virtual std::vector<std::string>* VertexShader() const;
+    virtual void SetVertexShader(const std::vector<std::string>& AValue);
+    virtual std::vector<std::string>* SurfaceShader() const;
+    virtual void SetSurfaceShader(const std::vector<std::string>& AValue);
+
+    // --- behaviours ------------------------------------------------------------
+
+    // The material's collection; nullptr while destroying.
+    virtual TKorvaneMaterialBehaviourCollection* Behaviours() const;
+    virtual void SetBehaviours(const TKorvaneMaterialBehaviourCollection* AValue);
+    virtual bool MaterialBehaviourAttached(TKorvaneMaterialBehaviour* ABehaviour) const;
+    virtual int IndexOfMaterialBehaviour(TKorvaneMaterialBehaviour* ABehaviour) const;
+    virtual void AttachMaterialBehaviour(TKorvaneMaterialBehaviour* ABehaviour);
+    virtual void DetachMaterialBehaviour(TKorvaneMaterialBehaviour* ABehaviour);
+    virtual void ClearMaterialsBehaviours();
+
+    // The nearest enclosing model node, or nullptr.
+    TComponent* FindModel();
+
+    // Rebuilds the material's texture pool from the bitmap pool (every GPU
+    // texture made and uploaded again), then regenerates the shader sources.
+    virtual void DoSyncTexturePool();
+
+protected:
+    friend class TKorvaneMaterialSourceClass;
+    // The construction steps that need the whole object (run by Create).
+    virtual void AfterConstruction();
+    void BeforeDestruction() override;
+    TMaterial* CreateMaterial() override;
+
+    virtual void DoContextResetHandler();
+    virtual void DoCreateBitmapPool();
+    // The material's allowed textures, then the default bitmaps.
+    virtual void DoUpdateDefaultBitmaps();
+    // Adds the default bitmaps the material allows and removes the others.
+    virtual void DoCreateDefaultBitmaps();
+    // Removes the named entry and the texture-pool entry of its texture.
+    void RemoveBitmap(const std::string& AName);
+    // The bitmap of the named entry; nullptr while designing, AMissing raised otherwise.
+    TKorvaneTextureBitmap* NamedBitmap(const std::string& AName, const char* AMissing) const;
+    TOwned<TKorvaneBitmapPool> FBitmaps;
+    std::map<std::string, TKorvaneRenderPassController*> FInputs;
+    TKorvaneDefaultMaterial* FDefaultMaterial = nullptr;
+    int FContextResetOvrId = 0;
 };
 
 // The shader registration name of AMaterial's stage: "default-" + the

@@ -837,4 +837,14 @@ void ControllerFinalize()
 
 } // namespace units
 
+TMatrix3D KorvaneBiasMatrix()
+{
+    TMatrix3D m{};
+    m.m11 = m.m22 = m.m33 = 0.5f;
+    m.m41 = m.m42 = m.m43 = 0.5f;
+    m.m44 = 1.0f;
+    return m;
+}
+
+
 } // namespace korvane

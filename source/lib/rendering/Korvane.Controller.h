@@ -374,4 +374,8 @@ protected:
     std::vector<TPassTexture> FTextures;
 };
 
+// Maps clip coordinates (-1..1) to texture coordinates (0..1): 0.5 on the
+// diagonal of the first three rows, 0.5 in the translation row.
+TMatrix3D KorvaneBiasMatrix();
+
 } // namespace korvane

@@ -50,6 +50,10 @@ void CameraInitialize();
 void CameraFinalize();
 void LightInitialize();
 void LightFinalize();
+void MaterialDefaultInitialize();
+void MaterialDefaultFinalize();
+void MaterialSplatMapInitialize();
+void MaterialSplatMapFinalize();
 void DefTypesMeshInitialize();
 void DefTypesMetaInitialize();
 void DefTypesLightInitialize();
@@ -98,6 +102,8 @@ const TUnitEntry Units[] = {
     {"Korvane.DefTypes.Mesh", units::DefTypesMeshInitialize, nullptr},
     {"Korvane.DefTypes.Meta", units::DefTypesMetaInitialize, nullptr},
     {"Korvane.DefTypes.Light", units::DefTypesLightInitialize, nullptr},
+    {"Korvane.Material.Default", units::MaterialDefaultInitialize, units::MaterialDefaultFinalize},
+    {"Korvane.Material.SplatMap", units::MaterialSplatMapInitialize, units::MaterialSplatMapFinalize},
     // Last, so that its shut-down frees the forms (and what they show) first.
     {"Platform.Forms", units::PlatformFormsInitialize, units::PlatformFormsFinalize},
 };

@@ -10,6 +10,7 @@
 #include <atomic>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "GLTestHarness.h"
@@ -331,6 +332,40 @@ TEST_F(ViewportScene, RenderManualDrawsThePlaneOverTheBackground)
             << x << "," << y << ": " << int(Pixel(x, y)[0]) << " " << int(Pixel(x, y)[1]) << " " << int(Pixel(x, y)[2])
             << " " << int(Pixel(x, y)[3]);
     EXPECT_EQ(Vp->Lights().size(), 1u);
+}
+
+// A frame with the composite settings goes through whatever the forward
+// renderer does; should it fail, the failure reaches the caller and leaves the
+// viewport able to render the next frame.
+TEST_F(ViewportScene, AFrameThatFailsInTheRendererLeavesTheViewportReady)
+{
+    Vp->SetUseFixedFrameRate(false);
+    Vp->SetRendererType(TRendererType::ForwardRenderer);
+    Vp->SetFXAA(1);
+    Vp->SetEmissiveBlur(2);
+    Vp->ForceResize();
+    std::string failure;
+    try {
+        Vp->RenderManual();
+    } catch (const Exception& e) {
+        failure = e.Message();
+    }
+    EXPECT_EQ(Vp->Frames, 1) << failure;
+    EXPECT_EQ(Vp->FixedRendering(), 0);
+    // The lock was released: another thread can take it.
+    std::atomic<bool> locked{false};
+    std::thread([&] {
+        Vp->Lock();
+        locked = true;
+        Vp->Unlock();
+    }).join();
+    EXPECT_TRUE(locked);
+
+    Vp->SetRendererType(TRendererType::LegacyRenderer);
+    Vp->ForceResize();
+    Vp->RenderManual();
+    EXPECT_EQ(Vp->Frames, 2);
+    EXPECT_TRUE(test::NearColor(Pixel(64, 64), {255, 0, 0, 255}, 3));
 }
 
 TEST_F(ViewportScene, ManualRenderingPaintsNothingUntilAsked)
