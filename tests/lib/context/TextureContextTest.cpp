@@ -184,11 +184,6 @@ TEST_F(TextureContext, AFailedCopyAnswersFalse)
     EXPECT_FALSE(context->CopyToBitmap(&bitmap, TRect(0, 0, 16, 4)));
     EXPECT_EQ(changes, 0);
 
-    // A context that is not the size of its frame buffer does not copy either.
-    context->SetSize(20, 8);
-    EXPECT_FALSE(context->CopyToBits(bits.data(), 16 * 4, TRect(0, 0, 16, 8)));
-    EXPECT_TRUE(log.Contains("TKorvaneContextOpenGLES.DoCopyToBits: context default framebuffer size is not equal "
-                             "to context size: width=16<>20, height=8<>8"));
     // A window context has no frame of its own to copy.
     Owned<TContext3D> window(TContextManager::CreateFromWindow(nullptr, 16, 8, TMultisample::None, false));
     EXPECT_FALSE(window->CopyToBits(bits.data(), 16 * 4, TRect(0, 0, 16, 8)));
@@ -314,4 +309,57 @@ TEST_F(TextureContext, UploadsStayInsideThePixelBuffer)
         EXPECT_EQ(e.Message(), "TContextOpenGLWindows.DoUpdateTexture: the pixel buffer holds 32 bytes, the texture "
                                "needs 128");
     }
+}
+
+namespace {
+GLint RenderbufferSize(GLuint ABuffer, GLenum AWhat)
+{
+    GLint value = 0;
+    glGetNamedRenderbufferParameteriv(ABuffer, AWhat, &value);
+    return value;
+}
+} // namespace
+
+TEST_F(TextureContext, AResizedContextKeepsRenderingIntoItsTextureAtTheNewSize)
+{
+    TTexture texture;
+    RenderTarget(texture, 16, 8);
+    auto context = ContextOn(texture, true);
+    Owned<TKorvaneTexture> accumulation(TKorvaneTexture::Create());
+    accumulation->SetSize(16, 8);
+    context->AttachTextureToTranslucentBuffer(accumulation.get(), TRenderTarget::Color_0);
+    context->LinkDepthBufferToTranslucentBuffer();
+
+    context->SetSize(24, 12);
+    TFrameBufferObject* frame = context->DefaultFrameBuf();
+    EXPECT_EQ(frame->GetTextureByRenderTarget(TRenderTarget::Color_0), &texture);
+    EXPECT_EQ(frame->Size(), TSize(24, 12));
+    EXPECT_EQ(texture.Width(), 24);
+    EXPECT_EQ(texture.Height(), 12);
+    EXPECT_EQ(frame->ColorBuffer(), 0u) << "no colour render buffer may take the texture's place";
+    const GLuint depth = frame->DepthBuffer();
+    ASSERT_NE(depth, 0u);
+    EXPECT_EQ(RenderbufferSize(depth, GL_RENDERBUFFER_WIDTH), 24);
+    EXPECT_EQ(RenderbufferSize(depth, GL_RENDERBUFFER_HEIGHT), 12);
+    // The translucent buffer shares the new depth buffer, not the freed one.
+    context->TranslucentBuf()->Bind(context.get());
+    GLint shared = 0;
+    glGetFramebufferAttachmentParameteriv(GL_FRAMEBUFFER, GL_DEPTH_ATTACHMENT, GL_FRAMEBUFFER_ATTACHMENT_OBJECT_NAME,
+                                          &shared);
+    context->TranslucentBuf()->Unbind(context.get());
+    EXPECT_EQ(GLuint(shared), depth);
+
+    // A frame drawn now covers the whole new size.
+    ClearTwoColours(*context);
+    std::vector<uint8_t> bits(24 * 12 * 4, 0);
+    ASSERT_TRUE(context->CopyToBits(bits.data(), 24 * 4, TRect(0, 0, 24, 12)));
+    auto pixel = [&](int x, int y) { return std::vector<uint8_t>(&bits[(y * 24 + x) * 4], &bits[(y * 24 + x) * 4 + 4]); };
+    const std::vector<uint8_t> red(RedBGRA, RedBGRA + 4), green(GreenBGRA, GreenBGRA + 4);
+    // Rows come top first: the upper half is red, the lower half green, up to the last column.
+    EXPECT_EQ(pixel(0, 0), red);
+    EXPECT_EQ(pixel(23, 0), red);
+    EXPECT_EQ(pixel(23, 5), red);
+    EXPECT_EQ(pixel(0, 11), green);
+    EXPECT_EQ(pixel(23, 11), green);
+    EXPECT_EQ(pixel(23, 6), green);
 }
