@@ -39,12 +39,23 @@ bool IsEmptyBox(const TBoundingBox& B)
            std::fabs(B.Far - B.Near) <= 1e-4f;
 }
 
-// Clears the definition of every framework node below AControl in the parent tree.
-void ClearDefsBelow(TTreeObject* AControl)
+// Whether ADef is ARoot or lies in ARoot's tree of child definitions.
+bool DefBelongsTo(const TCustomDef* ADef, const TCustomDef* ARoot)
+{
+    for (auto* d = dynamic_cast<const TTransformDef*>(ADef); d; d = dynamic_cast<const TTransformDef*>(d->GetOwnerRef()))
+        if (d == ARoot) return true;
+    return false;
+}
+
+// Clears the definition of every framework node below AControl in the parent
+// tree that is about to go with ARoot. A node bound to a definition of its own
+// (a primitive's) keeps it, so that it can still free it.
+void ClearDefsBelow(TTreeObject* AControl, const TCustomDef* ARoot)
 {
     for (TTreeObject* child : AControl->ChildList()) {
-        if (auto* node = dynamic_cast<TKorvaneControl*>(child)) node->SetDef(nullptr);
-        ClearDefsBelow(child);
+        if (auto* node = dynamic_cast<TKorvaneControl*>(child); node && DefBelongsTo(node->Def(), ARoot))
+            node->SetDef(nullptr);
+        ClearDefsBelow(child, ARoot);
     }
 }
 
@@ -96,7 +107,7 @@ void TKorvaneMesh::BeforeDestruction()
     auto* def = dynamic_cast<TMeshDef*>(Def());
     if (def && !IsModelDef(def) && !def->GetModel()) {
         SetDef(nullptr);
-        ClearDefsBelow(this);
+        ClearDefsBelow(this, def);
         def->Free();
     }
     TKorvaneTransform::BeforeDestruction();
