@@ -28,6 +28,7 @@
 
 #include "Platform.ClassRegistry.h"
 #include "Platform.Classes.h"
+#include "Platform.Controls.h"
 #include "Platform.Math3D.h"
 #include "Platform.Tree.h"
 #include "Platform.Types3D.h"
@@ -41,6 +42,9 @@ class TLight;
 using TNotifyEvent = TEvent<TObject*>;
 
 enum class TDragMode : uint8_t { dmManual, dmAutomatic };
+// Mouse events of a 3D object: the screen point and the pick ray (world space) under it.
+using TMouseEvent3D = TEvent<TObject*, TMouseButton, TShiftState, float, float, TVector3D, TVector3D>;
+using TMouseMoveEvent3D = TEvent<TObject*, TShiftState, float, float, TVector3D, TVector3D>;
 // A mouse cursor shape; 0 is the default cursor.
 using TCursor = int32_t;
 inline constexpr TCursor crDefault = 0;
@@ -226,6 +230,9 @@ class TControl3D : public TTreeObject {
     // Draws the rendering list's children through their RenderInternal.
     virtual void RenderChildren();
     std::function<void(TObject* Sender, TContext3D* AContext)> OnRender;
+    // Mouse handlers; the host fires them for the object under the mouse.
+    TMouseEvent3D OnMouseDown, OnMouseUp;
+    TMouseMoveEvent3D OnMouseMove;
 
     // --- hit tests -----------------------------------------------------------
 

@@ -36,6 +36,8 @@ void ControlInitialize();
 void ControlFinalize();
 void ControllerInitialize();
 void ControllerFinalize();
+void ViewportInitialize();
+void ViewportFinalize();
 void TransformInitialize();
 void TransformFinalize();
 void MeshInitialize();
@@ -96,6 +98,7 @@ const TUnitEntry Units[] = {
     {"Korvane.Camera", units::CameraInitialize, units::CameraFinalize},
     {"Korvane.Light", units::LightInitialize, units::LightFinalize},
     {"Korvane.Controller", units::ControllerInitialize, units::ControllerFinalize},
+    {"Korvane.Viewport", units::ViewportInitialize, units::ViewportFinalize},
     {"Korvane.Imaging.Formats", units::ImagingFormatsInitialize, units::ImagingFormatsFinalize},
     {"Korvane.Imaging", units::ImagingInitialize, nullptr},
     {"Korvane.DefTypes", units::DefTypesInitialize, nullptr},
