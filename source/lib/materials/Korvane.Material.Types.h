@@ -15,6 +15,7 @@
 
 #include "Korvane.Context.Texturing.h"
 #include "Korvane.Context.Types.h"
+#include "Korvane.DefTypes.MaterialEnums.h"
 #include "Platform.ClassRegistry.h"
 #include "Platform.Classes.h"
 #include "Platform.Math3D.h"
@@ -25,11 +26,6 @@ namespace korvane {
 // ---------------------------------------------------------------------------
 // Enumerations shared by materials and material definitions
 
-enum class TKorvaneShadingModel : uint8_t { smLambert, smPhong, smBlinnPhong, smPBR };
-enum class TKorvaneTonemapping : uint8_t {
-    tmNone, tmExposure, tmNarkowicz, tmHill, tmHillBoost, tmReinhard, tmLumaBasedReinhard,
-    tmWhitePreservingLumaBasedReinhard, tmRomBinDaHouse, tmFilmic, tmUncharted2
-};
 enum class TKorvaneShadowMethod : uint8_t { ShadowMapping, VarianceShadowMapping };
 
 // The pool-entry name of each texture channel, indexed by the channel's
