@@ -172,14 +172,14 @@ void Append(bson_t* parent, const char* key, int keyLength, const TJSONValue& va
     case TJSONValue::TKind::True: bson_append_bool(parent, key, keyLength, true); break;
     case TJSONValue::TKind::False: bson_append_bool(parent, key, keyLength, false); break;
     case TJSONValue::TKind::Number: {
-        const std::string& text = static_cast<const TJSONNumber&>(value).Text();
+        const std::string_view text = static_cast<const TJSONNumber&>(value).Text();
         double number = 0;
         std::from_chars(text.data(), text.data() + text.size(), number);
         bson_append_double(parent, key, keyLength, number);
         break;
     }
     case TJSONValue::TKind::String: {
-        const std::string& text = static_cast<const TJSONString&>(value).Text();
+        const std::string_view text = static_cast<const TJSONString&>(value).Text();
         bson_append_utf8(parent, key, keyLength, text.data(), static_cast<int>(text.size()));
         break;
     }

@@ -26,7 +26,7 @@ void ConvertNumbers(const TJSONValue& value)
     case TJSONValue::TKind::Number: {
         const auto& number = value.As<TJSONNumber>();
         try {
-            Check(std::isfinite(number.AsDouble()), "a number read back infinite", number.Text());
+            Check(std::isfinite(number.AsDouble()), "a number read back infinite", std::string(number.Text()));
         } catch (const EConvertError&) {
         }
         try {
@@ -59,7 +59,8 @@ void CheckDoubleText(const uint8_t* data, size_t size)
     const TJSONNumber number(d);
     const auto back = TJSONValue::ParseJSONValue(number.ToJSON());
     const double read = back->As<TJSONNumber>().AsDouble();
-    Check(std::isfinite(read), "a finite double was written as text that does not read back", number.Text());
+    Check(std::isfinite(read), "a finite double was written as text that does not read back",
+          std::string(number.Text()));
 }
 
 } // namespace

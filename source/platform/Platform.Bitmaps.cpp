@@ -213,13 +213,17 @@ void TBitmap::SaveToFile(const std::string& AFileName)
 {
     const auto dot = AFileName.find_last_of('.');
     const std::string ext = dot == std::string::npos ? std::string() : LowerCase(AFileName.substr(dot));
-    if (ext != ".bmp" && ext != ".png")
+    const bool jpeg = ext == ".jpg" || ext == ".jpeg";
+    if (ext != ".bmp" && ext != ".png" && !jpeg)
         throw EWriteError(Format("cannot save bitmap to \"%s\": unsupported file type", AFileName));
     if (IsEmpty()) throw EWriteError(Format("cannot save an empty bitmap to \"%s\"", AFileName));
 
     const std::vector<uint8_t> rgba = ToRGBA();
-    const int ok = ext == ".bmp" ? stbi_write_bmp(AFileName.c_str(), Width(), Height(), 4, rgba.data())
-                                 : stbi_write_png(AFileName.c_str(), Width(), Height(), 4, rgba.data(), Width() * 4);
+    int ok = 0;
+    if (ext == ".bmp") ok = stbi_write_bmp(AFileName.c_str(), Width(), Height(), 4, rgba.data());
+    else if (ext == ".png") ok = stbi_write_png(AFileName.c_str(), Width(), Height(), 4, rgba.data(), Width() * 4);
+    // JPEG has no alpha: the writer drops it.
+    else ok = stbi_write_jpg(AFileName.c_str(), Width(), Height(), 4, rgba.data(), 90);
     if (!ok) throw EWriteError(Format("cannot write bitmap file \"%s\"", AFileName));
 }
 

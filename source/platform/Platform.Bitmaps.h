@@ -77,8 +77,8 @@ class TBitmap : public TPersistent {
     // Ends a Map; after a write the bitmap has changed.
     void Unmap(TBitmapData& AData);
     void Clear(TAlphaColor AColor);
-    // Writes the image to a file whose extension picks the format: ".bmp" or
-    // ".png" (letter case ignored). An empty bitmap, another extension or a
+    // Writes the image to a file whose extension picks the format: ".bmp",
+    // ".png", ".jpg" or ".jpeg" (letter case ignored). An empty bitmap, another extension or a
     // failed write raises EWriteError.
     void SaveToFile(const std::string& AFileName);
     // Decodes a PNG, JPEG, BMP or GIF image; raises EReadError for data that is

@@ -1,13 +1,16 @@
 #include "Platform.JSON.h"
 
+#include <algorithm>
 #include <cmath>
+#include <cstddef>
+#include <cstring>
+#include <new>
 
 #include <rapidjson/error/en.h>
 #include <rapidjson/memorystream.h>
 #include <rapidjson/prettywriter.h>
 #include <rapidjson/reader.h>
 #include <rapidjson/stringbuffer.h>
-#include <rapidjson/writer.h>
 
 namespace korvane {
 
@@ -99,17 +102,212 @@ size_t LoneSurrogateOffset(std::string_view s)
 
 } // namespace
 
-// Builds our object model from the reader's events. Numbers arrive as their
-// text (the reader runs with kParseNumbersAsStringsFlag).
-class TJSONBuilder {
+// The memory of one document: the copy of its text (strings, names and number
+// texts refer into it), one block after another for values and lists, and the
+// values added by code, freed with it.
+class TJSONArena {
 public:
-    std::unique_ptr<TJSONValue> Root;
+    TJSONArena() = default;
+    TJSONArena(const TJSONArena&) = delete;
+    TJSONArena& operator=(const TJSONArena&) = delete;
+
+    ~TJSONArena()
+    {
+        FAdopted.clear();
+        while (FBlocks) {
+            TBlock* next = FBlocks->Next;
+            ::operator delete(FBlocks);
+            FBlocks = next;
+        }
+    }
+
+    // ASize bytes aligned for any value; they live as long as the arena.
+    void* Allocate(size_t ASize)
+    {
+        ASize = (ASize + Alignment - 1) & ~(Alignment - 1);
+        if (static_cast<size_t>(FEnd - FNext) < ASize) NewBlock(ASize);
+        void* p = FNext;
+        FNext += ASize;
+        return p;
+    }
+
+    template <typename T>
+    T* New()
+    {
+        return new (Allocate(sizeof(T))) T();
+    }
+
+    const char* Copy(std::string_view AText)
+    {
+        if (AText.empty()) return "";
+        auto* p = static_cast<char*>(Allocate(AText.size()));
+        std::memcpy(p, AText.data(), AText.size());
+        return p;
+    }
+
+    // The text to read in place, ended by a zero byte.
+    char* CopyText(std::string_view AText)
+    {
+        FText.reset(new char[AText.size() + 1]);
+        std::memcpy(FText.get(), AText.data(), AText.size());
+        FText[AText.size()] = '\0';
+        // Values and lists take about as much room as the text or more: a
+        // large document gets a few large blocks instead of many small ones.
+        FBlockSize = std::clamp<size_t>(AText.size(), MinBlock, MaxBlock);
+        return FText.get();
+    }
+
+    void Adopt(std::unique_ptr<TJSONValue> AValue) { FAdopted.push_back(std::move(AValue)); }
+
+private:
+    // Values hold pointers and 32-bit sizes at most.
+    static constexpr size_t Alignment = alignof(void*);
+    static constexpr size_t MinBlock = 256;
+    static constexpr size_t MaxBlock = size_t(16) << 20;
+
+    struct alignas(std::max_align_t) TBlock {
+        TBlock* Next;
+    };
+
+    void NewBlock(size_t AMinimum)
+    {
+        const size_t size = std::max(AMinimum, FBlockSize);
+        auto* block = static_cast<TBlock*>(::operator new(sizeof(TBlock) + size));
+        block->Next = FBlocks;
+        FBlocks = block;
+        FNext = reinterpret_cast<char*>(block + 1);
+        FEnd = FNext + size;
+        FBlockSize = std::min(FBlockSize * 2, MaxBlock);
+    }
+
+    char* FNext = nullptr;
+    char* FEnd = nullptr;
+    TBlock* FBlocks = nullptr;
+    size_t FBlockSize = MinBlock;
+    std::unique_ptr<char[]> FText;
+    std::vector<std::unique_ptr<TJSONValue>> FAdopted;
+};
+
+// The arena aligns for pointers: enough for every value and list entry.
+static_assert(alignof(TJSONNumber) <= alignof(void*) && alignof(TJSONArray) <= alignof(void*) &&
+              alignof(TJSONObject) <= alignof(void*) && alignof(TJSONPair) <= alignof(void*));
+
+namespace {
+
+// The most entries an array or object holds, so that counts fit an int.
+constexpr size_t MaxEntries = 0x7FFFFFFF;
+
+// Checks every event of the validating reader without building anything, to
+// report the first fault of a text as the reader finds it.
+class TJSONChecker {
+public:
     bool TooDeep = false;
     // A string or name held an escaped surrogate without its partner.
     bool LoneSurrogate = false;
 
-    bool Null() { return Add(std::make_unique<TJSONNull>()); }
-    bool Bool(bool b) { return Add(TJSONBool::Create(b)); }
+    bool Null() { return true; }
+    bool Bool(bool) { return true; }
+    bool Int(int) { return true; }
+    bool Uint(unsigned) { return true; }
+    bool Int64(int64_t) { return true; }
+    bool Uint64(uint64_t) { return true; }
+    bool Double(double) { return true; }
+    bool RawNumber(const char*, rapidjson::SizeType, bool) { return true; }
+    bool String(const char* str, rapidjson::SizeType length, bool) { return CheckSurrogates(str, length); }
+    bool Key(const char* str, rapidjson::SizeType length, bool) { return CheckSurrogates(str, length); }
+    bool StartObject() { return Open(); }
+    bool EndObject(rapidjson::SizeType) { return Close(); }
+    bool StartArray() { return Open(); }
+    bool EndArray(rapidjson::SizeType) { return Close(); }
+
+private:
+    bool CheckSurrogates(const char* str, size_t length)
+    {
+        if (HasEncodedSurrogate(str, length)) LoneSurrogate = true;
+        return !LoneSurrogate;
+    }
+    bool Open()
+    {
+        if (FDepth >= JSONMaxDepth) {
+            TooDeep = true;
+            return false;
+        }
+        ++FDepth;
+        return true;
+    }
+    bool Close()
+    {
+        --FDepth;
+        return true;
+    }
+    int FDepth = 0;
+};
+
+// Raises the EJSONParseException for a text the fast reader refused, with the
+// fault and offset the validating reader finds. AOffset is where the fast
+// reader stopped, for a fault only it sees.
+[[noreturn]] void RaiseParseError(std::string_view Text, size_t AOffset)
+{
+    constexpr unsigned flags = rapidjson::kParseIterativeFlag | rapidjson::kParseNumbersAsStringsFlag |
+                               rapidjson::kParseValidateEncodingFlag;
+    rapidjson::MemoryStream stream(Text.data(), Text.size());
+    TJSONChecker checker;
+    rapidjson::Reader reader;
+    const rapidjson::ParseResult result = reader.Parse<flags>(stream, checker);
+    if (checker.TooDeep)
+        throw EJSONParseException(korvane::Format("JSON nesting deeper than %d levels at offset %d", JSONMaxDepth,
+                                                  static_cast<int64_t>(result.Offset())),
+                                  result.Offset());
+    if (checker.LoneSurrogate || result.Code() == rapidjson::kParseErrorStringUnicodeSurrogateInvalid) {
+        // The reader stops at a lone high surrogate, and the checker at the end
+        // of a string holding a lone low one: the first lone escape in the text
+        // up to there is the fault.
+        const size_t end = checker.LoneSurrogate ? Text.size() : result.Offset();
+        size_t offset = LoneSurrogateOffset(Text.substr(0, end));
+        if (offset == end) offset = result.Offset();
+        throw EJSONParseException(
+            korvane::Format("Invalid JSON at offset %d: %s", static_cast<int64_t>(offset),
+                            rapidjson::GetParseError_En(rapidjson::kParseErrorStringUnicodeSurrogateInvalid)),
+            offset);
+    }
+    if (result.IsError())
+        throw EJSONParseException(korvane::Format("Invalid JSON at offset %d: %s", static_cast<int64_t>(result.Offset()),
+                                                  rapidjson::GetParseError_En(result.Code())),
+                                  result.Offset());
+    // The reader takes a zero byte for the end of its input; one inside the
+    // text would otherwise hide whatever follows it.
+    if (stream.Tell() != Text.size())
+        throw EJSONParseException(
+            korvane::Format("Invalid JSON at offset %d: unexpected zero byte", static_cast<int64_t>(stream.Tell())),
+            stream.Tell());
+    AOffset = std::min(AOffset, Text.size());
+    throw EJSONParseException(korvane::Format("Invalid JSON at offset %d", static_cast<int64_t>(AOffset)), AOffset);
+}
+
+} // namespace
+
+// Builds a document from the events of the reader running in place on the
+// arena's copy of the text: strings, names and numbers (read as text) arrive
+// as pieces of that copy and are not copied again. The entries of the open
+// containers wait on one stack and move to the arena, exactly sized, when
+// their container ends. Any fault only stops the reading; RaiseParseError
+// then reports it.
+class TJSONBuilder {
+public:
+    TJSONBuilder(TJSONArena& AArena, const char* AText) : FArena(AArena), FText(AText)
+    {
+        FStack.reserve(256);
+        FOpen.reserve(64);
+    }
+
+    // Where a string or name that is no valid UTF-8 begins.
+    size_t FaultOffset = 0;
+
+    bool Null() { return Put(FArena.New<TJSONNull>()); }
+    bool Bool(bool b)
+    {
+        return Put(b ? static_cast<TJSONValue*>(FArena.New<TJSONTrue>()) : FArena.New<TJSONFalse>());
+    }
     // Not called while numbers are read as text; the handler concept needs them.
     bool Int(int) { return false; }
     bool Uint(unsigned) { return false; }
@@ -118,67 +316,120 @@ public:
     bool Double(double) { return false; }
     bool RawNumber(const char* str, rapidjson::SizeType length, bool)
     {
-        return Add(std::unique_ptr<TJSONNumber>(
-            new TJSONNumber(TJSONNumber::FromTextTag{}, std::string(str, length))));
+        return Put(new (FArena.Allocate(sizeof(TJSONNumber))) TJSONNumber(TJSONString::TViewTag{}, str, length));
     }
     bool String(const char* str, rapidjson::SizeType length, bool)
     {
-        if (!CheckSurrogates(str, length)) return false;
-        return Add(std::make_unique<TJSONString>(std::string(str, length)));
+        if (!Valid(str, length)) return false;
+        return Put(new (FArena.Allocate(sizeof(TJSONString)))
+                       TJSONString(TJSONString::TViewTag{}, TJSONValue::TKind::String, str, length));
     }
     bool Key(const char* str, rapidjson::SizeType length, bool)
     {
-        if (!CheckSurrogates(str, length)) return false;
-        FKey.assign(str, length);
+        if (!Valid(str, length)) return false;
+        FKey = str;
+        FKeySize = length;
         return true;
     }
-    bool StartObject() { return Open(std::make_unique<TJSONObject>()); }
-    bool EndObject(rapidjson::SizeType)
+    bool StartObject() { return Open<TJSONObject>(); }
+    bool EndObject(rapidjson::SizeType count)
     {
-        FStack.pop_back();
+        auto* object = static_cast<TJSONObject*>(FOpen.back());
+        if (count > MaxEntries) return false;
+        object->FPairs = static_cast<TJSONPair*>(Take(count, sizeof(TJSONPair)));
+        object->FSize = object->FCapacity = count;
+        FOpen.pop_back();
         return true;
     }
-    bool StartArray() { return Open(std::make_unique<TJSONArray>()); }
-    bool EndArray(rapidjson::SizeType)
+    bool StartArray() { return Open<TJSONArray>(); }
+    bool EndArray(rapidjson::SizeType count)
     {
-        FStack.pop_back();
+        auto* array = static_cast<TJSONArray*>(FOpen.back());
+        if (count > MaxEntries) return false;
+        TJSONElement* items = nullptr;
+        if (count > 0) {
+            items = static_cast<TJSONElement*>(FArena.Allocate(size_t(count) * sizeof(TJSONElement)));
+            const TJSONPair* entries = FStack.data() + (FStack.size() - count);
+            for (size_t i = 0; i < count; ++i) items[i].FValue = entries[i].FValue;
+            FStack.erase(FStack.end() - count, FStack.end());
+        }
+        array->FItems = items;
+        array->FSize = array->FCapacity = count;
+        FOpen.pop_back();
         return true;
+    }
+
+    // The value read; a root container takes over AArena.
+    std::unique_ptr<TJSONValue> Root(std::unique_ptr<TJSONArena> AArena)
+    {
+        if (FRoot) {
+            FRoot->FArena = AArena.release();
+            FRoot->FFlags |= TJSONContainer::OwnsArena;
+            return std::move(FRoot);
+        }
+        // A single scalar: a value of its own, not tied to the arena.
+        switch (FScalar->Kind()) {
+        case TJSONValue::TKind::Null: return std::make_unique<TJSONNull>();
+        case TJSONValue::TKind::True: return TJSONBool::Create(true);
+        case TJSONValue::TKind::False: return TJSONBool::Create(false);
+        case TJSONValue::TKind::Number:
+            return std::unique_ptr<TJSONNumber>(
+                new TJSONNumber(TJSONNumber::FromTextTag{}, static_cast<TJSONNumber*>(FScalar)->Text()));
+        default: return std::make_unique<TJSONString>(static_cast<TJSONString*>(FScalar)->Text());
+        }
     }
 
 private:
-    bool CheckSurrogates(const char* str, size_t length)
+    bool Valid(const char* str, size_t length)
     {
-        if (HasEncodedSurrogate(str, length)) LoneSurrogate = true;
-        return !LoneSurrogate;
+        if (IsValidUTF8(std::string_view(str, length))) return true;
+        FaultOffset = static_cast<size_t>(str - FText);
+        return false;
     }
 
-    bool Open(std::unique_ptr<TJSONValue> container)
+    bool Put(TJSONValue* value)
     {
-        if (FStack.size() >= static_cast<size_t>(JSONMaxDepth)) {
-            TooDeep = true;
-            return false;
-        }
-        TJSONValue* raw = container.get();
-        Add(std::move(container));
-        FStack.push_back(raw);
+        if (FOpen.empty()) FScalar = value;
+        else FStack.push_back(TJSONPair(FKey, FKeySize, value));
         return true;
     }
 
-    bool Add(std::unique_ptr<TJSONValue> value)
+    template <typename T>
+    bool Open()
     {
-        if (FStack.empty()) {
-            Root = std::move(value);
-        } else if (FStack.back()->Kind() == TJSONValue::TKind::Array) {
-            static_cast<TJSONArray*>(FStack.back())->AddElement(std::move(value));
+        if (FOpen.size() >= static_cast<size_t>(JSONMaxDepth)) return false;
+        T* container;
+        if (FOpen.empty()) {
+            // The root is a value of its own, so that the caller can free it.
+            FRoot.reset(new T());
+            container = static_cast<T*>(FRoot.get());
         } else {
-            static_cast<TJSONObject*>(FStack.back())->AddPair(std::move(FKey), std::move(value));
-            FKey.clear();
+            container = FArena.New<T>();
+            Put(container);
         }
+        container->FArena = &FArena;
+        FOpen.push_back(container);
         return true;
     }
 
-    std::vector<TJSONValue*> FStack;
-    std::string FKey;
+    // Moves the top ACount entries of the stack to the arena.
+    void* Take(size_t ACount, size_t AEntrySize)
+    {
+        if (ACount == 0) return nullptr;
+        void* block = FArena.Allocate(ACount * AEntrySize);
+        std::memcpy(block, FStack.data() + (FStack.size() - ACount), ACount * AEntrySize);
+        FStack.erase(FStack.end() - static_cast<std::ptrdiff_t>(ACount), FStack.end());
+        return block;
+    }
+
+    TJSONArena& FArena;
+    const char* FText;
+    std::unique_ptr<TJSONContainer> FRoot;
+    TJSONValue* FScalar = nullptr;
+    std::vector<TJSONContainer*> FOpen;
+    std::vector<TJSONPair> FStack;
+    const char* FKey = "";
+    uint32_t FKeySize = 0;
 };
 
 namespace {
@@ -198,12 +449,12 @@ void WriteValue(W& w, const TJSONValue& v, int depth)
     case K::True: ok = w.Bool(true); break;
     case K::False: ok = w.Bool(false); break;
     case K::Number: {
-        const std::string& t = static_cast<const TJSONNumber&>(v).Text();
+        const std::string_view t = static_cast<const TJSONNumber&>(v).Text();
         ok = w.RawValue(t.data(), t.size(), rapidjson::kNumberType);
         break;
     }
     case K::String: {
-        const std::string& t = static_cast<const TJSONString&>(v).Text();
+        const std::string_view t = static_cast<const TJSONString&>(v).Text();
         if (!IsValidUTF8(t)) throw EJSONException("Invalid UTF-8 in a JSON string");
         ok = w.String(t.data(), static_cast<rapidjson::SizeType>(t.size()));
         break;
@@ -219,8 +470,9 @@ void WriteValue(W& w, const TJSONValue& v, int depth)
         CheckDepth(depth);
         w.StartObject();
         for (const auto& pair : static_cast<const TJSONObject&>(v)) {
-            if (!IsValidUTF8(pair.Name())) throw EJSONException("Invalid UTF-8 in a JSON pair name");
-            if (!w.Key(pair.Name().data(), static_cast<rapidjson::SizeType>(pair.Name().size())))
+            const std::string_view name = pair.Name();
+            if (!IsValidUTF8(name)) throw EJSONException("Invalid UTF-8 in a JSON pair name");
+            if (!w.Key(name.data(), static_cast<rapidjson::SizeType>(name.size())))
                 throw EJSONException("Writing JSON failed");
             WriteValue(w, *pair.JsonValue(), depth + 1);
         }
@@ -230,6 +482,129 @@ void WriteValue(W& w, const TJSONValue& v, int depth)
     }
     if (!ok) throw EJSONException("Writing JSON failed");
 }
+
+// The compact writer: the calls of the reader library's writer that WriteValue
+// makes, writing into one growing block. Runs of bytes that need no escape
+// are copied eight at a time; escapes are those of the indenting writer, so
+// both forms hold the same strings.
+class TCompactWriter {
+public:
+    std::string Text() const { return std::string(FBuffer.get(), static_cast<size_t>(FPos - FBuffer.get())); }
+
+    bool Null() { return Word("null", 4); }
+    bool Bool(bool b) { return b ? Word("true", 4) : Word("false", 5); }
+    bool RawValue(const char* text, size_t length, rapidjson::Type) { return Word(text, length); }
+    bool String(const char* text, rapidjson::SizeType length)
+    {
+        Comma();
+        Quoted(text, length);
+        FComma = true;
+        return true;
+    }
+    bool Key(const char* text, rapidjson::SizeType length)
+    {
+        Comma();
+        Quoted(text, length);
+        Put(':');
+        FComma = false;
+        return true;
+    }
+    bool StartArray() { return Open('['); }
+    bool EndArray() { return Close(']'); }
+    bool StartObject() { return Open('{'); }
+    bool EndObject() { return Close('}'); }
+
+private:
+    static bool Plain(uint8_t c) { return c >= 0x20 && c != '"' && c != '\\'; }
+    // Whether one of the eight bytes is a control character, a quote or a backslash.
+    static bool NeedsEscape(uint64_t w)
+    {
+        constexpr uint64_t ones = 0x0101010101010101ull, high = 0x8080808080808080ull;
+        const uint64_t quote = w ^ (ones * '"'), backslash = w ^ (ones * '\\');
+        return (((w - ones * 0x20) & ~w) | ((quote - ones) & ~quote) | ((backslash - ones) & ~backslash)) & high;
+    }
+
+    void Reserve(size_t n)
+    {
+        if (static_cast<size_t>(FEnd - FPos) >= n) return;
+        const size_t used = static_cast<size_t>(FPos - FBuffer.get());
+        const size_t capacity = std::max(used + n, 2 * static_cast<size_t>(FEnd - FBuffer.get()) + 1024);
+        std::unique_ptr<char[]> grown(new char[capacity]);
+        if (used > 0) std::memcpy(grown.get(), FBuffer.get(), used);
+        FBuffer = std::move(grown);
+        FPos = FBuffer.get() + used;
+        FEnd = FBuffer.get() + capacity;
+    }
+    void Put(char c)
+    {
+        Reserve(1);
+        *FPos++ = c;
+    }
+    void Append(const char* text, size_t length)
+    {
+        if (length == 0) return;
+        Reserve(length);
+        std::memcpy(FPos, text, length);
+        FPos += length;
+    }
+    void Comma()
+    {
+        if (FComma) Put(',');
+    }
+    bool Word(const char* text, size_t length)
+    {
+        Comma();
+        Append(text, length);
+        FComma = true;
+        return true;
+    }
+    bool Open(char c)
+    {
+        Comma();
+        Put(c);
+        FComma = false;
+        return true;
+    }
+    bool Close(char c)
+    {
+        Put(c);
+        FComma = true;
+        return true;
+    }
+    void Quoted(const char* text, size_t length)
+    {
+        static const char hex[] = "0123456789ABCDEF";
+        Put('"');
+        size_t i = 0;
+        while (i < length) {
+            const size_t start = i;
+            uint64_t w;
+            while (i + 8 <= length && (std::memcpy(&w, text + i, 8), !NeedsEscape(w))) i += 8;
+            while (i < length && Plain(static_cast<uint8_t>(text[i]))) ++i;
+            Append(text + start, i - start);
+            if (i == length) break;
+            const auto c = static_cast<uint8_t>(text[i++]);
+            char escape[6] = {'\\', 0, '0', '0', hex[c >> 4], hex[c & 15]};
+            switch (c) {
+            case '"': escape[1] = '"'; break;
+            case '\\': escape[1] = '\\'; break;
+            case '\b': escape[1] = 'b'; break;
+            case '\f': escape[1] = 'f'; break;
+            case '\n': escape[1] = 'n'; break;
+            case '\r': escape[1] = 'r'; break;
+            case '\t': escape[1] = 't'; break;
+            default: escape[1] = 'u'; break;
+            }
+            Append(escape, escape[1] == 'u' ? 6 : 2);
+        }
+        Put('"');
+    }
+
+    std::unique_ptr<char[]> FBuffer;
+    char* FPos = nullptr;
+    char* FEnd = nullptr;
+    bool FComma = false;
+};
 
 void CheckStringSize(size_t size)
 {
@@ -248,10 +623,9 @@ void TJSONValue::RaiseConversion(const char* target) const
 
 std::string TJSONValue::ToJSON() const
 {
-    rapidjson::StringBuffer buffer;
-    rapidjson::Writer<rapidjson::StringBuffer> writer(buffer);
+    TCompactWriter writer;
     WriteValue(writer, *this, 0);
-    return std::string(buffer.GetString(), buffer.GetSize());
+    return writer.Text();
 }
 
 std::string TJSONValue::Format(int Indentation) const
@@ -266,41 +640,43 @@ std::string TJSONValue::Format(int Indentation) const
 
 std::unique_ptr<TJSONValue> TJSONValue::ParseJSONValue(std::string_view Text)
 {
-    constexpr unsigned flags = rapidjson::kParseIterativeFlag | rapidjson::kParseNumbersAsStringsFlag |
-                               rapidjson::kParseValidateEncodingFlag;
-    rapidjson::MemoryStream stream(Text.data(), Text.size());
-    TJSONBuilder builder;
+    // In place, without checking encodings (the builder checks each string
+    // and name, mostly eight ASCII bytes at a time), recursive: the builder
+    // stops at the deepest nesting allowed, which bounds the recursion.
+    constexpr unsigned flags = rapidjson::kParseInsituFlag | rapidjson::kParseNumbersAsStringsFlag;
+    auto arena = std::make_unique<TJSONArena>();
+    char* text = arena->CopyText(Text);
+    rapidjson::InsituStringStream stream(text);
+    TJSONBuilder builder(*arena, text);
     rapidjson::Reader reader;
     const rapidjson::ParseResult result = reader.Parse<flags>(stream, builder);
-    if (builder.TooDeep)
-        throw EJSONParseException(korvane::Format("JSON nesting deeper than %d levels at offset %d", JSONMaxDepth,
-                                         static_cast<int64_t>(result.Offset())),
-                                  result.Offset());
-    if (builder.LoneSurrogate || result.Code() == rapidjson::kParseErrorStringUnicodeSurrogateInvalid) {
-        // The reader stops at a lone high surrogate, and the builder at the end
-        // of a string holding a lone low one: the first lone escape in the text
-        // up to there is the fault.
-        const size_t end = builder.LoneSurrogate ? Text.size() : result.Offset();
-        size_t offset = LoneSurrogateOffset(Text.substr(0, end));
-        if (offset == end) offset = result.Offset();
-        throw EJSONParseException(korvane::Format("Invalid JSON at offset %d: %s", static_cast<int64_t>(offset),
-                                                  rapidjson::GetParseError_En(rapidjson::kParseErrorStringUnicodeSurrogateInvalid)),
-                                  offset);
-    }
-    if (result.IsError())
-        throw EJSONParseException(korvane::Format("Invalid JSON at offset %d: %s", static_cast<int64_t>(result.Offset()),
-                                         rapidjson::GetParseError_En(result.Code())),
-                                  result.Offset());
-    // The reader takes a zero byte for the end of its input; one inside the
-    // text would otherwise hide whatever follows it.
-    if (stream.Tell() != Text.size())
-        throw EJSONParseException(
-            korvane::Format("Invalid JSON at offset %d: unexpected zero byte", static_cast<int64_t>(stream.Tell())),
-            stream.Tell());
-    return std::move(builder.Root);
+    // A zero byte ends the reader's input; one inside the text is a fault.
+    if (result.IsError() || stream.Tell() != Text.size())
+        RaiseParseError(Text, builder.FaultOffset ? builder.FaultOffset : result.Offset());
+    return builder.Root(std::move(arena));
 }
 
-// ---- TJSONNumber ----
+// ---- TJSONString / TJSONNumber ----
+
+void TJSONString::Assign(std::string_view value)
+{
+    CheckStringSize(value.size());
+    FSize = static_cast<uint32_t>(value.size());
+    if (value.size() <= sizeof(FInline)) {
+        FFlags |= InlineText;
+        if (!value.empty()) std::memcpy(FInline, value.data(), value.size());
+        return;
+    }
+    char* data = new char[value.size()];
+    std::memcpy(data, value.data(), value.size());
+    FData = data;
+    FFlags |= OwnsText;
+}
+
+TJSONString::~TJSONString()
+{
+    if (FFlags & OwnsText) delete[] FData;
+}
 
 std::string TJSONNumber::FloatText(double value)
 {
@@ -316,12 +692,12 @@ std::string TJSONNumber::FloatText(double value)
 std::unique_ptr<TJSONNumber> TJSONNumber::FromText(std::string_view text)
 {
     if (!IsJSONNumberText(text)) throw EJSONException(korvane::Format("'%s' is not a JSON number", std::string(text)));
-    return std::unique_ptr<TJSONNumber>(new TJSONNumber(FromTextTag{}, std::string(text)));
+    return std::unique_ptr<TJSONNumber>(new TJSONNumber(FromTextTag{}, text));
 }
 
-double TJSONNumber::AsDouble() const { return StrToFloat(FValue); }
-int TJSONNumber::AsInt() const { return StrToInt(FValue); }
-int64_t TJSONNumber::AsInt64() const { return StrToInt64(FValue); }
+double TJSONNumber::AsDouble() const { return StrToFloat(Text()); }
+int TJSONNumber::AsInt() const { return StrToInt(Text()); }
+int64_t TJSONNumber::AsInt64() const { return StrToInt64(Text()); }
 
 // ---- TJSONBool ----
 
@@ -329,6 +705,41 @@ std::unique_ptr<TJSONBool> TJSONBool::Create(bool value)
 {
     if (value) return std::make_unique<TJSONTrue>();
     return std::make_unique<TJSONFalse>();
+}
+
+// ---- TJSONContainer ----
+
+TJSONContainer::~TJSONContainer()
+{
+    if (FFlags & OwnsArena) delete FArena;
+}
+
+TJSONArena& TJSONContainer::Arena()
+{
+    if (!FArena) {
+        FArena = new TJSONArena();
+        FFlags |= OwnsArena;
+    }
+    return *FArena;
+}
+
+void TJSONContainer::Adopt(std::unique_ptr<TJSONValue> AValue) { Arena().Adopt(std::move(AValue)); }
+
+void* TJSONContainer::Grow(void* AItems, size_t AEntrySize)
+{
+    if (FSize < FCapacity) return AItems;
+    if (FSize >= MaxEntries) throw EJSONException("JSON array or object too large");
+    return Reserve(AItems, AEntrySize, static_cast<int>(std::min<size_t>(MaxEntries, std::max<size_t>(4, 2 * size_t(FCapacity)))));
+}
+
+void* TJSONContainer::Reserve(void* AItems, size_t AEntrySize, int ACount)
+{
+    if (ACount <= 0 || static_cast<uint32_t>(ACount) <= FCapacity) return AItems;
+    // The old block stays in the arena until the arena goes: lists grow by doubling.
+    void* block = Arena().Allocate(static_cast<size_t>(ACount) * AEntrySize);
+    if (FSize > 0) std::memcpy(block, AItems, FSize * AEntrySize);
+    FCapacity = static_cast<uint32_t>(ACount);
+    return block;
 }
 
 // ---- TJSONArray ----
@@ -343,24 +754,21 @@ TJSONValue* TJSONArray::Items(int index) const
 TJSONArray& TJSONArray::AddElement(std::unique_ptr<TJSONValue> value)
 {
     if (!value) throw EJSONException("A JSON array element cannot be nil");
-    FItems.push_back(std::move(value));
+    FItems = static_cast<TJSONElement*>(Grow(FItems, sizeof(TJSONElement)));
+    TJSONValue* raw = value.get();
+    Adopt(std::move(value));
+    FItems[FSize++].FValue = raw;
     return *this;
 }
 
-TJSONArray& TJSONArray::Add(const std::string& value)
+void TJSONArray::Reserve(int ACount)
 {
-    CheckStringSize(value.size());
-    return AddElement(std::make_unique<TJSONString>(value));
+    FItems = static_cast<TJSONElement*>(TJSONContainer::Reserve(FItems, sizeof(TJSONElement), ACount));
 }
 
-// ---- TJSONPair / TJSONObject ----
+TJSONArray& TJSONArray::Add(std::string_view value) { return AddElement(std::make_unique<TJSONString>(value)); }
 
-TJSONPair::TJSONPair(std::string name, std::unique_ptr<TJSONValue> value)
-    : FName(std::move(name)), FValue(std::move(value))
-{
-    if (!FValue) throw EJSONException("A JSON pair value cannot be nil");
-    CheckStringSize(FName.size());
-}
+// ---- TJSONObject ----
 
 std::unique_ptr<TJSONObject> TJSONObject::ParseJSONObject(std::string_view Text)
 {
@@ -378,7 +786,7 @@ const TJSONPair& TJSONObject::Pairs(int index) const
 
 const TJSONPair* TJSONObject::Get(std::string_view Name) const
 {
-    for (const auto& pair : FPairs)
+    for (const TJSONPair& pair : *this)
         if (pair.Name() == Name) return &pair;
     return nullptr;
 }
@@ -389,16 +797,21 @@ TJSONValue* TJSONObject::GetValue(std::string_view Name) const
     return pair ? pair->JsonValue() : nullptr;
 }
 
-TJSONObject& TJSONObject::AddPair(std::string Name, std::unique_ptr<TJSONValue> Value)
+TJSONObject& TJSONObject::AddPair(std::string_view Name, std::unique_ptr<TJSONValue> Value)
 {
-    FPairs.emplace_back(std::move(Name), std::move(Value));
+    if (!Value) throw EJSONException("A JSON pair value cannot be nil");
+    CheckStringSize(Name.size());
+    FPairs = static_cast<TJSONPair*>(Grow(FPairs, sizeof(TJSONPair)));
+    const char* name = Arena().Copy(Name);
+    TJSONValue* raw = Value.get();
+    Adopt(std::move(Value));
+    FPairs[FSize++] = TJSONPair(name, static_cast<uint32_t>(Name.size()), raw);
     return *this;
 }
 
-TJSONObject& TJSONObject::AddPair(std::string Name, const std::string& Value)
+TJSONObject& TJSONObject::AddPair(std::string_view Name, std::string_view Value)
 {
-    CheckStringSize(Value.size());
-    return AddPair(std::move(Name), std::make_unique<TJSONString>(Value));
+    return AddPair(Name, std::make_unique<TJSONString>(Value));
 }
 
 } // namespace korvane

@@ -6,7 +6,14 @@
 //
 // Text is UTF-8. Reading treats its input as hostile: nesting depth is
 // bounded, encodings are validated and every failure is an EJSONParseException.
+//
+// A document read from text lives in one block of memory: its text is copied
+// once and strings, names and number texts refer into that copy; values and
+// the element and pair lists sit side by side in one arena that the root frees
+// at once. Values built by code own their own text and are owned by the
+// container they are added to.
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -33,6 +40,9 @@ private:
 
 // Deepest nesting of arrays and objects the reader accepts and the writer writes.
 inline constexpr int JSONMaxDepth = 1000;
+
+// The memory of one document: its text, its values and its lists.
+class TJSONArena;
 
 class TJSONValue {
 public:
@@ -79,23 +89,49 @@ public:
 protected:
     explicit TJSONValue(TKind kind) : FKind(kind) {}
 
-private:
-    [[noreturn]] void RaiseConversion(const char* target) const;
+    // Bits of FFlags.
+    static constexpr uint8_t OwnsArena = 1;  // a container that frees its arena
+    static constexpr uint8_t InlineText = 2; // a string whose text sits in the value
+    static constexpr uint8_t OwnsText = 4;   // a string whose text it allocated
+
     TKind FKind;
+    uint8_t FFlags = 0;
+    // The bytes of a string, the elements of an array, the pairs of an object.
+    uint32_t FSize = 0;
+
+private:
+    friend class TJSONBuilder;
+    [[noreturn]] void RaiseConversion(const char* target) const;
 };
 
 // A JSON string. Numbers derive from it: a number also counts as a string.
 class TJSONString : public TJSONValue {
 public:
-    explicit TJSONString(std::string value = {}) : TJSONValue(TKind::String), FValue(std::move(value)) {}
+    explicit TJSONString(std::string_view value = {}) : TJSONValue(TKind::String) { Assign(value); }
+    ~TJSONString() override;
     static const char* StaticClassName() { return "TJSONString"; }
     const char* ClassName() const override { return StaticClassName(); }
-    std::string Value() const override { return FValue; }
-    const std::string& Text() const { return FValue; }
+    std::string Value() const override { return std::string(Text()); }
+    // The text itself, valid as long as the value.
+    std::string_view Text() const { return {(FFlags & InlineText) ? FInline : FData, FSize}; }
 
 protected:
-    TJSONString(TKind kind, std::string value) : TJSONValue(kind), FValue(std::move(value)) {}
-    std::string FValue;
+    TJSONString(TKind kind, std::string_view value) : TJSONValue(kind) { Assign(value); }
+    // A text that the document holds: it is not copied.
+    struct TViewTag {};
+    TJSONString(TViewTag, TKind kind, const char* data, uint32_t size) : TJSONValue(kind), FData(data)
+    {
+        FSize = size;
+    }
+
+private:
+    friend class TJSONBuilder;
+    void Assign(std::string_view value);
+    // Short texts of values built by code sit here, saving an allocation.
+    union {
+        const char* FData;
+        char FInline[16];
+    };
 };
 
 // A JSON number with the text it was read or created with.
@@ -123,7 +159,8 @@ public:
 
 private:
     struct FromTextTag {};
-    TJSONNumber(FromTextTag, std::string text) : TJSONString(TKind::Number, std::move(text)) {}
+    TJSONNumber(FromTextTag, std::string_view text) : TJSONString(TKind::Number, text) {}
+    TJSONNumber(TViewTag tag, const char* data, uint32_t size) : TJSONString(tag, TKind::Number, data, size) {}
     friend class TJSONBuilder;
 
     template <typename T>
@@ -170,13 +207,50 @@ public:
     std::string Value() const override { return "null"; }
 };
 
-class TJSONArray : public TJSONValue {
+// What arrays and objects share: their lists live in an arena, the one of the
+// document they were read into or one of their own, created on the first add.
+// Every value added by code is owned by that arena from then on.
+class TJSONContainer : public TJSONValue {
 public:
-    TJSONArray() : TJSONValue(TKind::Array) {}
+    ~TJSONContainer() override;
+    int Count() const { return static_cast<int>(FSize); }
+
+protected:
+    using TJSONValue::TJSONValue;
+    TJSONArena& Arena();
+    // Keeps AValue alive as long as the arena; AValue must not be null.
+    void Adopt(std::unique_ptr<TJSONValue> AValue);
+    // Room for one more entry in AItems (entries of AEntrySize bytes), moving
+    // them to a larger block of the arena when full.
+    void* Grow(void* AItems, size_t AEntrySize);
+    // Room for ACount entries in all.
+    void* Reserve(void* AItems, size_t AEntrySize, int ACount);
+
+    TJSONArena* FArena = nullptr;
+    uint32_t FCapacity = 0;
+
+    friend class TJSONBuilder;
+};
+
+// One element of an array, used like a pointer to the value; the array owns it.
+class TJSONElement {
+public:
+    TJSONValue* get() const { return FValue; }
+    TJSONValue* operator->() const { return FValue; }
+    TJSONValue& operator*() const { return *FValue; }
+
+private:
+    friend class TJSONArray;
+    friend class TJSONBuilder;
+    TJSONValue* FValue;
+};
+
+class TJSONArray : public TJSONContainer {
+public:
+    TJSONArray() : TJSONContainer(TKind::Array) {}
     static const char* StaticClassName() { return "TJSONArray"; }
     const char* ClassName() const override { return StaticClassName(); }
 
-    int Count() const { return static_cast<int>(FItems.size()); }
     // Raises EJSONException for an index out of range.
     TJSONValue* Items(int index) const;
 
@@ -190,39 +264,44 @@ public:
     }
     TJSONArray& AddElement(std::unique_ptr<TJSONValue> value);
     // Room for ACount elements in all, for writers that know their size.
-    void Reserve(int ACount) { FItems.reserve(static_cast<size_t>(ACount > 0 ? ACount : 0)); }
-    TJSONArray& Add(const std::string& value);
-    TJSONArray& Add(const char* value) { return Add(std::string(value)); }
+    void Reserve(int ACount);
+    TJSONArray& Add(std::string_view value);
+    TJSONArray& Add(const char* value) { return Add(std::string_view(value)); }
 
-    auto begin() const { return FItems.begin(); }
-    auto end() const { return FItems.end(); }
+    const TJSONElement* begin() const { return FItems; }
+    const TJSONElement* end() const { return FItems + FSize; }
 
 private:
-    std::vector<std::unique_ptr<TJSONValue>> FItems;
+    friend class TJSONBuilder;
+    TJSONElement* FItems = nullptr;
 };
 
 // One name/value pair of an object.
 class TJSONPair {
 public:
-    TJSONPair(std::string name, std::unique_ptr<TJSONValue> value);
-    const std::string& Name() const { return FName; }
-    TJSONValue* JsonValue() const { return FValue.get(); }
+    // The name, valid as long as the object.
+    std::string_view Name() const { return {FName, FNameSize}; }
+    TJSONValue* JsonValue() const { return FValue; }
 
 private:
-    std::string FName;
-    std::unique_ptr<TJSONValue> FValue;
+    friend class TJSONObject;
+    friend class TJSONBuilder;
+    TJSONPair(const char* name, uint32_t nameSize, TJSONValue* value)
+        : FName(name), FValue(value), FNameSize(nameSize) {}
+    const char* FName;
+    TJSONValue* FValue;
+    uint32_t FNameSize;
 };
 
-class TJSONObject : public TJSONValue {
+class TJSONObject : public TJSONContainer {
 public:
-    TJSONObject() : TJSONValue(TKind::Object) {}
+    TJSONObject() : TJSONContainer(TKind::Object) {}
     static const char* StaticClassName() { return "TJSONObject"; }
     const char* ClassName() const override { return StaticClassName(); }
 
     // Reads a text that must hold one JSON object; raises EJSONParseException otherwise.
     static std::unique_ptr<TJSONObject> ParseJSONObject(std::string_view Text);
 
-    int Count() const { return static_cast<int>(FPairs.size()); }
     // Raises EJSONException for an index out of range.
     const TJSONPair& Pairs(int index) const;
 
@@ -232,15 +311,16 @@ public:
     TJSONValue* GetValue(std::string_view Name) const;
 
     // Appends a pair (also when the name is there already) and returns this object.
-    TJSONObject& AddPair(std::string Name, std::unique_ptr<TJSONValue> Value);
-    TJSONObject& AddPair(std::string Name, const std::string& Value);
-    TJSONObject& AddPair(std::string Name, const char* Value) { return AddPair(std::move(Name), std::string(Value)); }
+    TJSONObject& AddPair(std::string_view Name, std::unique_ptr<TJSONValue> Value);
+    TJSONObject& AddPair(std::string_view Name, std::string_view Value);
+    TJSONObject& AddPair(std::string_view Name, const char* Value) { return AddPair(Name, std::string_view(Value)); }
 
-    auto begin() const { return FPairs.begin(); }
-    auto end() const { return FPairs.end(); }
+    const TJSONPair* begin() const { return FPairs; }
+    const TJSONPair* end() const { return FPairs + FSize; }
 
 private:
-    std::vector<TJSONPair> FPairs;
+    friend class TJSONBuilder;
+    TJSONPair* FPairs = nullptr;
 };
 
 } // namespace korvane

@@ -571,6 +571,23 @@ bool TBoundingBox::Contains(const TPoint3D& P) const
     return P.X >= Left && P.X <= Right && P.Y >= Top && P.Y <= Bottom && P.Z >= Near && P.Z <= Far;
 }
 
+TBoundingBox TBoundingBox::FitInto(const TBoundingBox& ADesignatedArea, float& ARatio) const
+{
+    const TBoundingBox box = Normalize();
+    const TBoundingBox area = ADesignatedArea.Normalize();
+    double ratio = 0;
+    const double extents[3][2] = {{box.Width(), area.Width()}, {box.Height(), area.Height()},
+                                  {box.Depth(), area.Depth()}};
+    for (const auto& e : extents)
+        if (e[1] > 0) ratio = std::max(ratio, e[0] / e[1]);
+    ARatio = float(ratio);
+    const TPoint3D centre = area.CenterPoint();
+    if (!(ratio > 0) || !std::isfinite(ratio)) return TBoundingBox(centre, centre);
+    const TPoint3D half(float(box.Width() / ratio / 2), float(box.Height() / ratio / 2),
+                        float(box.Depth() / ratio / 2));
+    return TBoundingBox(centre - half, centre + half);
+}
+
 // ---------------------------------------------------------------- colours
 
 TAlphaColorF TAlphaColorF::Create(TAlphaColor C)

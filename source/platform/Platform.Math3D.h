@@ -324,6 +324,11 @@ struct TBoundingBox {
     TBoundingBox Union(const TBoundingBox& B) const;
     // Inclusive on every face.
     bool Contains(const TPoint3D& P) const;
+    // This box scaled uniformly (keeping its proportions) to fit ADesignatedArea
+    // and centred in it. ARatio is the divisor of the scale: the largest ratio
+    // of this box's extent to the area's on the axes where the area has one.
+    // A box without extent gives ARatio 0 and the area's centre as its box.
+    TBoundingBox FitInto(const TBoundingBox& ADesignatedArea, float& ARatio) const;
     friend constexpr bool operator==(const TBoundingBox& A, const TBoundingBox& B) = default;
 };
 

@@ -1,9 +1,15 @@
 #include "Platform.MeshBuffers.h"
 
+#include <algorithm>
+#include <cmath>
 #include <cstring>
+#include <limits>
+#include <map>
+#include <tuple>
 
 #include "Platform.ClassRegistry.h"
 #include "Platform.SysUtils.h"
+#include "Platform.Types3D.h"
 
 namespace korvane {
 
@@ -245,6 +251,152 @@ void TMeshData::CalcFaceNormals(bool APropagate)
         vb.SetNormals(i1, n);
         vb.SetNormals(i2, n);
     }
+}
+
+namespace {
+
+using TGridKey = std::tuple<int64_t, int64_t, int64_t>;
+
+// A point rounded to a grid of step AStep (coordinates clamped so that the
+// rounding cannot overflow).
+TGridKey GridKey(const TPoint3D& P, double AStep)
+{
+    const auto cell = [AStep](float v) {
+        return int64_t(std::clamp(std::nearbyint(double(v) / AStep), -9.0e18, 9.0e18));
+    };
+    return {cell(P.X), cell(P.Y), cell(P.Z)};
+}
+
+// The corners of triangle T; indices outside the vertex buffer raise through
+// the buffer's own range check when they are read.
+inline void Corners(const TIndexBuffer& AIndices, int32_t T, int32_t (&AOut)[3])
+{
+    for (int k = 0; k < 3; ++k) AOut[k] = int32_t(AIndices.Indices(T * 3 + k));
+}
+
+} // namespace
+
+void TMeshData::CalcSmoothNormals(float AWeldDistance)
+{
+    TVertexBuffer& vb = *FVertexBuffer;
+    const TIndexBuffer& ib = *FIndexBuffer;
+    if (!vb.HasFormat(TVertexFormat::Normal)) return;
+    const double step = AWeldDistance > 0 ? double(AWeldDistance) : 1e-4;
+    // Position cell -> the distinct face directions meeting there, summed per direction.
+    std::map<TGridKey, std::map<TGridKey, TPoint3D>> faces;
+    const int32_t triangles = ib.Length() / 3;
+    for (int32_t t = 0; t < triangles; ++t) {
+        int32_t c[3];
+        Corners(ib, t, c);
+        const TPoint3D p0 = vb.Vertices(c[0]);
+        const TPoint3D n = (vb.Vertices(c[1]) - p0).CrossProduct(vb.Vertices(c[2]) - p0).Normalize();
+        for (int k = 0; k < 3; ++k) faces[GridKey(vb.Vertices(c[k]), step)].emplace(GridKey(n, 1e-3), n);
+    }
+    for (int32_t v = 0; v < vb.Length(); ++v) {
+        auto it = faces.find(GridKey(vb.Vertices(v), step));
+        if (it == faces.end()) continue;
+        TPoint3D sum;
+        for (const auto& entry : it->second) sum += entry.second;
+        vb.SetNormals(v, sum.Normalize());
+    }
+}
+
+void TMeshData::CalcTangentBinormals()
+{
+    TVertexBuffer& vb = *FVertexBuffer;
+    const TIndexBuffer& ib = *FIndexBuffer;
+    if (!vb.HasFormat(TVertexFormat::Tangent) || !vb.HasFormat(TVertexFormat::BiNormal) ||
+        !vb.HasFormat(TVertexFormat::TexCoord0))
+        return;
+    std::vector<TPoint3D> tangents(size_t(vb.Length())), binormals(size_t(vb.Length()));
+    const int32_t triangles = ib.Length() / 3;
+    for (int32_t t = 0; t < triangles; ++t) {
+        int32_t c[3];
+        Corners(ib, t, c);
+        const TPoint3D p0 = vb.Vertices(c[0]);
+        const TPoint3D e1 = vb.Vertices(c[1]) - p0, e2 = vb.Vertices(c[2]) - p0;
+        const TPointF uv0 = vb.TexCoord0(c[0]), uv1 = vb.TexCoord0(c[1]), uv2 = vb.TexCoord0(c[2]);
+        const double s1 = double(uv1.X) - uv0.X, t1 = double(uv1.Y) - uv0.Y;
+        const double s2 = double(uv2.X) - uv0.X, t2 = double(uv2.Y) - uv0.Y;
+        const double d = s1 * t2 - t1 * s2;
+        // Degenerate texture coordinates give no direction.
+        if (d == 0) continue;
+        const double r = 1.0 / d;
+        const TPoint3D tangent(float((e1.X * t2 - e2.X * t1) * r), float((e1.Y * t2 - e2.Y * t1) * r),
+                               float((e1.Z * t2 - e2.Z * t1) * r));
+        const TPoint3D binormal(float((e2.X * s1 - e1.X * s2) * r), float((e2.Y * s1 - e1.Y * s2) * r),
+                                float((e2.Z * s1 - e1.Z * s2) * r));
+        for (int32_t i : c) {
+            tangents[size_t(i)] += tangent;
+            binormals[size_t(i)] += binormal;
+        }
+    }
+    for (int32_t v = 0; v < vb.Length(); ++v) {
+        vb.SetTangents(v, tangents[size_t(v)].Normalize());
+        vb.SetBiNormals(v, binormals[size_t(v)].Normalize());
+    }
+}
+
+TBoundingBox TMeshData::BoundingBox() const
+{
+    const TVertexBuffer& vb = *FVertexBuffer;
+    if (vb.Length() > 0 && vb.HasFormat(TVertexFormat::Vertex)) {
+        TPoint3D lo = vb.Vertices(0), hi = lo;
+        for (int32_t i = 1; i < vb.Length(); ++i) {
+            const TPoint3D p = vb.Vertices(i);
+            lo = TPoint3D(std::min(lo.X, p.X), std::min(lo.Y, p.Y), std::min(lo.Z, p.Z));
+            hi = TPoint3D(std::max(hi.X, p.X), std::max(hi.Y, p.Y), std::max(hi.Z, p.Z));
+        }
+        FBoundingBox = TBoundingBox(lo.X, lo.Y, lo.Z, hi.X, hi.Y, hi.Z);
+    }
+    return FBoundingBox;
+}
+
+void TMeshData::CalcBoundingBox()
+{
+    BoundingBox();
+}
+
+bool TMeshData::RayCastIntersect(const TPoint3D& RayPos, const TPoint3D& RayDir, TPoint3D& Intersection) const
+{
+    const TVertexBuffer& vb = *FVertexBuffer;
+    const TIndexBuffer& ib = *FIndexBuffer;
+    if (!vb.HasFormat(TVertexFormat::Vertex)) return false;
+    double best = std::numeric_limits<double>::infinity();
+    const int32_t triangles = ib.Length() / 3;
+    for (int32_t t = 0; t < triangles; ++t) {
+        int32_t c[3];
+        Corners(ib, t, c);
+        // Moeller-Trumbore, in double so that grazing rays stay stable.
+        const TPoint3D p0 = vb.Vertices(c[0]), p1 = vb.Vertices(c[1]), p2 = vb.Vertices(c[2]);
+        const double e1[3] = {double(p1.X) - p0.X, double(p1.Y) - p0.Y, double(p1.Z) - p0.Z};
+        const double e2[3] = {double(p2.X) - p0.X, double(p2.Y) - p0.Y, double(p2.Z) - p0.Z};
+        const double d[3] = {RayDir.X, RayDir.Y, RayDir.Z};
+        const double pv[3] = {d[1] * e2[2] - d[2] * e2[1], d[2] * e2[0] - d[0] * e2[2], d[0] * e2[1] - d[1] * e2[0]};
+        const double det = e1[0] * pv[0] + e1[1] * pv[1] + e1[2] * pv[2];
+        if (std::fabs(det) < 1e-12) continue;
+        const double inv = 1.0 / det;
+        const double tv[3] = {double(RayPos.X) - p0.X, double(RayPos.Y) - p0.Y, double(RayPos.Z) - p0.Z};
+        const double u = (tv[0] * pv[0] + tv[1] * pv[1] + tv[2] * pv[2]) * inv;
+        if (u < 0 || u > 1) continue;
+        const double qv[3] = {tv[1] * e1[2] - tv[2] * e1[1], tv[2] * e1[0] - tv[0] * e1[2],
+                              tv[0] * e1[1] - tv[1] * e1[0]};
+        const double v = (d[0] * qv[0] + d[1] * qv[1] + d[2] * qv[2]) * inv;
+        if (v < 0 || u + v > 1) continue;
+        const double dist = (e2[0] * qv[0] + e2[1] * qv[1] + e2[2] * qv[2]) * inv;
+        if (dist < 0 || dist >= best) continue;
+        best = dist;
+        Intersection = TPoint3D(float(RayPos.X + d[0] * dist), float(RayPos.Y + d[1] * dist),
+                                float(RayPos.Z + d[2] * dist));
+    }
+    return std::isfinite(best);
+}
+
+void TMeshData::Render(TContext3D* AContext, TMaterial* AMaterial, float AOpacity) const
+{
+    if (!AContext) return;
+    AContext->DrawPrimitives(TPrimitivesKind::Triangles, FVertexBuffer.get(), FIndexBuffer.get(), AMaterial,
+                             AOpacity);
 }
 
 TMeshData::TMeshData() : TMeshData(TVertexFormats{TVertexFormat::Vertex}, 0, 0) {}

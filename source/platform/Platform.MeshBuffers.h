@@ -15,6 +15,9 @@
 
 namespace korvane {
 
+class TContext3D;
+class TMaterial;
+
 // Vertex components in layout order; a vertex holds the components of its
 // format packed in this order.
 enum class TVertexFormat : uint8_t {
@@ -130,6 +133,11 @@ private:
     std::vector<uint8_t> FData;
 };
 
+// How a mesh control maps its mesh data into its own box: as it is, scaled by
+// the control's size (Original); uniformly scaled to fit the box (Fit);
+// stretched on every axis to fill it (Stretch); not at all (Resize).
+enum class TMeshWrapMode : uint8_t { Original, Fit, Stretch, Resize };
+
 // A mesh's vertex and index buffers, owned.
 class TMeshData {
 public:
@@ -145,10 +153,35 @@ public:
     // normalise((p1 - p0) x (p2 - p0)), when the format holds normals; with
     // APropagate false nothing is written. Left-over indices are ignored.
     void CalcFaceNormals(bool APropagate = true);
+    // Gives every vertex the normalised sum of the normals of the triangles
+    // that meet at its position (corners closer than AWeldDistance count as
+    // one position); each distinct face direction counts once per vertex, so
+    // a quad's two triangles do not weigh double. Needs normals in the format.
+    void CalcSmoothNormals(float AWeldDistance);
+    // Tangents and binormals from texture coordinate 0: per triangle, summed
+    // at its corners and normalised. Needs normals, tangents, binormals and
+    // texture coordinate 0 in the format.
+    void CalcTangentBinormals();
+
+    // The box of the vertex positions. With no vertices it is the box the
+    // last computation found, so a mesh whose vertices moved elsewhere keeps
+    // its size.
+    TBoundingBox BoundingBox() const;
+    // Computes the box now and keeps it.
+    void CalcBoundingBox();
+
+    // The nearest triangle the ray (in the data's own space) hits in front of
+    // RayPos; the hit point goes to Intersection. Both faces count.
+    bool RayCastIntersect(const TPoint3D& RayPos, const TPoint3D& RayDir, TPoint3D& Intersection) const;
+
+    // Draws the triangles through the context with AMaterial (may be nullptr)
+    // at AOpacity. Nothing without a context.
+    void Render(TContext3D* AContext, TMaterial* AMaterial, float AOpacity) const;
 
 private:
     std::unique_ptr<TVertexBuffer> FVertexBuffer;
     std::unique_ptr<TIndexBuffer> FIndexBuffer;
+    mutable TBoundingBox FBoundingBox;
 };
 
 } // namespace korvane

@@ -1,9 +1,11 @@
 #include "Platform.Types3D.h"
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cmath>
 #include <map>
+#include <memory>
 #include <mutex>
 
 #include "Platform.Log.h"
@@ -14,7 +16,8 @@ namespace korvane {
 // ---------------------------------------------------------------------------
 // Vertex declarations
 
-TVertexDeclaration GetVertexDeclarations(TVertexFormats AFormats)
+namespace {
+TVertexDeclaration BuildVertexDeclaration(TVertexFormats AFormats)
 {
     TVertexDeclaration result;
     int offset = 0;
@@ -25,6 +28,41 @@ TVertexDeclaration GetVertexDeclarations(TVertexFormats AFormats)
         offset += VertexFormatSize(f);
     }
     return result;
+}
+
+// Every declaration made so far, by format; entries are never removed, so the
+// references handed out stay valid for the whole run.
+struct TDeclarationCache {
+    std::mutex Lock;
+    std::map<uint64_t, std::unique_ptr<const TVertexDeclaration>> Items;
+};
+
+TDeclarationCache& DeclarationCache()
+{
+    // Never destroyed: a declaration may be asked for while other units shut down.
+    static auto* cache = new TDeclarationCache();
+    return *cache;
+}
+} // namespace
+
+const TVertexDeclaration& GetVertexDeclarations(TVertexFormats AFormats)
+{
+    // Every draw asks for the declaration of its buffer's format: the thread's
+    // own small table answers the formats it met lately without taking the lock.
+    struct TRecent {
+        uint64_t Bits = ~uint64_t(0);
+        const TVertexDeclaration* Declaration = nullptr;
+    };
+    thread_local std::array<TRecent, 16> recent;
+    const uint64_t bits = AFormats.Bits();
+    TRecent& slot = recent[(bits ^ (bits >> 4) ^ (bits >> 8) ^ (bits >> 12)) & 15];
+    if (slot.Bits == bits) return *slot.Declaration;
+    TDeclarationCache& cache = DeclarationCache();
+    std::lock_guard<std::mutex> lock(cache.Lock);
+    auto& item = cache.Items[bits];
+    if (!item) item = std::make_unique<const TVertexDeclaration>(BuildVertexDeclaration(AFormats));
+    slot = {bits, item.get()};
+    return *item;
 }
 
 // ---------------------------------------------------------------------------
@@ -506,16 +544,10 @@ void TContextManager::RegisterContext(const TContextClass& AClass, bool ADefault
     std::lock_guard<std::mutex> lock(r.Lock);
     if (std::find(r.Classes.begin(), r.Classes.end(), &AClass) == r.Classes.end()) r.Classes.push_back(&AClass);
     if (ADefault) r.Default = &AClass;
+    FDefaultClass.store(r.Default ? r.Default : r.Classes.front(), std::memory_order_release);
 }
 
-const TContextClass& TContextManager::DefaultContextClass()
-{
-    auto& r = Registry();
-    std::lock_guard<std::mutex> lock(r.Lock);
-    if (r.Default) return *r.Default;
-    if (!r.Classes.empty()) return *r.Classes.front();
-    throw EContext3DException("no 3D context class is registered");
-}
+void TContextManager::NoContextClass() { throw EContext3DException("no 3D context class is registered"); }
 
 std::vector<const TContextClass*> TContextManager::RegisteredClasses()
 {

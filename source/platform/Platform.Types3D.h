@@ -11,6 +11,7 @@
 // bodies may call virtual operations of the most-derived class. An exception from
 // a constructor body frees the half-made object and passes on.
 
+#include <atomic>
 #include <cstdint>
 #include <initializer_list>
 #include <span>
@@ -132,8 +133,9 @@ struct TVertexElement {
     int Offset = 0;
     bool operator==(const TVertexElement&) const = default;
 };
-// The declaration of a vertex with these attributes.
-TVertexDeclaration GetVertexDeclarations(TVertexFormats AFormats);
+// The declaration of a vertex with these attributes: made once per set of
+// attributes and kept for the whole run (the same object for the same set).
+const TVertexDeclaration& GetVertexDeclarations(TVertexFormats AFormats);
 
 // ---------------------------------------------------------------------------
 // Shaders
@@ -483,7 +485,12 @@ public:
     static void RegisterContext(const TContextClass& AClass, bool ADefault);
     // The default class: the last one registered as default, else the first one
     // registered; raises EContext3DException when no class is registered.
-    static const TContextClass& DefaultContextClass();
+    // Inline and lock-free: every draw asks several times.
+    static const TContextClass& DefaultContextClass()
+    {
+        if (const TContextClass* c = FDefaultClass.load(std::memory_order_acquire)) return *c;
+        NoContextClass();
+    }
     static std::vector<const TContextClass*> RegisteredClasses();
 
     static TContext3D* CreateFromWindow(TWindowHandle* AParent, int AWidth, int AHeight,
@@ -492,6 +499,12 @@ public:
     // The shader life cycle of the default class.
     static void InitializeShader(TContextShader* AShader);
     static void FinalizeShader(TContextShader* AShader);
+
+private:
+    [[noreturn]] static void NoContextClass();
+    // What DefaultContextClass answers, set by every registration under the
+    // registry's lock. Constant-initialised: no start-up code.
+    static constinit inline std::atomic<const TContextClass*> FDefaultClass{nullptr};
 };
 
 } // namespace korvane

@@ -199,7 +199,7 @@ TEST(Bitmaps, SaveToFileRefusesWhatItCannotWrite)
 {
     TempFolder folder;
     TBitmap bitmap(2, 2);
-    EXPECT_THROW(bitmap.SaveToFile(folder.Path("image.jpg")), EWriteError);
+    EXPECT_THROW(bitmap.SaveToFile(folder.Path("image.tga")), EWriteError);
     EXPECT_THROW(bitmap.SaveToFile(folder.Path("image")), EWriteError);
     EXPECT_THROW(bitmap.SaveToFile(folder.Path("missing/folder/image.bmp")), EWriteError);
     TBitmap empty;

@@ -40,6 +40,79 @@ TEST(JSONObjectModel, RepeatedNamesKeepOrderAndFirstMatchWins)
     EXPECT_EQ(built.ToJSON(), text);
 }
 
+TEST(JSONObjectModel, ValuesAddedToAReadDocumentBelongToIt)
+{
+    auto doc = ParseObject(R"({"a":[1,{"b":"x"}],"c":"y"})");
+    auto& array = doc->GetValue("a")->As<TJSONArray>();
+    auto& inner = array.Items(1)->As<TJSONObject>();
+
+    // Adds to the root, to a nested object and to a nested array, whose read
+    // lists are exactly full, with texts past the short-text size.
+    doc->AddPair("a", "a second a, longer than sixteen bytes");
+    inner.AddPair("name longer than sixteen bytes", std::make_unique<TJSONNumber>(2.5));
+    auto built = std::make_unique<TJSONObject>();
+    built->AddPair("k", "v");
+    array.Add(std::move(built));
+    for (int i = 0; i < 40; ++i) array.Add(std::make_unique<TJSONNumber>(i));
+
+    ASSERT_EQ(array.Count(), 43);
+    EXPECT_EQ(array.Items(42)->Value(), "39");
+    EXPECT_EQ(doc->GetValue("a"), &array) << "the read pair still comes first";
+    EXPECT_EQ(doc->Pairs(2).JsonValue()->Value(), "a second a, longer than sixteen bytes");
+    std::string numbers;
+    for (int i = 0; i < 40; ++i) numbers += "," + std::to_string(i);
+    const std::string expected = R"({"a":[1,{"b":"x","name longer than sixteen bytes":2.5},{"k":"v"})" + numbers +
+                                 R"(],"c":"y","a":"a second a, longer than sixteen bytes"})";
+    EXPECT_EQ(doc->ToJSON(), expected);
+
+    // A read document added to a built container goes on living inside it.
+    TJSONArray outer;
+    outer.Add(std::move(doc));
+    outer.Add(TJSONValue::ParseJSONValue("[true]"));
+    EXPECT_EQ(outer.ToJSON(), "[" + expected + ",[true]]");
+}
+
+TEST(JSONObjectModel, TextsBuiltByCodeKeepEveryByteAtEveryLength)
+{
+    for (size_t length : {0, 1, 15, 16, 17, 100}) {
+        std::string text;
+        for (size_t i = 0; i < length; ++i) text += static_cast<char>(i % 3 == 1 ? '\0' : 'a' + i % 26);
+        const TJSONString string(text);
+        EXPECT_EQ(string.Text(), text) << length;
+        TJSONObject obj;
+        obj.AddPair(text, text);
+        auto back = ParseObject(obj.ToJSON());
+        EXPECT_EQ(back->Pairs(0).Name(), text) << length;
+        EXPECT_EQ(back->Pairs(0).JsonValue()->Value(), text) << length;
+    }
+    for (const char* number : {"1", "1234567890.123456", "1234567890.1234567", "-1.23456789012345678E-300"}) {
+        EXPECT_EQ(TJSONNumber::FromText(number)->Text(), number);
+        EXPECT_EQ(TJSONValue::ParseJSONValue(number)->Value(), number);
+    }
+}
+
+TEST(JSONObjectModel, AScalarReadAloneIsAValueOfItsOwn)
+{
+    struct Case {
+        const char* text;
+        TJSONValue::TKind kind;
+        const char* value;
+    };
+    const Case cases[] = {
+        {R"( "a string longer than sixteen bytes" )", TJSONValue::TKind::String, "a string longer than sixteen bytes"},
+        {"12.50", TJSONValue::TKind::Number, "12.50"},
+        {"true", TJSONValue::TKind::True, "true"},
+        {"false", TJSONValue::TKind::False, "false"},
+        {" null ", TJSONValue::TKind::Null, "null"},
+    };
+    for (const auto& c : cases) {
+        auto value = TJSONValue::ParseJSONValue(c.text);
+        EXPECT_EQ(value->Kind(), c.kind) << c.text;
+        EXPECT_EQ(value->Value(), c.value) << c.text;
+        EXPECT_EQ(TJSONValue::ParseJSONValue(value->ToJSON())->Value(), c.value) << c.text;
+    }
+}
+
 TEST(JSONObjectModel, NumbersKeepTheirText)
 {
     for (const char* number : {"1E5", "1e+05", "1.50", "-0", "0.000", "-12.5E-3", "12345678901234567890123",
@@ -148,6 +221,24 @@ TEST(JSONObjectModel, StringsRoundTripWithEscapes)
     EXPECT_EQ(back->Pairs(1).JsonValue()->Value(), std::string("a\0b", 3));
     // Escapes and surrogate pairs in the input become UTF-8.
     EXPECT_EQ(TJSONValue::ParseJSONValue(R"("\u00e9\ud83d\ude00\/")")->Value(), "\xC3\xA9\xF0\x9F\x98\x80/");
+}
+
+TEST(JSONObjectModel, CompactAndIndentedTextsEscapeAlike)
+{
+    // Every ASCII byte, runs longer than eight plain bytes on both sides of
+    // each escape, and UTF-8 that stays as it is.
+    std::string all;
+    for (int c = 0; c < 0x80; ++c) all += static_cast<char>(c);
+    const std::string texts[] = {all, "plain text of some length\"more plain text\\and the end",
+                                 "\xC3\xA9t\xC3\xA9 \xF0\x9F\x98\x80 \x7F", ""};
+    for (const std::string& text : texts) {
+        const TJSONString value(text);
+        EXPECT_EQ(value.ToJSON(), value.Format()) << text;
+        EXPECT_EQ(TJSONValue::ParseJSONValue(value.ToJSON())->Value(), text);
+    }
+    EXPECT_EQ(TJSONString("\"\\/\b\f\n\r\t\x01\x1F").ToJSON(), R"("\"\\/\b\f\n\r\t\u0001\u001F")");
+    auto nested = ParseObject(R"({"a":[],"b":{},"c":[{"d":[null,true,false,-1.50E3]}],"e":""})");
+    EXPECT_EQ(nested->ToJSON(), R"({"a":[],"b":{},"c":[{"d":[null,true,false,-1.50E3]}],"e":""})");
 }
 
 TEST(JSONObjectModel, IndentedOutputUsesFourBlanks)

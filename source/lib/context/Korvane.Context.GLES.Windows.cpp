@@ -131,7 +131,8 @@ bool UnpackLayout(int AWidth, int ADepth, int ABytesPerPixel, int APitch, int& A
 
 bool TCustomContextWindowsClass::PlatformIsContextAvailable() const
 {
-    CreateSharedContext();
+    // Asked several times per draw: once the shared context exists, no call.
+    if (!GShared) CreateSharedContext();
     return GShared && GShared->FContext;
 }
 
@@ -224,7 +225,7 @@ TContext3D* TContextOpenGLWindowsClass::CreateFromTexture(TTexture* ATexture, TM
 
 bool TContextOpenGLWindowsClass::Valid() const
 {
-    CreateSharedContext();
+    if (!GShared) CreateSharedContext();
     // A shared object whose GL context could not be made is not valid.
     return GShared && GShared->GLContext();
 }

@@ -3,9 +3,11 @@
 #include <epoxy/gl.h>
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <fstream>
 #include <initializer_list>
+#include <memory>
 #include <vector>
 
 #include "Korvane.Context.Buffers.h"
@@ -520,64 +522,66 @@ void TKorvaneContextOpenGLESClass::DoFinalizeShader(TContextShader* AShader) con
 // ---------------------------------------------------------------------------
 // Shader variables
 
-namespace {
-// An error left behind by someone else must not be blamed on the variable about to be set.
-void DrainStaleSetterErrors(const char* AOperation, const std::string& AName)
-{
-    DrainStaleGLErrors(std::string(AOperation) + "(" + AName + ")");
-}
-} // namespace
-
 void TKorvaneContextOpenGLES::DoSetShaderVariable(const std::string& AName, std::span<const TVector3D> AData)
 {
     GuardShaderVariable("DoSetShaderVariable", [&] {
-        const TContextShaderVariable* v = FindShaderVariable(AName);
-        if (!v || AData.empty()) return;
-        DrainStaleSetterErrors("DoSetShaderVariable", AName);
-        const TVector3D& first = AData.front();
-        switch (v->Kind) {
-        case TContextShaderVariableKind::Float: glUniform1f(v->Index, first.X); break;
-        case TContextShaderVariableKind::Float2: glUniform2f(v->Index, first.X, first.Y); break;
-        case TContextShaderVariableKind::Float3: glUniform3f(v->Index, first.X, first.Y, first.Z); break;
-        default: {
-            const auto count = static_cast<GLsizei>(std::min<int64_t>(static_cast<int64_t>(AData.size()), v->Size));
-            glUniform4fv(v->Index, std::max<GLsizei>(count, 0), &first.X);
-            break;
-        }
-        }
-        CheckShaderVariableErrors(AName);
+        if (const TContextShaderVariable* v = FindShaderVariable(AName)) SetVariableVectors(*v, AName, AData);
     });
+}
+
+void TKorvaneContextOpenGLES::SetVariableVectors(const TContextShaderVariable& AVariable, const std::string& AName,
+                                                 std::span<const TVector3D> AData)
+{
+    if (AData.empty()) return;
+    const TVector3D& first = AData.front();
+    switch (AVariable.Kind) {
+    case TContextShaderVariableKind::Float: glUniform1f(AVariable.Index, first.X); break;
+    case TContextShaderVariableKind::Float2: glUniform2f(AVariable.Index, first.X, first.Y); break;
+    case TContextShaderVariableKind::Float3: glUniform3f(AVariable.Index, first.X, first.Y, first.Z); break;
+    default: {
+        const auto count = static_cast<GLsizei>(std::min<int64_t>(static_cast<int64_t>(AData.size()), AVariable.Size));
+        glUniform4fv(AVariable.Index, std::max<GLsizei>(count, 0), &first.X);
+        break;
+    }
+    }
+    CheckShaderVariableErrors(AName);
 }
 
 void TKorvaneContextOpenGLES::DoSetShaderVariableMat4(const std::string& AName, const TMatrix3D& AMatrix)
 {
     GuardShaderVariable("DoSetShaderVariableMat4", [&] {
-        const TContextShaderVariable* v = FindShaderVariable(AName);
-        if (!v) return;
-        DrainStaleSetterErrors("DoSetShaderVariableMat4", AName);
-        // One matrix is given: an array variable gets its first element only.
-        glUniformMatrix4fv(v->Index, std::min(v->Size, 1), GL_FALSE, &AMatrix.m11);
-        CheckShaderVariableErrors(AName);
+        if (const TContextShaderVariable* v = FindShaderVariable(AName)) SetVariableMat4(*v, AName, AMatrix);
     });
+}
+
+void TKorvaneContextOpenGLES::SetVariableMat4(const TContextShaderVariable& AVariable, const std::string& AName,
+                                              const TMatrix3D& AMatrix)
+{
+    // One matrix is given: an array variable gets its first element only.
+    glUniformMatrix4fv(AVariable.Index, std::min(AVariable.Size, 1), GL_FALSE, &AMatrix.m11);
+    CheckShaderVariableErrors(AName);
 }
 
 void TKorvaneContextOpenGLES::DoSetShaderVariableInt(const std::string& AName, std::span<const int32_t> AValue)
 {
     GuardShaderVariable("DoSetShaderVariableInt", [&] {
-        const TContextShaderVariable* v = FindShaderVariable(AName);
-        if (!v || AValue.empty()) return;
-        if (v->Kind == ShaderVariableKindInt) {
-            DrainStaleSetterErrors("DoSetShaderVariableInt", AName);
-            glUniform1i(v->Index, AValue.front());
-        } else if (v->Kind == ShaderVariableKindIntArray) {
-            DrainStaleSetterErrors("DoSetShaderVariableInt", AName);
-            const auto count = static_cast<GLsizei>(std::min<size_t>(AValue.size(), INT32_MAX));
-            glUniform1iv(v->Index, count, AValue.data());
-        } else {
-            return;
-        }
-        CheckShaderVariableErrors(AName);
+        if (const TContextShaderVariable* v = FindShaderVariable(AName)) SetVariableInts(*v, AName, AValue);
     });
+}
+
+void TKorvaneContextOpenGLES::SetVariableInts(const TContextShaderVariable& AVariable, const std::string& AName,
+                                              std::span<const int32_t> AValue)
+{
+    if (AValue.empty()) return;
+    if (AVariable.Kind == ShaderVariableKindInt) {
+        glUniform1i(AVariable.Index, AValue.front());
+    } else if (AVariable.Kind == ShaderVariableKindIntArray) {
+        const auto count = static_cast<GLsizei>(std::min<size_t>(AValue.size(), INT32_MAX));
+        glUniform1iv(AVariable.Index, count, AValue.data());
+    } else {
+        return;
+    }
+    CheckShaderVariableErrors(AName);
 }
 
 void TKorvaneContextOpenGLES::DoSetShaderVariable(const std::string& AName, TTexture* ATexture)
@@ -585,7 +589,6 @@ void TKorvaneContextOpenGLES::DoSetShaderVariable(const std::string& AName, TTex
     GuardShaderVariable("DoSetShaderVariable", [&] {
         const TContextShaderVariable* v = FindShaderVariable(AName);
         if (!v || !ATexture) return;
-        DrainStaleSetterErrors("DoSetShaderVariable", AName);
         try {
             const int unit = v->TextureUnit;
             TKorvaneTextureKind kind = TKorvaneTextureKind::Texture2D;
@@ -1056,25 +1059,17 @@ struct TAttributeLayout {
 
 TAttributeLayout AttributeLayout(TVertexFormat AFormat)
 {
-    switch (AFormat) {
-    case TVertexFormat::Vertex: return {0, 3, GL_FLOAT, GL_FALSE};
-    case TVertexFormat::Normal: return {1, 3, GL_FLOAT, GL_FALSE};
-    case TVertexFormat::Color0: return {2, 4, GL_UNSIGNED_BYTE, GL_TRUE};
-    case TVertexFormat::Color1: return {3, 4, GL_UNSIGNED_BYTE, GL_TRUE};
-    case TVertexFormat::Color2: return {4, 4, GL_UNSIGNED_BYTE, GL_TRUE};
-    case TVertexFormat::Color3: return {5, 4, GL_UNSIGNED_BYTE, GL_TRUE};
-    case TVertexFormat::ColorF0: return {2, 4, GL_FLOAT, GL_FALSE};
-    case TVertexFormat::ColorF1: return {3, 4, GL_FLOAT, GL_FALSE};
-    case TVertexFormat::ColorF2: return {4, 4, GL_FLOAT, GL_FALSE};
-    case TVertexFormat::ColorF3: return {5, 4, GL_FLOAT, GL_FALSE};
-    case TVertexFormat::TexCoord0: return {6, 2, GL_FLOAT, GL_FALSE};
-    case TVertexFormat::TexCoord1: return {7, 2, GL_FLOAT, GL_FALSE};
-    case TVertexFormat::TexCoord2: return {8, 2, GL_FLOAT, GL_FALSE};
-    case TVertexFormat::TexCoord3: return {9, 2, GL_FLOAT, GL_FALSE};
-    case TVertexFormat::BiNormal: return {10, 3, GL_FLOAT, GL_FALSE};
-    case TVertexFormat::Tangent: return {11, 3, GL_FLOAT, GL_FALSE};
-    }
-    return {0, 3, GL_FLOAT, GL_FALSE};
+    // By format, in the order of TVertexFormat.
+    static constexpr TAttributeLayout Layouts[] = {
+        {0, 3, GL_FLOAT, GL_FALSE},         {1, 3, GL_FLOAT, GL_FALSE},         {2, 4, GL_UNSIGNED_BYTE, GL_TRUE},
+        {3, 4, GL_UNSIGNED_BYTE, GL_TRUE},  {4, 4, GL_UNSIGNED_BYTE, GL_TRUE},  {5, 4, GL_UNSIGNED_BYTE, GL_TRUE},
+        {2, 4, GL_FLOAT, GL_FALSE},         {3, 4, GL_FLOAT, GL_FALSE},         {4, 4, GL_FLOAT, GL_FALSE},
+        {5, 4, GL_FLOAT, GL_FALSE},         {6, 2, GL_FLOAT, GL_FALSE},         {7, 2, GL_FLOAT, GL_FALSE},
+        {8, 2, GL_FLOAT, GL_FALSE},         {9, 2, GL_FLOAT, GL_FALSE},         {10, 3, GL_FLOAT, GL_FALSE},
+        {11, 3, GL_FLOAT, GL_FALSE}};
+    static_assert(std::size(Layouts) == VertexFormatCount);
+    const auto index = static_cast<size_t>(AFormat);
+    return index < std::size(Layouts) ? Layouts[index] : Layouts[0];
 }
 
 GLenum PrimitiveModeToGL(TKorvanePrimitivesKind AKind)
@@ -1128,6 +1123,14 @@ int VertexOffset(const TVertexDeclaration& ADeclaration)
     return -1;
 }
 
+// Only the thread that owns the GL context draws, so the counters have one
+// writer: a plain relaxed load and store adds without a locked instruction,
+// and readers on other threads still see whole values.
+void CountDraw(std::atomic<int64_t>& ACounter, int64_t AAmount)
+{
+    ACounter.store(ACounter.load(std::memory_order_relaxed) + AAmount, std::memory_order_relaxed);
+}
+
 constexpr const char* BatchPrefix = "Exception in TKorvaneContextOpenGLES.DoDrawPrimitivesBatch(): ";
 } // namespace
 
@@ -1138,7 +1141,6 @@ struct TKorvaneContextOpenGLES::TBatch {
     const void* Indices;
     const TVertexDeclaration* Declaration;
     int VertexSize, VertexCount, IndexSize, IndexCount;
-    TBlendSettings SavedBlendings;
 
     TMeshBufferObject* Cache = nullptr;
     GLenum Mode = GL_TRIANGLES;
@@ -1152,14 +1154,16 @@ struct TKorvaneContextOpenGLES::TBatch {
     GLboolean DepthTestWasOn = GL_FALSE;
     GLint DepthFunc = GL_LESS;
     TMaterial* LayerMaterial = nullptr;
+    // The blend settings found, restored after layered drawing (only that
+    // changes them); on the heap so that a plain draw does not clear the table.
+    std::unique_ptr<TBlendSettings> SavedBlendings{};
 };
 
 void TKorvaneContextOpenGLES::DoDrawPrimitivesBatch(TPrimitivesKind AKind, const void* Vertices, const void* Indices,
                                                     const TVertexDeclaration& VertexDeclaration, int VertexSize,
                                                     int VertexCount, int IndexSize, int IndexCount)
 {
-    TBatch batch{AKind, Vertices, Indices, &VertexDeclaration, VertexSize, VertexCount, IndexSize, IndexCount,
-                 GetBlendings()};
+    TBatch batch{AKind, Vertices, Indices, &VertexDeclaration, VertexSize, VertexCount, IndexSize, IndexCount};
     if (!KorvaneClassType().Valid()) return;
     batch.Cache = FCurrentCache;
     // Without a mesh buffer object and without vertices there is nothing to draw.
@@ -1196,7 +1200,8 @@ void TKorvaneContextOpenGLES::DrawBatch(TBatch& B)
             B.StaticVerticesBound = true;
             return {nullptr, true};
         }
-        glBindBuffer(GL_ARRAY_BUFFER, 0);
+        // No buffer is bound since the start of the batch unless the position buffer was.
+        if (B.PositionBufferBound) glBindBuffer(GL_ARRAY_BUFFER, 0);
         return client;
     };
     auto requirePosition = [](const TVertexSource& ASource) {
@@ -1244,6 +1249,7 @@ void TKorvaneContextOpenGLES::DrawBatch(TBatch& B)
     const int passes = layered ? 1 + std::max(0, layered->GetMaterialsCount()) : 1;
     if (layered) {
         B.Layered = true;
+        B.SavedBlendings = std::make_unique<TBlendSettings>(GetBlendings());
         B.BlendWasOn = CurrentStates().Contains(TContextState::csAlphaBlendOn);
         B.DepthTestWasOn = glIsEnabled(GL_DEPTH_TEST);
         glGetIntegerv(GL_DEPTH_FUNC, &B.DepthFunc);
@@ -1315,15 +1321,15 @@ void TKorvaneContextOpenGLES::FinishBatch(TBatch& B, bool AFailing)
             // The layer passes switch the depth test off; it comes back as it was.
             SetContextState(B.DepthTestWasOn ? TContextState::csZTestOn : TContextState::csZTestOff);
             glDepthFunc(static_cast<GLenum>(B.DepthFunc));
-            SetBlendings(B.SavedBlendings);
+            if (B.SavedBlendings) SetBlendings(*B.SavedBlendings);
         });
         FCurrentLayeredMaterial = nullptr;
     }
     if (B.Mode == GL_LINES) glLineWidth(1.0f);
     // Only the draw enables vertex attribute arrays, so turning off the ones it
     // enabled leaves arrays 0 to 15 all off.
-    for (GLuint i = 0; i < 16; ++i)
-        if (FEnabledAttributeArrays & (1u << i)) glDisableVertexAttribArray(i);
+    for (uint32_t bits = FEnabledAttributeArrays & 0xFFFFu; bits; bits &= bits - 1)
+        glDisableVertexAttribArray(static_cast<GLuint>(std::countr_zero(bits)));
     FEnabledAttributeArrays = 0;
     if (B.Cache) {
         B.Decompressed.reset();
@@ -1353,18 +1359,18 @@ void TKorvaneContextOpenGLES::DrawSingle(uint32_t AMode, int AIndexSize, int AIn
         throw Exception("DrawElements(1): invalid index size");
     }
     const int64_t times = std::max(instances, 1);
-    ContextDrawCalls.fetch_add(1);
-    ContextDrawVertices.fetch_add(int64_t(AVertexCount) * times);
-    ContextDrawIndices.fetch_add(int64_t(AIndexCount) * times);
+    CountDraw(ContextDrawCalls, 1);
+    CountDraw(ContextDrawVertices, int64_t(AVertexCount) * times);
+    CountDraw(ContextDrawIndices, int64_t(AIndexCount) * times);
     const GLenum type = AIndexSize == 2 ? GL_UNSIGNED_SHORT : GL_UNSIGNED_INT;
     if (instances <= 0) {
-        ContextDrawInstances.fetch_add(1);
+        CountDraw(ContextDrawInstances, 1);
         // 32-bit indices are drawn as they are: every GL 4.3 context takes them.
         if (AIndexCount > 0) glDrawElements(AMode, AIndexCount, type, AIndices);
         else if (AIndexSize == 2) glDrawArrays(AMode, 0, AVertexCount);
         return;
     }
-    ContextDrawInstances.fetch_add(instances);
+    CountDraw(ContextDrawInstances, instances);
     // One SetInstances serves one draw: the count is cleared whatever happens here.
     struct TUnset {
         TKorvaneContextOpenGLES* Self;

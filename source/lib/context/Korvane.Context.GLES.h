@@ -153,6 +153,13 @@ protected:
     // One mat4, as stored: the upload never reads beyond the one matrix given.
     void DoSetShaderVariableMat4(const std::string& AName, const TMatrix3D& AMatrix) override;
     void DoSetShaderVariableInt(const std::string& AName, std::span<const int32_t> AValue) override;
+    // The bodies of the three setters above for a variable already found.
+    void SetVariableVectors(const TContextShaderVariable& AVariable, const std::string& AName,
+                            std::span<const TVector3D> AData) override;
+    void SetVariableMat4(const TContextShaderVariable& AVariable, const std::string& AName,
+                         const TMatrix3D& AMatrix) override;
+    void SetVariableInts(const TContextShaderVariable& AVariable, const std::string& AName,
+                         std::span<const int32_t> AValue) override;
 
 private:
     // The clear of DoClear and DoClearEx; AErrorText formats the GL error code.

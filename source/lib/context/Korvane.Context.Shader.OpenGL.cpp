@@ -96,7 +96,13 @@ uintptr_t TOpenGLShaderProgramClass::BuildShader(int AType, const std::vector<ui
 
 void TOpenGLShaderProgramClass::ActivateDefault() const
 {
+    // An error someone else left pending must not count as this switch's.
     DrainStaleGLErrors("TOpenGLShaderProgram.ActivateDefault");
+    ActivateDefaultAfterErrorCheck();
+}
+
+void TOpenGLShaderProgramClass::ActivateDefaultAfterErrorCheck() const
+{
     glUseProgram(0);
     intptr_t code = 0;
     if (TKorvaneContext::HasAnyErrors(code))
@@ -132,6 +138,7 @@ void TOpenGLShaderProgram::LinkProgram(TContextShader* AVS, TContextShader* AGS,
     const GLuint prog = FProgram.Get();
     FProg = prog;
     FVariables.clear();
+    IndexVariables();
     for (TContextShader* s : {AVS, APS, AGS, ATSE, ATSC})
         if (handle(s)) glAttachShader(prog, handle(s));
     for (GLuint i = 0; i < 13; ++i) glBindAttribLocation(prog, i, ShaderAttributeNames[i]);
@@ -173,6 +180,7 @@ void TOpenGLShaderProgram::LinkProgram(TContextShader* AVS, TContextShader* AGS,
             if (!FVariables.emplace(v.Name, v).second) throw EListError("Duplicates not allowed");
         }
     }
+    IndexVariables();
 
     FVS = handle(AVS);
     FGS = handle(AGS);
@@ -219,6 +227,7 @@ bool TOpenGLShaderProgram::Available() const
 void TOpenGLShaderProgram::Use()
 {
     if (!Available()) return;
+    // An error someone else left pending must not count as this program's.
     DrainStaleGLErrors("TOpenGLShaderProgram.Use");
     glUseProgram(static_cast<GLuint>(FProg));
     if (TKorvaneContext::HasAnyErrors()) RaiseContextExceptionFmt(this, "cannot use shader program", ClassName());

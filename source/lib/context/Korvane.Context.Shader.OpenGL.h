@@ -16,6 +16,7 @@ public:
                            TContextShader* TSC, TContextShader* PS) const override;
     uintptr_t BuildShader(int AType, const std::vector<uint8_t>& ACode, bool AIsInDesignTime) const override;
     void ActivateDefault() const override;
+    void ActivateDefaultAfterErrorCheck() const override;
 };
 
 class TOpenGLShaderProgram : public TShaderProgram {

@@ -10,9 +10,11 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
+#include "Korvane.Context.Types.h"
 #include "Platform.ClassRegistry.h"
 #include "Platform.Classes.h"
 #include "Platform.Types3D.h"
@@ -32,6 +34,24 @@ struct TUniformBufferStruct {
 };
 using PUniformBufferStruct = TUniformBufferStruct*;
 
+// The uniforms of one array of records that is set field by field: for every
+// element and field, in the order they are set, the uniform's name
+// ("<array>[<i>].<field>", nested arrays in turn) and the program's variable
+// of that name (nullptr: none). Made on the first set and kept by the program,
+// so that later sets of the same array format no names and look none up.
+struct TRecordArrayUniforms {
+    std::string Name;
+    const TShaderTypeInfo* Type = nullptr;
+    int Count = 0;
+    // The record's description when the names were made: a description at
+    // the same address with other fields (a temporary one) makes them anew.
+    size_t TypeSize = 0;
+    std::vector<TShaderRecordField> Fields;
+    bool Complete = false;
+    std::vector<std::string> Names;
+    std::vector<const TContextShaderVariable*> Variables;
+};
+
 // The metaclass of TShaderProgram and its descendants.
 class TShaderProgramClass : public TMetaClass {
 public:
@@ -45,6 +65,9 @@ public:
     virtual uintptr_t BuildShader(int AType, const std::vector<uint8_t>& ACode, bool AIsInDesignTime) const;
     // Makes no program current.
     virtual void ActivateDefault() const;
+    // ActivateDefault for a caller that has just read every pending GL error
+    // (the draw entry): nothing stale can be pending, so none is drained first.
+    virtual void ActivateDefaultAfterErrorCheck() const { ActivateDefault(); }
 
 protected:
     template <typename T, typename Body>
@@ -69,6 +92,14 @@ class TShaderProgram : public TObject {
     uintptr_t PS() const { return FPS; }
     uintptr_t Prog() const { return FProg; }
     const std::map<std::string, TContextShaderVariable>& Variables() const { return FVariables; }
+    // The variable named AName; nullptr when the program has none. Answered
+    // from an index made when the variables were collected: every draw sets
+    // variables by name, and a set must cost one hash and one comparison.
+    const TContextShaderVariable* FindVariable(std::string_view AName) const;
+    // The uniforms kept for the record array AName of ACount records of
+    // AType; empty (not Complete) the first time and after the description
+    // changed. Dropped with the variables.
+    TRecordArrayUniforms& RecordArrayUniforms(const std::string& AName, const TShaderTypeInfo& AType, int ACount);
 
     virtual void LinkProgram(TContextShader* AVS, TContextShader* APS);
     virtual void LinkProgram(TContextShader* AVS, TContextShader* AGS, TContextShader* ATSE, TContextShader* ATSC,
@@ -101,6 +132,8 @@ protected:
     // Takes the program out (Available is false from then on) and releases the uniform buffers.
     void BeforeDestruction() override;
     [[noreturn]] void AbstractCall(const char* AName) const;
+    // Remakes the index of FindVariable; whoever changes FVariables calls it.
+    void IndexVariables();
 
     TClass FContextClass = nullptr;
     uintptr_t FVS = 0, FGS = 0, FTSE = 0, FTSC = 0, FPS = 0;
@@ -108,6 +141,13 @@ protected:
     std::map<std::string, TContextShaderVariable> FVariables;
 
 private:
+    struct TVariableSlot {
+        size_t Hash = 0;
+        const std::pair<const std::string, TContextShaderVariable>* Entry = nullptr;
+    };
+    // Open addressing over FVariables, a power of two long; empty without variables.
+    std::vector<TVariableSlot> FVariableIndex;
+    std::vector<std::unique_ptr<TRecordArrayUniforms>> FRecordArrays;
     std::recursive_mutex FUniformLock;
     std::unique_ptr<std::vector<std::unique_ptr<TUniformBufferStruct>>> FUniformBuffers;
     bool FUniformBuffersModified = false;

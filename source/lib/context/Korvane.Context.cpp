@@ -479,7 +479,8 @@ void TKorvaneContext::DoDrawPrimitives(TPrimitivesKind AKind, const void* Vertic
         // One registry look-up for both questions of every draw.
         const TKorvaneContextClass& platform = PlatformClass();
         if (platform.PlatformHasAnyErrors()) RaiseContextExceptionFmt(this, SErrorInContextMethod, "DoDrawPrimitives");
-        if (platform.PlatformIsContextAvailable()) InstalledShaderProgramClass().ActivateDefault();
+        // The check above read every pending error.
+        if (platform.PlatformIsContextAvailable()) InstalledShaderProgramClass().ActivateDefaultAfterErrorCheck();
     } catch (const Exception& e) {
         if (!DesignTimeMode) throw;
         Log::d("<ERROR> %s.DoDrawPrimitives: %s", ClassName(), e.Message());
@@ -540,12 +541,24 @@ void TKorvaneContext::DisposeOnNotify(TShaderProgram* AProgram)
     AProgram->Free();
 }
 
-TShaderProgram* TKorvaneContext::GetProgram(TContextShader* VS, TContextShader* PS)
+namespace {
+// The cached program of two stages that have handles, without asking for the context.
+TShaderProgram* CachedProgram(const TContextShader* VS, const TContextShader* PS)
 {
-    if (!IsContextAvailable() || !GProgramCache || !HasHandle(VS) || !HasHandle(PS)) return nullptr;
+    if (!GProgramCache) return nullptr;
+    // Stage pairs are unique in the cache, and the current program is in it:
+    // a material drawn again and again finds its program without the walk.
+    if (TShaderProgram* p = GCurrentProgram; p && p->VS() == VS->Handle() && p->PS() == PS->Handle()) return p;
     for (TShaderProgram* p : *GProgramCache)
         if (p->VS() == VS->Handle() && p->PS() == PS->Handle()) return p;
     return nullptr;
+}
+} // namespace
+
+TShaderProgram* TKorvaneContext::GetProgram(TContextShader* VS, TContextShader* PS)
+{
+    if (!IsContextAvailable() || !HasHandle(VS) || !HasHandle(PS)) return nullptr;
+    return CachedProgram(VS, PS);
 }
 
 void TKorvaneContext::RemoveProgram(TShaderProgram* AShaderProgram)
@@ -605,7 +618,8 @@ void TKorvaneContext::SetShaders(TContextShader* VS, TContextShader* GS, TContex
 
 void TKorvaneContext::DoSetShaders(TContextShader* VS, TContextShader* PS)
 {
-    if (IsContextAvailable()) UseProgram(VS, nullptr, nullptr, nullptr, PS);
+    // UseProgram asks whether the context is available first thing.
+    UseProgram(VS, nullptr, nullptr, nullptr, PS);
 }
 
 TShaderProgram* TKorvaneContext::AcquireProgram(TContextShader* VS, TContextShader* GS, TContextShader* TES,
@@ -629,7 +643,9 @@ void TKorvaneContext::UseProgram(TContextShader* VS, TContextShader* GS, TContex
                                  TContextShader* PS)
 {
     if (!IsContextAvailable() || !HasHandle(VS) || !HasHandle(PS)) return;
-    if (TShaderProgram* program = AcquireProgram(VS, GS, TES, TCS, PS)) {
+    TShaderProgram* program = CachedProgram(VS, PS);
+    if (!program) program = AcquireProgram(VS, GS, TES, TCS, PS);
+    if (program) {
         GCurrentProgram = program;
         program->Use();
     } else {
@@ -671,10 +687,8 @@ void TKorvaneContext::LogProgramState(const std::string& AName, TObject* AProgra
 
 const TContextShaderVariable* TKorvaneContext::FindShaderVariable(const std::string& AName)
 {
-    if (!IsContextAvailable() || !GCurrentProgram) return nullptr;
-    const auto& variables = GCurrentProgram->Variables();
-    const auto it = variables.find(AName);
-    return it == variables.end() ? nullptr : &it->second;
+    if (!GCurrentProgram || !IsContextAvailable()) return nullptr;
+    return GCurrentProgram->FindVariable(AName);
 }
 
 void TKorvaneContext::CheckShaderVariableErrors(const std::string& AName)
@@ -709,7 +723,17 @@ void TKorvaneContext::DoSetShaderVariableArrayOfStruct(const std::string& AName,
     GuardShaderVariable("DoSetShaderVariableArrayOfStruct", [&] {
         if (!IsContextAvailable() || !GCurrentProgram || ACount <= 0) return;
         if (!AData) throw Exception("TKorvaneContext.DoSetShaderVariableArrayOfStruct - no structure data");
-        SetStructFields(AName, AType, ACount, static_cast<const uint8_t*>(AData));
+        TRecordArrayUniforms& uniforms = GCurrentProgram->RecordArrayUniforms(AName, AType, ACount);
+        const bool making = !uniforms.Complete;
+        size_t next = 0;
+        try {
+            SetStructFields(uniforms, next, AName, AType, ACount, static_cast<const uint8_t*>(AData));
+        } catch (...) {
+            // Names made up to a failure are not the whole list.
+            if (making) uniforms.Names.clear(), uniforms.Variables.clear();
+            throw;
+        }
+        uniforms.Complete = true;
         CheckShaderVariableErrors(AName);
     });
 }
@@ -752,8 +776,8 @@ T ReadAs(const uint8_t* AData)
 }
 } // namespace
 
-void TKorvaneContext::SetStructFields(const std::string& AName, const TShaderTypeInfo& AType, int ACount,
-                                      const uint8_t* AData)
+void TKorvaneContext::SetStructFields(TRecordArrayUniforms& AUniforms, size_t& ANext, const std::string& AName,
+                                      const TShaderTypeInfo& AType, int ACount, const uint8_t* AData)
 {
     if (ACount <= 0) return;
     if (AType.Kind != TShaderTypeKind::Record)
@@ -762,7 +786,23 @@ void TKorvaneContext::SetStructFields(const std::string& AName, const TShaderTyp
         throw Exception("TKorvaneContext.DoSetShaderVariableArrayOfStruct - structure fields missing");
     for (int i = 0; i < ACount; ++i) {
         for (const TShaderRecordField& field : AType.Fields) {
-            const std::string name = Format("%s[%d].%s", AName, i, field.Name);
+            // The names are made on the first set of the array only; later sets
+            // take them, and their variables, from the program's list.
+            const size_t at = ANext++;
+            if (at == AUniforms.Names.size()) {
+                AUniforms.Names.push_back(Format("%s[%d].%s", AName, i, field.Name));
+                AUniforms.Variables.push_back(GCurrentProgram->FindVariable(AUniforms.Names.back()));
+            }
+            const std::string& name = AUniforms.Names[at];
+            const TContextShaderVariable* variable = AUniforms.Variables[at];
+            auto setInts = [&](std::span<const int32_t> AValue) {
+                if (variable)
+                    GuardShaderVariable("DoSetShaderVariableInt", [&] { SetVariableInts(*variable, name, AValue); });
+            };
+            auto setVectors = [&](std::span<const TVector3D> AValue) {
+                if (variable)
+                    GuardShaderVariable("DoSetShaderVariable", [&] { SetVariableVectors(*variable, name, AValue); });
+            };
             const TShaderTypeInfo* type = field.Type;
             const uint8_t* value = AData + field.Offset;
             const TShaderTypeKind kind = type ? type->Kind : TShaderTypeKind::Unsupported;
@@ -774,48 +814,53 @@ void TKorvaneContext::SetStructFields(const std::string& AName, const TShaderTyp
             case TShaderTypeKind::Integer:
             case TShaderTypeKind::Enumeration: {
                 const int32_t v[1] = {static_cast<int32_t>(ReadOrdinal(value, type->Size, type->Signed))};
-                DoSetShaderVariableInt(name, v);
+                setInts(v);
                 break;
             }
             case TShaderTypeKind::Boolean: {
                 const int32_t v[1] = {ReadOrdinal(value, type->Size, false) != 0 ? 1 : 0};
-                DoSetShaderVariableInt(name, v);
+                setInts(v);
                 break;
             }
             case TShaderTypeKind::Float: {
                 const double f = type->Size == sizeof(double) ? ReadAs<double>(value) : ReadAs<float>(value);
                 const TVector3D v[1] = {{static_cast<float>(f), 0, 0, 0}};
-                DoSetShaderVariable(name, std::span<const TVector3D>(v));
+                setVectors(v);
                 break;
             }
             case TShaderTypeKind::Array:
-                if (type->ElementType) SetStructFields(name, *type->ElementType, type->ElementCount, value);
+                if (type->ElementType)
+                    SetStructFields(AUniforms, ANext, name, *type->ElementType, type->ElementCount, value);
                 else throw Exception("TKorvaneContext.DoSetShaderVariableArrayOfStruct - structure type not found by RTTI!");
                 break;
             case TShaderTypeKind::PointF: {
                 const auto p = ReadAs<TPointF>(value);
                 const TVector3D v[1] = {{p.X, p.Y, 0, 0}};
-                DoSetShaderVariable(name, std::span<const TVector3D>(v));
+                setVectors(v);
                 break;
             }
             case TShaderTypeKind::Point3D: {
                 const auto p = ReadAs<TPoint3D>(value);
                 const TVector3D v[1] = {{p.X, p.Y, p.Z, 0}};
-                DoSetShaderVariable(name, std::span<const TVector3D>(v));
+                setVectors(v);
                 break;
             }
             case TShaderTypeKind::Vector3D: {
                 const TVector3D v[1] = {ReadAs<TVector3D>(value)};
-                DoSetShaderVariable(name, std::span<const TVector3D>(v));
+                setVectors(v);
                 break;
             }
             case TShaderTypeKind::AlphaColorF: {
                 const auto c = ReadAs<TAlphaColorF>(value);
                 const TVector3D v[1] = {{c.R, c.G, c.B, c.A}};
-                DoSetShaderVariable(name, std::span<const TVector3D>(v));
+                setVectors(v);
                 break;
             }
-            case TShaderTypeKind::Matrix3D: DoSetShaderVariableMat4(name, ReadAs<TMatrix3D>(value)); break;
+            case TShaderTypeKind::Matrix3D:
+                if (variable)
+                    GuardShaderVariable("DoSetShaderVariableMat4",
+                                        [&] { SetVariableMat4(*variable, name, ReadAs<TMatrix3D>(value)); });
+                break;
             default:
                 throw Exception(Format("structure field \"%s\" - type not supported in shader language!", name));
             }
@@ -1039,13 +1084,13 @@ void TKorvaneContext::ResetDrawCallDiagnostics()
     ContextDrawIndices.exchange(0);
 }
 
-const TKorvaneContextClass& TKorvaneContext::PlatformClass()
+const TKorvaneContextClass& TKorvaneContext::CheckPlatformClass(const TContextClass& AClass)
 {
-    const TContextClass& c = TContextManager::DefaultContextClass();
-    if (!c.InheritsFrom(StaticClass()))
+    if (!AClass.InheritsFrom(StaticClass()))
         throw EContext3DException(
-            Format("the default context class %s does not descend from TKorvaneContext", c.ClassName()));
-    return static_cast<const TKorvaneContextClass&>(c);
+            Format("the default context class %s does not descend from TKorvaneContext", AClass.ClassName()));
+    FCheckedPlatformClass.store(&AClass, std::memory_order_relaxed);
+    return static_cast<const TKorvaneContextClass&>(AClass);
 }
 
 int TKorvaneContext::DirectStateAccess() { return PlatformClass().PlatformDirectStateAccess(); }
@@ -1062,13 +1107,10 @@ void TKorvaneContext::SetPixelState(int AWidth, int AHeight, int ADepth, int ABy
 }
 
 void TKorvaneContext::UnsetPixelState() { PlatformClass().PlatformUnsetPixelState(); }
-bool TKorvaneContext::IsContextAvailable() { return PlatformClass().PlatformIsContextAvailable(); }
 std::string TKorvaneContext::GetVendorName() { return PlatformClass().PlatformGetVendorName(); }
 std::string TKorvaneContext::GetRendererName() { return PlatformClass().PlatformGetRendererName(); }
 std::string TKorvaneContext::GetVersion() { return PlatformClass().PlatformGetVersion(); }
 std::string TKorvaneContext::GetExtensionString() { return PlatformClass().PlatformGetExtensionString(); }
-bool TKorvaneContext::HasAnyErrors() { return PlatformClass().PlatformHasAnyErrors(); }
-bool TKorvaneContext::HasAnyErrors(intptr_t& AError) { return PlatformClass().PlatformHasAnyErrors(AError); }
 TContextShaderArch TKorvaneContext::GetShaderArch() { return PlatformClass().PlatformGetShaderArch(); }
 int TKorvaneContext::MaxTextureSize() { return PlatformClass().PlatformMaxTextureSize(); }
 int TKorvaneContext::MaxTexture3DSize() { return PlatformClass().PlatformMaxTexture3DSize(); }

@@ -25,6 +25,7 @@ namespace korvane {
 class TExtensions;
 class TKorvaneContext;
 class TShaderProgram;
+struct TRecordArrayUniforms;
 
 // ---------------------------------------------------------------------------
 // Unit variables (one set for the whole program)
@@ -443,19 +444,27 @@ class TKorvaneContext : public TContext3D {
 
     // The registered default context class; raises EContext3DException when it
     // does not descend from TKorvaneContext.
-    static const TKorvaneContextClass& PlatformClass();
+    static const TKorvaneContextClass& PlatformClass()
+    {
+        // Every draw and every shader-variable set asks several times; the
+        // default class rarely changes, so its ancestry is checked once.
+        const TContextClass& c = TContextManager::DefaultContextClass();
+        if (&c == FCheckedPlatformClass.load(std::memory_order_relaxed))
+            return static_cast<const TKorvaneContextClass&>(c);
+        return CheckPlatformClass(c);
+    }
     static int DirectStateAccess();
     static void DoSetTextureFiltering(TTexture* ATexture, TTextureStyles AStyles, uint32_t ATextureKind,
                                       uint32_t AInternalFormat);
     static void SetPixelState(int AWidth, int AHeight, int ADepth, int ABytesPerPixel, int APitch);
     static void UnsetPixelState();
-    static bool IsContextAvailable();
+    static bool IsContextAvailable() { return PlatformClass().PlatformIsContextAvailable(); }
     static std::string GetVendorName();
     static std::string GetRendererName();
     static std::string GetVersion();
     static std::string GetExtensionString();
-    static bool HasAnyErrors();
-    static bool HasAnyErrors(intptr_t& AError);
+    static bool HasAnyErrors() { return PlatformClass().PlatformHasAnyErrors(); }
+    static bool HasAnyErrors(intptr_t& AError) { return PlatformClass().PlatformHasAnyErrors(AError); }
     static TContextShaderArch GetShaderArch();
     static int MaxTextureSize();
     static int MaxTexture3DSize();
@@ -509,6 +518,15 @@ protected:
     virtual void DoSetShaderVariableInt(const std::string& AName, std::span<const int32_t> AValue) = 0;
     virtual void DoSetShaderVariableArrayOfStruct(const std::string& AName, const TShaderTypeInfo& AType, int ACount,
                                                   const void* AData);
+    // What DoSetShaderVariable (vectors), DoSetShaderVariableMat4 and
+    // DoSetShaderVariableInt do once they found AVariable of the current
+    // program under AName, error check included.
+    virtual void SetVariableVectors(const TContextShaderVariable& AVariable, const std::string& AName,
+                                    std::span<const TVector3D> AData) = 0;
+    virtual void SetVariableMat4(const TContextShaderVariable& AVariable, const std::string& AName,
+                                 const TMatrix3D& AMatrix) = 0;
+    virtual void SetVariableInts(const TContextShaderVariable& AVariable, const std::string& AName,
+                                 std::span<const int32_t> AValue) = 0;
 
     // The current program's variable of that name; nullptr without a GL
     // context, a current program or such a variable.
@@ -563,10 +581,17 @@ protected:
     std::atomic<int> FMultipleSetContextState{0};
 
 private:
+    // The default class as a TKorvaneContextClass, raising when it is not one;
+    // remembers it for PlatformClass.
+    static const TKorvaneContextClass& CheckPlatformClass(const TContextClass& AClass);
+    static constinit inline std::atomic<const TContextClass*> FCheckedPlatformClass{nullptr};
     // The size of the current texture, else of the context in pixels.
     TPoint CurrentTargetSize() const;
     // The fields of ACount records, without the design-time guard.
-    void SetStructFields(const std::string& AName, const TShaderTypeInfo& AType, int ACount, const uint8_t* AData);
+    // ANext counts the fields set so far over the whole array: it indexes
+    // AUniforms, which gets the names of fields it does not have yet.
+    void SetStructFields(TRecordArrayUniforms& AUniforms, size_t& ANext, const std::string& AName,
+                         const TShaderTypeInfo& AType, int ACount, const uint8_t* AData);
 
     float FNearPlane = 0.0f, FFarPlane = 0.0f;
     bool FTranslucentRendering = false;

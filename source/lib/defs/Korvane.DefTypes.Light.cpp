@@ -4,17 +4,6 @@ namespace korvane {
 
 namespace {
 
-// The metaclass of light and camera nodes: a node read from a parent's
-// "Children" gets the child construction, so that it belongs to its parent alone.
-template <class T>
-class TChildDefClassInfo : public TClassInfo<T, TTransformDefMetaClass> {
-public:
-    TChildDefClassInfo() : TClassInfo<T, TTransformDefMetaClass>(DefTypesUnitName)
-    {
-        this->FCreateDef = [](TCustomDef* AOwner) -> TTransformDef* { return new T(AOwner, TChildDefConstruction{}); };
-    }
-};
-
 const char* const LightTypeNames[] = {"Directional", "Point", "Spot"};
 
 std::unique_ptr<TJSONNumber> Number(float AValue) { return std::make_unique<TJSONNumber>(AValue); }

@@ -21,6 +21,18 @@ enum class TCameraType : uint8_t { PerspectiveCamera, OrthographicCamera };
 // Selects the construction of a node read from a parent's "Children".
 struct TChildDefConstruction {};
 
+// The metaclass of nodes that need an owner of a narrower type: a node read
+// from a parent's "Children" gets the child construction, so that it belongs
+// to its parent alone.
+template <class T>
+class TChildDefClassInfo : public TClassInfo<T, TTransformDefMetaClass> {
+public:
+    TChildDefClassInfo() : TClassInfo<T, TTransformDefMetaClass>(DefTypesUnitName)
+    {
+        this->FCreateDef = [](TCustomDef* AOwner) -> TTransformDef* { return new T(AOwner, TChildDefConstruction{}); };
+    }
+};
+
 class TLightDef : public TTransformDef {
     KORVANE_CLASS(TLightDef, TTransformDef)
 

@@ -17,7 +17,6 @@
 #include <vector>
 
 #include "Korvane.Context.Types.h"
-#include "Korvane.DefTypes.MaterialEnums.h"
 #include "Korvane.DefTypes.Meta.h"
 #include "Korvane.DefTypes.Texture.h"
 #include "Korvane.DefTypes.h"
@@ -27,6 +26,11 @@ namespace korvane {
 enum class TMaterialDefKind : uint8_t {
     mkDefault, mkColor, mkLambert, mkPhong, mkBlinnPhong, mkNormalMap, mkBumpMap, mkLayered, mkVertexColor, mkCustom,
     mkPBR
+};
+enum class TKorvaneShadingModel : uint8_t { smLambert, smPhong, smBlinnPhong, smPBR };
+enum class TKorvaneTonemapping : uint8_t {
+    tmNone, tmExposure, tmNarkowicz, tmHill, tmHillBoost, tmReinhard, tmLumaBasedReinhard,
+    tmWhitePreservingLumaBasedReinhard, tmRomBinDaHouse, tmFilmic, tmUncharted2
 };
 enum class TShaderLanguage : uint8_t { GLSL, HLSL, MSL };
 

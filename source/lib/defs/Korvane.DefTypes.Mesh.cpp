@@ -71,8 +71,8 @@ int64_t IntegerOf(const TJSONValue* AValue, const char* AKey)
 {
     const auto* number = AValue ? AValue->TryAs<TJSONNumber>() : nullptr;
     if (!number) throw Exception(Format("invalid json data type in \"%s\" - number expected", AKey));
-    const std::string& text = number->Text();
-    if (text.find_first_of(".,") != std::string::npos) {
+    const std::string_view text = number->Text();
+    if (text.find_first_of(".,") != std::string_view::npos) {
         const double r = std::nearbyint(number->AsDouble());
         if (!(r >= -9.0e18 && r <= 9.0e18)) throw Exception(Format("invalid value in \"%s\": %s", AKey, text));
         return static_cast<int64_t>(r);
@@ -726,10 +726,10 @@ void TCustomMeshDef::ReadVertexIndexMap(const TJSONObject& AValue, int64_t AVert
     if (!object) return;
     if (!FVertexIndexMap) FVertexIndexMap = std::make_unique<TVertexIndexMap>();
     for (const auto& pair : *object) {
-        const std::string& name = pair.Name();
+        const std::string_view name = pair.Name();
         int64_t key = -1;
-        if (!name.empty() && name.size() <= 10 && name.find_first_not_of("0123456789") == std::string::npos)
-            key = std::stoll(name);
+        if (!name.empty() && name.size() <= 10 && name.find_first_not_of("0123456789") == std::string_view::npos)
+            key = std::stoll(std::string(name));
         if (key < 0 || key > int64_t(UINT32_MAX))
             throw Exception(
                 Format("unexpected value in VertexIndexMap - ordinal values expected, but \"%s\" found", name));

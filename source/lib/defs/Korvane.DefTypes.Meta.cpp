@@ -57,9 +57,9 @@ bool IsTagKind(const TValue& AValue)
 // A name that starts with a double quote is read as a quoted text: up to the
 // closing quote, "" standing for one quote, the rest dropped. No closing quote
 // keeps the name whole.
-std::string TagName(const std::string& APairName)
+std::string TagName(std::string_view APairName)
 {
-    std::string name = APairName;
+    std::string name(APairName);
     if (!name.empty() && name[0] == '"') {
         std::string unquoted;
         for (size_t i = 1; i < name.size(); ++i) {
@@ -94,7 +94,7 @@ std::string QuotedName(const std::string& AName)
 // would read back as an integer).
 std::unique_ptr<TJSONNumber> FloatTagNumber(double AValue)
 {
-    std::string text = TJSONNumber(AValue).Text();
+    std::string text(TJSONNumber(AValue).Text());
     const size_t e = text.find_first_of("eE");
     if (e != std::string::npos && text.find('.') == std::string::npos) text.insert(e, ".0");
     return TJSONNumber::FromText(text);
@@ -244,8 +244,8 @@ void TMetaDef::FromJSON(TModelDef* AModel, const TJSONObject& AValue)
         TValue tag;
         switch (value.Kind()) {
         case TJSONValue::TKind::Number: {
-            const std::string& text = value.As<TJSONNumber>().Text();
-            if (text.find_first_of(".,") != std::string::npos) {
+            const std::string_view text = value.As<TJSONNumber>().Text();
+            if (text.find_first_of(".,") != std::string_view::npos) {
                 double d = 0;
                 if (!TryStrToFloat(text, d)) throw EConvertError(Format("'%s' is not a valid floating point value", text));
                 tag = TValue::From(d);

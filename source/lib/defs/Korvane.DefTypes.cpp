@@ -11,10 +11,10 @@ namespace {
 
 const char* const CodecClassName = "TCustomDef";
 
-bool HasDecimalMark(const std::string& text) { return text.find_first_of(".,") != std::string::npos; }
+bool HasDecimalMark(std::string_view text) { return text.find_first_of(".,") != std::string_view::npos; }
 
 // Halves go to the even neighbour; the result must fit 32 bits.
-int32_t RoundToInt32(double value, const std::string& text)
+int32_t RoundToInt32(double value, std::string_view text)
 {
     double r = std::round(value);
     if (std::fabs(value - std::trunc(value)) == 0.5) r = 2.0 * std::round(value / 2.0);
@@ -26,7 +26,7 @@ int32_t RoundToInt32(double value, const std::string& text)
 // The integer rule of the read operations and the codec.
 int32_t IntegerOfNumber(const TJSONNumber& number)
 {
-    const std::string& text = number.Text();
+    const std::string_view text = number.Text();
     if (HasDecimalMark(text)) return RoundToInt32(number.AsDouble(), text);
     return StrToInt(text);
 }
@@ -406,10 +406,10 @@ TValue TCustomDef::JSONToRttiValue(const TJSONValue& AValue)
     switch (AValue.Kind()) {
     case K::Number: {
         const auto& number = AValue.As<TJSONNumber>();
-        const std::string& text = number.Text();
+        const std::string_view text = number.Text();
         // Texts with an exponent are floating-point values as well, so that
         // every float the writer produces ("1E-7") reads back.
-        if (text.find_first_of(".,eE") != std::string::npos) return TValue::From(number.AsDouble());
+        if (text.find_first_of(".,eE") != std::string_view::npos) return TValue::From(number.AsDouble());
         int32_t i = 0;
         if (TryStrToInt(text, i)) return TValue::From(i);
         // Integers beyond 32 bits, as the 64-bit ones are written, read back as 64-bit integers.

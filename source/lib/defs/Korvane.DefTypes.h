@@ -34,6 +34,8 @@ class TMaterialDef;
 class TBehaviourDef;
 class TLightDef;
 class TCameraDef;
+class TJointDef;
+class TControllerDef;
 class TKorvaneAsset;
 class TKorvaneAssetsPackage;
 class TKorvaneTextureAsset;
@@ -176,6 +178,11 @@ struct TModelDefServices {
     TKorvaneAsset* (*Asset)(TModelDef* AModel) = nullptr;
     // The model's source file name.
     std::string (*Filename)(TModelDef* AModel) = nullptr;
+    // The model's FindJointById: the first joint of that Id among its armatures, or nullptr.
+    TJointDef* (*FindJointById)(TModelDef* AModel, const std::string& AId) = nullptr;
+    // The model's FindControllerById: Id or "#" and Id, ignoring case; without
+    // a match raises "controller with id "%s" not found" or gives nullptr.
+    TControllerDef* (*FindControllerById)(TModelDef* AModel, const std::string& AId, bool AThrowException) = nullptr;
 };
 TModelDefServices& ModelDefServices();
 

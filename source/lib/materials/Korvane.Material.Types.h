@@ -15,7 +15,7 @@
 
 #include "Korvane.Context.Texturing.h"
 #include "Korvane.Context.Types.h"
-#include "Korvane.DefTypes.MaterialEnums.h"
+#include "Korvane.DefTypes.Material.h"
 #include "Platform.ClassRegistry.h"
 #include "Platform.Classes.h"
 #include "Platform.Math3D.h"
@@ -26,6 +26,9 @@ namespace korvane {
 // ---------------------------------------------------------------------------
 // Enumerations shared by materials and material definitions
 
+// TKorvaneShadingModel and TKorvaneTonemapping are the material definitions'
+// own (Korvane.DefTypes.Material.h): one definition, so that a unit may use
+// both materials and their definitions.
 enum class TKorvaneShadowMethod : uint8_t { ShadowMapping, VarianceShadowMapping };
 
 // The pool-entry name of each texture channel, indexed by the channel's

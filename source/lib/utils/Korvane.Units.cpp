@@ -36,6 +36,12 @@ void ControlInitialize();
 void ControlFinalize();
 void TransformInitialize();
 void TransformFinalize();
+void MeshInitialize();
+void MeshFinalize();
+void CubeInitialize();
+void CubeFinalize();
+void PlaneInitialize();
+void PlaneFinalize();
 void CameraInitialize();
 void CameraFinalize();
 void LightInitialize();
@@ -63,6 +69,9 @@ void MaterialPBRFinalize();
 void DefTypesMeshInitialize();
 void DefTypesMetaInitialize();
 void DefTypesLightInitialize();
+void DefTypesSkinInitialize();
+void DefTypesInterpolatorInitialize();
+void DefTypesAnimationInitialize();
 void PlatformFormsInitialize();
 void PlatformFormsFinalize();
 } // namespace units
@@ -95,6 +104,9 @@ const TUnitEntry Units[] = {
     {"Platform.Controls3D", units::PlatformControls3DInitialize, units::PlatformControls3DFinalize},
     {"Korvane.Control", units::ControlInitialize, units::ControlFinalize},
     {"Korvane.Transform", units::TransformInitialize, units::TransformFinalize},
+    {"Korvane.Mesh", units::MeshInitialize, units::MeshFinalize},
+    {"Korvane.Cube", units::CubeInitialize, units::CubeFinalize},
+    {"Korvane.Plane", units::PlaneInitialize, units::PlaneFinalize},
     {"Korvane.Camera", units::CameraInitialize, units::CameraFinalize},
     {"Korvane.Light", units::LightInitialize, units::LightFinalize},
     {"Korvane.Imaging.Formats", units::ImagingFormatsInitialize, units::ImagingFormatsFinalize},
@@ -103,6 +115,9 @@ const TUnitEntry Units[] = {
     {"Korvane.DefTypes.Mesh", units::DefTypesMeshInitialize, nullptr},
     {"Korvane.DefTypes.Meta", units::DefTypesMetaInitialize, nullptr},
     {"Korvane.DefTypes.Light", units::DefTypesLightInitialize, nullptr},
+    {"Korvane.DefTypes.Skin", units::DefTypesSkinInitialize, nullptr},
+    {"Korvane.DefTypes.Interpolator", units::DefTypesInterpolatorInitialize, nullptr},
+    {"Korvane.DefTypes.Animation", units::DefTypesAnimationInitialize, nullptr},
     {"Korvane.Material.Default", units::MaterialDefaultInitialize, units::MaterialDefaultFinalize},
     {"Korvane.Material.SplatMap", units::MaterialSplatMapInitialize, units::MaterialSplatMapFinalize},
     {"Korvane.Material.VertexColor", units::MaterialVertexColorInitialize, units::MaterialVertexColorFinalize},

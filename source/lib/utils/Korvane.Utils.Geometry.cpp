@@ -904,8 +904,8 @@ bool NearestHit(const TRaycastData& ARay, size_t ACount, TRaycastResult& ARes, C
 {
     double best = std::numeric_limits<double>::infinity();
     bool hit = false;
+    TRaycastResult scratch;  // every cast overwrites it
     for (size_t k = 0; k < ACount; ++k) {
-        TRaycastResult scratch;
         if (!ACast(k, scratch)) continue;
         const double d = scratch.Point.Distance(ARay.Start);
         if (best > d) {
@@ -917,23 +917,78 @@ bool NearestHit(const TRaycastData& ARay, size_t ACount, TRaycastResult& ARes, C
     return hit;
 }
 
+// Relative size of the tolerances of the single-precision triangle test,
+// about 128 float rounding steps: generous, as keeping a triangle too many
+// only costs one exact test.
+constexpr float kCastTolerance = 1.0f / 65536;
+
+// What the single-precision test needs of the ray, once per leaf.
+struct TCastRay {
+    TPoint3D O, D;
+    float OSum, DSum;  // 1-norms of start and direction
+
+    explicit TCastRay(const TRaycastData& R)
+        : O(R.Start), D(R.Dir), OSum(std::fabs(O.X) + std::fabs(O.Y) + std::fabs(O.Z)),
+          DSum(std::fabs(D.X) + std::fabs(D.Y) + std::fabs(D.Z))
+    {
+    }
+};
+
+float DotF(const TPoint3D& A, const TPoint3D& B) { return A.X * B.X + A.Y * B.Y + A.Z * B.Z; }
+
+// False only when the exact test surely misses T: the ray runs behind its
+// plane, meets the plane behind its start, or meets it outside the triangle
+// by more than every rounding of the exact test and of this one could
+// account for. NaN anywhere keeps the triangle.
+bool MayHit(const TBVHCastTriangle& T, const TCastRay& R)
+{
+    const float nd = DotF(R.D, T.N);
+    const float ndTol = kCastTolerance * R.DSum;
+    if (nd > ndTol) return false;     // from behind: the exact test wants nd < 0
+    if (!(nd < -ndTol)) return true;  // (nearly) parallel: no reliable parameter
+    // Plain float arithmetic throughout: the point operators round through double.
+    const TPoint3D q(R.O.X - T.A.X, R.O.Y - T.A.Y, R.O.Z - T.A.Z);
+    const float t = -DotF(q, T.N) / nd;
+    const float size = kCastTolerance * (R.OSum + T.ASum + std::fabs(t) * R.DSum);
+    const float inv = 1 / -nd;
+    if (t < -size * inv) return false;
+    // The hit point relative to A, off by at most E per component, also
+    // through the error of t.
+    const TPoint3D p(q.X + R.D.X * t, q.Y + R.D.Y * t, q.Z + R.D.Z * t);
+    const float E = size * (1 + R.DSum * inv);
+    const float tol = 2 * E * T.G1 + T.Abs;
+    const float b = DotF(p, T.U), c = DotF(p, T.V);
+    return !(b < -tol) && !(c < -tol) && !(1 - b - c < -tol);
+}
+
 } // namespace
 
 bool TBVHNode::Raycast(const TRaycastData& ARay, TRaycastResult& ARes) const
 {
     if (!Bounds.Raycast(ARay, ARes)) return false;
     ARes.Hit = false;
-    if (Children.empty())
-        return NearestHit(ARay, size_t(std::max<int32_t>(NumTriangles, 0)), ARes, [&](size_t k, TRaycastResult& r) {
-            return Geometry->Triangles[size_t(Triangles[k])].Raycast(ARay, &r);
+    if (Children.empty()) {
+        const size_t count = size_t(std::max<int32_t>(NumTriangles, 0));
+        const std::vector<TBVHCastTriangle>& cast = Geometry->CastTriangles();
+        if (cast.size() != Geometry->Triangles.size())
+            return NearestHit(ARay, count, ARes, [&](size_t k, TRaycastResult& r) {
+                return Geometry->Triangles[size_t(Triangles[k])].Raycast(ARay, &r);
+            });
+        const TCastRay ray(ARay);
+        return NearestHit(ARay, count, ARes, [&](size_t k, TRaycastResult& r) {
+            const size_t t = size_t(Triangles[k]);
+            const TBVHCastTriangle& c = cast[t];
+            if (!c.Exact && !MayHit(c, ray)) return false;
+            return Geometry->Triangles[t].Raycast(ARay, &r);
         });
+    }
     return NearestHit(ARay, Children.size(), ARes,
                       [&](size_t k, TRaycastResult& r) { return Children[k].Raycast(ARay, r); });
 }
 
 TBVHGeometry::TBVHGeometry(TBVHGeometry&& Other) noexcept
     : Accelerator(std::move(Other.Accelerator)), NumTriangles(Other.NumTriangles),
-      Triangles(std::move(Other.Triangles))
+      Triangles(std::move(Other.Triangles)), FCast(std::move(Other.FCast))
 {
     Other.NumTriangles = 0;
     Rebind();
@@ -945,6 +1000,7 @@ TBVHGeometry& TBVHGeometry::operator=(TBVHGeometry&& Other) noexcept
         Accelerator = std::move(Other.Accelerator);
         NumTriangles = Other.NumTriangles;
         Triangles = std::move(Other.Triangles);
+        FCast = std::move(Other.FCast);
         Other.NumTriangles = 0;
         Rebind();
     }
@@ -1041,7 +1097,100 @@ bool TBVHGeometry::IntersectsWith(const TAABB& A) const
 
 namespace {
 
-void SplitBVHNode(TBVHNode& Node, PBVHGeometry Geometry, int Depth)
+// Coordinates up to this size keep the cross products of the exact box test
+// and their products with points finite, so the shortcuts below decide as it
+// would; beyond it (and for infinities and NaN) every test is the exact one.
+constexpr float kShortcutRange = 1E15f;
+
+bool InShortcutRange(const TPoint3D& P)
+{
+    return std::fabs(P.X) <= kShortcutRange && std::fabs(P.Y) <= kShortcutRange && std::fabs(P.Z) <= kShortcutRange;
+}
+
+// A triangle's box, and whether the shortcuts may be used for it.
+struct TBuildTriangle {
+    TAABB Box;
+    bool Shortcut = false;
+};
+
+// Which of a node's eight children TTriangle::IntersectsWith would find a
+// triangle touching, decided without the thirteen axes where that gives the
+// same answer. On each axis every child's box is one of two intervals, the
+// lower or the upper half, so a point or a box is sorted into halves once per
+// axis and the three axes' answers are combined into eight bits.
+// Boxes apart: the exact test's first three axes are the coordinate axes, on
+// which it compares these same coordinates. A corner inside the box: on every
+// axis the exact test projects in double from floats, so every product is
+// exact and the rounded sums keep the corner's projection within the box's,
+// and projections that share a value overlap.
+class TChildSorter {
+public:
+    explicit TChildSorter(const std::vector<TBVHNode>& AChildren) : FChildren(AChildren)
+    {
+        // Children 4 (-, -, -) and 3 (+, +, +) hold the lower and upper halves.
+        FInRange = true;
+        for (int a = 0; a < 3; ++a) {
+            FLo[a][0] = AChildren[4].Bounds.Min[a];
+            FLo[a][1] = AChildren[4].Bounds.Max[a];
+            FHi[a][0] = AChildren[3].Bounds.Min[a];
+            FHi[a][1] = AChildren[3].Bounds.Max[a];
+            for (int m = 0; m < 4; ++m) FMasks[a][m] = 0;
+            for (float v : {FLo[a][0], FLo[a][1], FHi[a][0], FHi[a][1]})
+                FInRange = FInRange && std::fabs(v) <= kShortcutRange;
+        }
+        for (size_t k = 0; k < 8; ++k) {
+            const TAABB& b = AChildren[k].Bounds;
+            for (int a = 0; a < 3; ++a) {
+                const bool lower = b.Min[a] == FLo[a][0] && b.Max[a] == FLo[a][1];
+                const bool upper = b.Min[a] == FHi[a][0] && b.Max[a] == FHi[a][1];
+                // Two halves that came out alike in floats both count.
+                for (int m = 0; m < 4; ++m)
+                    if (((m & 1) && lower) || ((m & 2) && upper)) FMasks[a][m] = uint8_t(FMasks[a][m] | (1u << k));
+            }
+        }
+        for (size_t k = 0; k < 8; ++k) {
+            uint8_t all = 0xFF;
+            for (int a = 0; a < 3; ++a) all = uint8_t(all & FMasks[a][3]);
+            // A child whose box is neither half on some axis (not made by the
+            // split) is left to the exact test.
+            if (!(all & (1u << k))) FInRange = false;
+        }
+    }
+
+    uint8_t Touched(const TTriangle& T, const TBuildTriangle& AInfo) const
+    {
+        uint8_t boxes = 0xFF, inside = 0, rest = 0xFF;
+        if (AInfo.Shortcut && FInRange) {
+            for (int a = 0; a < 3; ++a)
+                boxes = uint8_t(boxes & FMasks[a][Halves(AInfo.Box.Min[a], AInfo.Box.Max[a], a)]);
+            inside = uint8_t(Holding(T.A) | Holding(T.B) | Holding(T.C));
+            rest = uint8_t(boxes & ~inside);
+        }
+        uint8_t bits = inside;
+        for (size_t k = 0; rest; ++k, rest = uint8_t(rest >> 1))
+            if ((rest & 1) && T.IntersectsWith(FChildren[k].Bounds)) bits = uint8_t(bits | (1u << k));
+        return bits;
+    }
+
+private:
+    const std::vector<TBVHNode>& FChildren;
+    float FLo[3][2], FHi[3][2];
+    uint8_t FMasks[3][4];  // per axis, per set of halves: the children lying in them
+    bool FInRange;
+
+    // Bit 0: [AMin, AMax] meets the lower half on axis A, bit 1: the upper.
+    int Halves(float AMin, float AMax, int A) const
+    {
+        return int(AMax >= FLo[A][0] && FLo[A][1] >= AMin) | int(AMax >= FHi[A][0] && FHi[A][1] >= AMin) << 1;
+    }
+    uint8_t Holding(const TPoint3D& P) const
+    {
+        return uint8_t(FMasks[0][Halves(P.X, P.X, 0)] & FMasks[1][Halves(P.Y, P.Y, 1)] &
+                       FMasks[2][Halves(P.Z, P.Z, 2)]);
+    }
+};
+
+void SplitBVHNode(TBVHNode& Node, PBVHGeometry Geometry, const std::vector<TBuildTriangle>& AInfo, int Depth)
 {
     --Depth;
     if (Depth == 0) return;
@@ -1058,21 +1207,87 @@ void SplitBVHNode(TBVHNode& Node, PBVHGeometry Geometry, int Depth)
         }
     }
     if (!Node.Children.empty() && Node.NumTriangles > 0) {
-        for (TBVHNode& child : Node.Children) {
+        // Triangle by triangle, the children it touches as bits; then each
+        // child's list in one exact-sized allocation, in the node's order.
+        const TChildSorter sorter(Node.Children);
+        std::vector<uint8_t> touched(size_t(Node.NumTriangles));
+        size_t counts[8] = {};
+        for (size_t i = 0; i < touched.size(); ++i) {
+            const size_t t = size_t(Node.Triangles[i]);
+            const uint8_t bits = sorter.Touched(Geometry->Triangles[t], AInfo[t]);
+            for (size_t k = 0; k < 8; ++k) counts[k] += (bits >> k) & 1u;
+            touched[i] = bits;
+        }
+        for (size_t k = 0; k < 8; ++k) {
+            TBVHNode& child = Node.Children[k];
             child.Geometry = Node.Geometry;
             child.Triangles.clear();
-            for (int32_t k = 0; k < Node.NumTriangles; ++k) {
-                const int32_t t = Node.Triangles[size_t(k)];
-                if (Geometry->Triangles[size_t(t)].IntersectsWith(child.Bounds)) child.Triangles.push_back(t);
-            }
-            child.Triangles.shrink_to_fit();
+            child.Triangles.reserve(counts[k]);
+            for (size_t i = 0; i < touched.size(); ++i)
+                if (touched[i] & (1u << k)) child.Triangles.push_back(Node.Triangles[i]);
             child.NumTriangles = int32_t(child.Triangles.size());
         }
     }
     Node.NumTriangles = 0;
     Node.Triangles.clear();
     Node.Triangles.shrink_to_fit();
-    for (TBVHNode& child : Node.Children) SplitBVHNode(child, Geometry, Depth);
+    for (TBVHNode& child : Node.Children) SplitBVHNode(child, Geometry, AInfo, Depth);
+}
+
+TBuildTriangle BuildInfo(const TTriangle& T)
+{
+    TBuildTriangle R;
+    R.Box = {{std::min({T.A.X, T.B.X, T.C.X}), std::min({T.A.Y, T.B.Y, T.C.Y}), std::min({T.A.Z, T.B.Z, T.C.Z})},
+             {std::max({T.A.X, T.B.X, T.C.X}), std::max({T.A.Y, T.B.Y, T.C.Y}), std::max({T.A.Z, T.B.Z, T.C.Z})}};
+    R.Shortcut = InShortcutRange(T.A) && InShortcutRange(T.B) && InShortcutRange(T.C);
+    return R;
+}
+
+TBVHCastTriangle CastInfo(const TTriangle& T)
+{
+    TBVHCastTriangle R;
+    R.A = T.A;
+    R.ASum = std::fabs(T.A.X) + std::fabs(T.A.Y) + std::fabs(T.A.Z);
+    const double e1[3] = {double(T.B.X) - T.A.X, double(T.B.Y) - T.A.Y, double(T.B.Z) - T.A.Z};
+    const double e2[3] = {double(T.C.X) - T.A.X, double(T.C.Y) - T.A.Y, double(T.C.Z) - T.A.Z};
+    const double e3[3] = {e2[0] - e1[0], e2[1] - e1[1], e2[2] - e1[2]};
+    auto dot = [](const double* x, const double* y) { return x[0] * y[0] + x[1] * y[1] + x[2] * y[2]; };
+    const double d11 = dot(e1, e1), d12 = dot(e1, e2), d22 = dot(e2, e2);
+    const double den = d11 * d22 - d12 * d12;
+    if (!(den > 0) || !std::isfinite(den) || !std::isfinite(R.ASum)) return R;
+    // The unit normal made as TTriangle::ToPlane makes it, from the edges and
+    // their cross product rounded to floats, so that it stays within a
+    // rounding step of the exact test's also on slivers, whose normal turns
+    // far with the rounding of an edge.
+    const float f1[3] = {T.B.X - T.A.X, T.B.Y - T.A.Y, T.B.Z - T.A.Z};
+    const float f2[3] = {T.C.X - T.A.X, T.C.Y - T.A.Y, T.C.Z - T.A.Z};
+    const double n[3] = {
+        float(double(f1[1]) * f2[2] - double(f1[2]) * f2[1]), float(double(f1[2]) * f2[0] - double(f1[0]) * f2[2]),
+        float(double(f1[0]) * f2[1] - double(f1[1]) * f2[0])};
+    const double len = std::sqrt(dot(n, n));
+    if (!(len > 0)) return R;
+    R.N = {float(n[0] / len), float(n[1] / len), float(n[2] / len)};
+    // The dual basis of the edges: (P - A) . U is the weight of B, (P - A) . V that of C.
+    double U[3], V[3], W[3];
+    for (int a = 0; a < 3; ++a) {
+        U[a] = (d22 * e1[a] - d12 * e2[a]) / den;
+        V[a] = (d11 * e2[a] - d12 * e1[a]) / den;
+        W[a] = U[a] + V[a];
+    }
+    R.U = {float(U[0]), float(U[1]), float(U[2])};
+    R.V = {float(V[0]), float(V[1]), float(V[2])};
+    auto norm1 = [](const double* x) { return std::fabs(x[0]) + std::fabs(x[1]) + std::fabs(x[2]); };
+    R.G1 = float(std::max({norm1(U), norm1(V), norm1(W)}) * (1 + 1E-5));
+    // The exact test measures each weight along a direction rounded to
+    // floats, off the true one by a few rounding steps of the edge; the error
+    // grows with the longest edge over the smallest height (the steepest
+    // weight gradient).
+    const double spread = std::max({d11, d22, dot(e3, e3)}) * std::max({dot(U, U), dot(V, V), dot(W, W)});
+    const double abs = double(kCastTolerance) * (1 + 8 * spread);
+    if (!std::isfinite(R.G1) || !(abs < 0.25)) return R;
+    R.Abs = float(abs);
+    R.Exact = false;
+    return R;
 }
 
 } // namespace
@@ -1081,11 +1296,22 @@ void BuildBVH(PBVHGeometry Geometry)
 {
     if (!Geometry || Geometry->Accelerator || Geometry->Triangles.empty()) return;
     if (Geometry->NumTriangles <= 0 || size_t(Geometry->NumTriangles) > Geometry->Triangles.size()) return;
-    const int32_t points = Geometry->NumTriangles * 3;
+    // Point3DMin and Point3DMax over the points in order, inline.
     TPoint3D lo = Geometry->Point(0), hi = lo;
-    for (int32_t k = 1; k < points; ++k) {
-        lo = Point3DMin(lo, Geometry->Point(k));
-        hi = Point3DMax(hi, Geometry->Point(k));
+    for (int32_t i = 0; i < Geometry->NumTriangles; ++i)
+        for (int v = 0; v < 3; ++v) {
+            const TPoint3D& p = Geometry->Triangles[size_t(i)].Points(v);
+            for (int a = 0; a < 3; ++a) {
+                lo[a] = std::min(lo[a], p[a]);
+                hi[a] = std::max(hi[a], p[a]);
+            }
+        }
+    const size_t n = Geometry->Triangles.size();
+    std::vector<TBuildTriangle> info(n);
+    Geometry->FCast.resize(n);
+    for (size_t i = 0; i < n; ++i) {
+        info[i] = BuildInfo(Geometry->Triangles[i]);
+        Geometry->FCast[i] = CastInfo(Geometry->Triangles[i]);
     }
     auto root = std::make_unique<TBVHNode>(TBVHNode::Create(Geometry));
     root->Bounds = TAABB::FromMinMax(lo, hi);
@@ -1093,7 +1319,7 @@ void BuildBVH(PBVHGeometry Geometry)
     root->Triangles.resize(size_t(Geometry->NumTriangles));
     for (int32_t i = 0; i < Geometry->NumTriangles; ++i) root->Triangles[size_t(i)] = i;
     Geometry->Accelerator = std::move(root);
-    SplitBVHNode(*Geometry->Accelerator, Geometry, 4);
+    SplitBVHNode(*Geometry->Accelerator, Geometry, info, 4);
 }
 
 void FreeBVHNode(TBVHNode& Node)
@@ -1113,6 +1339,8 @@ void FreeBVHAccelerator(PBVHGeometry Geometry)
     if (!Geometry || !Geometry->Accelerator) return;
     FreeBVHNode(*Geometry->Accelerator);
     Geometry->Accelerator.reset();
+    Geometry->FCast.clear();
+    Geometry->FCast.shrink_to_fit();
 }
 
 } // namespace korvane

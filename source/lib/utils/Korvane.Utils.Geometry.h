@@ -261,9 +261,27 @@ struct TBVHNode {
     bool Raycast(const TRaycastData& ARay, TRaycastResult& ARes) const;
 };
 
+// What a ray cast through the tree needs of one triangle, worked out once
+// when the tree is built: a single-precision test on it throws out almost
+// every triangle a ray cannot hit, and only the few it keeps go through the
+// exact TTriangle::Raycast. Its tolerances only ever keep too much, so a cast
+// gives exactly the hit of the exact test.
+struct TBVHCastTriangle {
+    TPoint3D A;       // the first corner
+    TPoint3D N;       // the unit normal, within a rounding step of TTriangle::ToPlane's
+    TPoint3D U, V;    // the weights of B and C of a point P in the plane: (P - A) . U, (P - A) . V
+    float ASum = 0;   // |A.X| + |A.Y| + |A.Z|
+    float G1 = 0;     // the largest 1-norm of the three weights' gradients U, V, -(U + V)
+    float Abs = 0;    // the weight error of the exact test's own projections, larger on slivers
+    // Degenerate, slivered past the tolerances or not finite: always cast exactly.
+    bool Exact = true;
+};
+
 // The triangles of one mesh and the tree over them (Accelerator, none until
 // built). The nodes point back at their geometry, so moving a geometry moves
-// its tree with it; geometries are not copied.
+// its tree with it; geometries are not copied. Building the tree also works
+// out each triangle's cast data; changing the triangles means freeing and
+// building the tree again.
 struct TBVHGeometry {
     std::unique_ptr<TBVHNode> Accelerator;
     int32_t NumTriangles = 0;
@@ -293,7 +311,13 @@ struct TBVHGeometry {
     bool IntersectsWith(const TAABB& A, PBVHNode& ANode) const;
     bool IntersectsWith(const TAABB& A) const;
 
+    // Parallel to Triangles while a tree exists, else empty.
+    const std::vector<TBVHCastTriangle>& CastTriangles() const { return FCast; }
+
 private:
+    friend void BuildBVH(PBVHGeometry Geometry);
+    friend void FreeBVHAccelerator(PBVHGeometry Geometry);
+    std::vector<TBVHCastTriangle> FCast;
     void Rebind();
 };
 

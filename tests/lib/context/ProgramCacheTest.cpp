@@ -662,6 +662,46 @@ TEST_F(RecordArrays, EachFieldOfEachElementIsSetByItsType)
     Context().SetShaderVariableArrayOfStruct("L", TShaderTypeInfo::Of<float>(), 0, lights);
 }
 
+// The names of an array's fields are kept by the program after the first set;
+// later sets still reach every field, a description changed in place is
+// followed, and a program linked again resolves its variables anew.
+TEST_F(RecordArrays, LaterSetsReachTheSameFieldsAndFollowChanges)
+{
+    TLightRec lights[2] = {};
+    for (float round : {1.0f, 2.0f, 3.0f}) {
+        lights[1].Intensity = round;
+        lights[1].LightKind = round == 2.0f ? TLightKind::Spot : TLightKind::Sun;
+        lights[0].Color = TAlphaColorF(round / 4, 0, 0, 1);
+        Context().SetShaderVariableArrayOfStruct("L", LightRecType(), 2, lights);
+        EXPECT_EQ(ReadVec4(FProgram, "_L[1]._Intensity")[0], round);
+        EXPECT_EQ(ReadInt(FProgram, "_L[1]._LightKind"), round == 2.0f ? 1 : 2);
+        EXPECT_EQ(ReadVec4(FProgram, "_L[0]._Color")[0], round / 4);
+    }
+
+    // One description object, its fields replaced between two sets.
+    struct TPair {
+        float A;
+        float B;
+    };
+    const TPair pair[1] = {{0.25f, 0.75f}};
+    TShaderTypeInfo type = TShaderTypeInfo::Record(sizeof(TPair), {ShaderField<float>("Intensity", 0)});
+    Context().SetShaderVariableArrayOfStruct("L", type, 1, pair);
+    EXPECT_EQ(ReadVec4(FProgram, "_L[0]._Intensity")[0], 0.25f);
+    type = TShaderTypeInfo::Record(sizeof(TPair), {ShaderField<float>("Intensity", offsetof(TPair, B))});
+    Context().SetShaderVariableArrayOfStruct("L", type, 1, pair);
+    EXPECT_EQ(ReadVec4(FProgram, "_L[0]._Intensity")[0], 0.75f);
+
+    // Linked again: a new GL program whose uniforms start at zero.
+    FProgram->LinkProgram(FVS.get(), FPS.get());
+    ASSERT_TRUE(FProgram->Available());
+    FProgram->Use();
+    EXPECT_EQ(ReadVec4(FProgram, "_L[1]._Intensity")[0], 0.0f);
+    lights[1].Intensity = 4.5f;
+    Context().SetShaderVariableArrayOfStruct("L", LightRecType(), 2, lights);
+    EXPECT_EQ(ReadVec4(FProgram, "_L[1]._Intensity")[0], 4.5f);
+    EXPECT_EQ(FProgram->Variables().at("L[1].Intensity").Index, UniformLocation(FProgram, "_L[1]._Intensity"));
+}
+
 TEST_F(RecordArrays, DescriptionsThatCannotBeSetAreRefused)
 {
     struct TNamed {

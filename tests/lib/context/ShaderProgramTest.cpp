@@ -326,3 +326,52 @@ TEST_F(ShaderPrograms, PushedUniformBlockColoursThePixels)
     vertices->Unbind();
     TOpenGLShaderProgram::ClassInfo().ActivateDefault();
 }
+
+// Variables are found by name through an index made at link time; linking the
+// program again with other stages answers the new locations and forgets the
+// old names.
+TEST_F(ShaderPrograms, VariablesAreFoundByNameAlsoAfterRelinking)
+{
+    // Many names, several of one length and with one prefix, so that the index
+    // has to tell apart names that land in one slot.
+    std::string declarations, sum = "0.0";
+    std::vector<Var> variables;
+    for (int i = 0; i < 40; ++i) {
+        const std::string name = "Value" + std::to_string(i);
+        declarations += "uniform float _" + name + ";\n";
+        sum += " + _" + name;
+        variables.push_back(Var::Create(name, Kind::Float, 0, 1));
+    }
+    auto vs = Stage(TContextShaderKind::VertexShader, PlainVS);
+    auto fs = Stage(TContextShaderKind::PixelShader,
+                    "#version 430\n" + declarations + "out vec4 o_Color;\nvoid main() { o_Color = vec4(" + sum + "); }\n",
+                    variables);
+    auto p = Program(vs.get(), fs.get());
+    const auto prog = [&] { return static_cast<GLuint>(p->Prog()); };
+    for (const Var& v : variables) {
+        const TContextShaderVariable* found = p->FindVariable(v.Name);
+        ASSERT_NE(found, nullptr) << v.Name;
+        EXPECT_EQ(found, &p->Variables().at(v.Name));
+        EXPECT_EQ(found->Index, glGetUniformLocation(prog(), ("_" + v.Name).c_str())) << v.Name;
+    }
+    for (const char* unknown : {"", "Value", "Value40", "value1", "Value1 ", "_Value1"})
+        EXPECT_EQ(p->FindVariable(unknown), nullptr) << unknown;
+
+    // Other stages: "Tint" comes first now, and the forty values are gone.
+    auto fs2 = Stage(TContextShaderKind::PixelShader, R"(#version 430
+uniform vec4 _Tint;
+uniform float _Value7;
+out vec4 o_Color;
+void main() { o_Color = _Tint * _Value7; }
+)",
+                     {Var::Create("Tint", Kind::Vector, 0, 1), Var::Create("Value7", Kind::Float, 0, 1)});
+    p->LinkProgram(vs.get(), fs2.get());
+    ASSERT_TRUE(p->Available());
+    for (const char* name : {"Tint", "Value7"}) {
+        const TContextShaderVariable* found = p->FindVariable(name);
+        ASSERT_NE(found, nullptr) << name;
+        EXPECT_EQ(found->Index, glGetUniformLocation(prog(), (std::string("_") + name).c_str())) << name;
+    }
+    EXPECT_EQ(p->FindVariable("Value8"), nullptr);
+    EXPECT_EQ(p->FindVariable("Value39"), nullptr);
+}

@@ -22,7 +22,7 @@ test::Owned<TMaterialDef> ReadMaterial(std::string_view text, TModelDef* model =
 std::vector<std::string> Names(const TJSONObject& obj)
 {
     std::vector<std::string> names;
-    for (const TJSONPair& pair : obj) names.push_back(pair.Name());
+    for (const TJSONPair& pair : obj) names.emplace_back(pair.Name());
     return names;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 // A small model for the definition tests: a tree root that owns a material
-// table, behaviours, lights, cameras, metadata and texture assets, answers the
+// table, behaviours, lights, cameras, armatures, skin controllers, animations,
+// metadata and texture assets, answers the
 // model services the definitions call, and reads and writes those parts of a
 // model JSON with one late-resolution pass at the end of reading.
 
@@ -13,9 +14,11 @@
 #include <vector>
 
 #include "Korvane.AssetsManager.h"
+#include "Korvane.DefTypes.Animation.h"
 #include "Korvane.DefTypes.Light.h"
 #include "Korvane.DefTypes.Material.h"
 #include "Korvane.DefTypes.Meta.h"
+#include "Korvane.DefTypes.Skin.h"
 
 namespace korvane::test {
 
@@ -25,6 +28,9 @@ public:
     ~TTestModel() override
     {
         MetaData.reset();
+        Controllers.clear();
+        Armatures.clear();
+        Animations.clear();
         Behaviours.clear();
         Materials.clear();
         for (TKorvaneTextureAsset* asset : TextureAssets)
@@ -40,6 +46,9 @@ public:
     std::vector<TOwned<TBehaviourDef>> Behaviours;
     std::vector<TOwned<TLightDef>> Lights;
     std::vector<TOwned<TCameraDef>> Cameras;
+    std::vector<TOwned<TArmatureDef>> Armatures;
+    std::vector<TOwned<TControllerDef>> Controllers;
+    std::vector<TOwned<TAnimationDef>> Animations;
     TOwned<TModelMetaDef> MetaData;
     // A prefab group's authoring data, under "Group".
     TOwned<TGroupDef> Group;
@@ -57,6 +66,26 @@ public:
             if (light->Id() == AId) return light.get();
         for (const auto& camera : Cameras)
             if (camera->Id() == AId) return camera.get();
+        for (const auto& animation : Animations)
+            if (animation->Id() == AId) return animation.get();
+        if (TControllerDef* controller = FindControllerById(AId, false)) return controller;
+        for (const auto& armature : Armatures)
+            if (armature->Id() == AId) return armature.get();
+        return FindJointById(AId);
+    }
+
+    TJointDef* FindJointById(const std::string& AId) const
+    {
+        for (const auto& armature : Armatures)
+            if (TJointDef* joint = armature->FindJointById(AId)) return joint;
+        return nullptr;
+    }
+
+    TControllerDef* FindControllerById(const std::string& AId, bool AThrowException) const
+    {
+        for (const auto& controller : Controllers)
+            if (SameText(controller->Id(), AId) || SameText("#" + controller->Id(), AId)) return controller.get();
+        if (AThrowException) throw Exception(Format("controller with id \"%s\" not found", AId));
         return nullptr;
     }
 
@@ -82,6 +111,27 @@ public:
         // A new light or camera joins its list in its constructor.
         readEach("Lights", [&] { return new TLightDef(this); });
         readEach("Cameras", [&] { return new TCameraDef(this); });
+        readEach(JSONGetArray(AValue, "Armatures") ? "Armatures" : "Humanoids", [&] {
+            Armatures.push_back(MakeOwned<TArmatureDef>(AsModelDef()));
+            return Armatures.back().get();
+        });
+        if (const TJSONArray* array = JSONGetArray(AValue, "Controllers"))
+            for (const auto& element : *array) {
+                const auto& object = element->As<TJSONObject>();
+                std::string target = JSONGetString(object, "Target", "");
+                if (target.empty()) target = JSONGetString(object, "Mesh", "");
+                if (target.empty())
+                    throw Exception(Format("failed to load controller %s - mesh id not set", JSONGetString(object, "Id", "")));
+                auto controller = MakeOwned<TControllerDef>(FindChildById(target, true));
+                controller->FromJSON(AsModelDef(), object);
+                controller->SetIndex(int(Controllers.size()));
+                Controllers.push_back(std::move(controller));
+                LateList.emplace_back(Controllers.back().get(), &object);
+            }
+        readEach("Animations", [&] {
+            Animations.push_back(MakeOwned<TAnimationDef>(AsModelDef()));
+            return Animations.back().get();
+        });
         if (const TJSONValue* group = AValue.GetValue("Group")) {
             Group.reset(new TGroupDef(this));
             Group->FromJSON(AsModelDef(), group->As<TJSONObject>());
@@ -110,6 +160,9 @@ public:
         obj->AddPair("Materials", std::move(materials));
         writeEach("Lights", Lights);
         writeEach("Cameras", Cameras);
+        writeEach("Armatures", Armatures);
+        writeEach("Controllers", Controllers);
+        writeEach("Animations", Animations);
         if (Group) obj->AddPair("Group", Group->ToJSON());
         obj->AddPair("MetaData", MetaData->ToJSON());
         return obj;
@@ -167,6 +220,12 @@ protected:
         s.Package = [](TModelDef* AModel) { return TTestModel::Of(AModel)->Package; };
         s.Asset = [](TModelDef* AModel) { return TTestModel::Of(AModel)->Asset; };
         s.Filename = [](TModelDef* AModel) { return TTestModel::Of(AModel)->Filename; };
+        s.FindJointById = [](TModelDef* AModel, const std::string& AId) {
+            return TTestModel::Of(AModel)->FindJointById(AId);
+        };
+        s.FindControllerById = [](TModelDef* AModel, const std::string& AId, bool AThrowException) {
+            return TTestModel::Of(AModel)->FindControllerById(AId, AThrowException);
+        };
     }
     void TearDown() override { ModelDefServices() = FSaved; }
 

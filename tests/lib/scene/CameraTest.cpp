@@ -9,11 +9,12 @@
 #include <vector>
 
 #include "Korvane.Camera.h"
+#include "Korvane.Mesh.h"
 #include "Korvane.SceneDefs.h"
 #include "Korvane.Utils.Math.h"
 #include "Platform.Controls.h"
-#include "Platform.Forms.h"
 #include "Platform.FormResources.h"
+#include "Platform.Forms.h"
 #include "Platform.Threads.h"
 #include "SceneTestClasses.h"
 #include "TestHelpers.h"
@@ -210,7 +211,7 @@ TEST_F(CameraDefinition, OwnDefinitionBelongsToTheOwningMeshDefinition)
     EXPECT_EQ(standalone->Def()->Owner(), nullptr);
 
     TTransformDef meshDef(nullptr);
-    Owned<test::TKorvaneMesh> mesh(new test::TKorvaneMesh(nullptr));
+    Owned<TKorvaneMesh> mesh(new TKorvaneMesh(nullptr));
     mesh->SetDef(&meshDef);
     auto* camera = new TKorvaneCamera(mesh.get());
     ASSERT_NE(camera->Def(), nullptr);

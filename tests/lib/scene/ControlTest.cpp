@@ -10,6 +10,7 @@
 #include "Korvane.Context.Types.h"
 #include "Korvane.Control.h"
 #include "Korvane.DefTypes.h"
+#include "Korvane.Mesh.h"
 #include "Korvane.Utils.Math.h"
 #include "SceneTestClasses.h"
 #include "TestHelpers.h"
@@ -20,7 +21,6 @@ namespace {
 using test::MessageOf;
 using test::Owned;
 using test::SceneClasses;
-using test::TKorvaneMesh;
 using test::TKorvaneModel;
 using test::TKorvaneViewport;
 
@@ -191,10 +191,10 @@ TEST_F(DeepSearch, AllMatchesMarkReferencedNamesTrueAndKeysFalse)
 {
     Owned<TKorvaneControl> root(Node(nullptr, "root"));
     auto* mesh = Node<TKorvaneMesh>(root.get(), "body");
-    mesh->ReferencedName = "wheel";
+    mesh->SetReferencedName("wheel");
     TKorvaneControl* keyed = Node(mesh, "wheel");
     auto* plainMesh = Node<TKorvaneMesh>(keyed, "axle");
-    plainMesh->ReferencedName = "axle-ref";
+    plainMesh->SetReferencedName("axle-ref");
 
     TComponentMatches matches;
     root->FindControlsByDeepSearch("wheel", &matches);

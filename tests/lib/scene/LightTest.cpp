@@ -9,6 +9,7 @@
 
 #include "Korvane.Camera.h"
 #include "Korvane.Light.h"
+#include "Korvane.Mesh.h"
 #include "Korvane.SceneDefs.h"
 #include "Platform.FormResources.h"
 #include "SceneTestClasses.h"
@@ -208,7 +209,7 @@ TEST_F(LightDefinition, OwnDefinitionBelongsToTheOwningMeshDefinition)
     EXPECT_FLOAT_EQ(standalone->Intensity(), 1);
 
     TTransformDef meshDef(nullptr);
-    Owned<test::TKorvaneMesh> mesh(new test::TKorvaneMesh(nullptr));
+    Owned<TKorvaneMesh> mesh(new TKorvaneMesh(nullptr));
     mesh->SetDef(&meshDef);
     auto* light = new TKorvaneLight(mesh.get());
     EXPECT_EQ(light->Def()->Owner(), &meshDef);

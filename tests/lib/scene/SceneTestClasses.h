@@ -1,6 +1,6 @@
 #pragma once
-// Stand-ins for node classes that later units bring (the mesh, the model and
-// the viewport), known to the class registry under the qualified names the
+// Stand-ins for node classes that later units bring (the model and the
+// viewport), known to the class registry under the qualified names the
 // real ones will have, and a fixture that registers them for a test.
 
 #include <gtest/gtest.h>
@@ -14,13 +14,6 @@
 #include "Platform.Types3D.h"
 
 namespace korvane::test {
-
-// A mesh node as far as the searches see one: a node with a referenced name.
-class TKorvaneMesh : public TKorvaneTransform {
-    KORVANE_CLASS(TKorvaneMesh, TKorvaneTransform)
-    explicit TKorvaneMesh(TComponent* AOwner) : TKorvaneTransform(AOwner) {}
-    std::string ReferencedName;
-};
 
 class TKorvaneModel : public TKorvaneTransform {
     KORVANE_CLASS(TKorvaneModel, TKorvaneTransform)
@@ -39,14 +32,11 @@ class TKorvaneViewport : public TTreeObject, public IViewport3D {
     TContext3D* Context = nullptr;
 };
 
-// Registers the stand-ins and lets the node base see the mesh stand-in as a mesh.
+// Registers the stand-ins for a test.
 class SceneClasses : public ::testing::Test {
 protected:
     void SetUp() override;
     void TearDown() override;
-
-private:
-    TMeshNodeServices FSaved;
 };
 
 } // namespace korvane::test

@@ -5,11 +5,13 @@
 
 #include <memory>
 
+#include <algorithm>
 #include <cmath>
 #include <functional>
 #include <limits>
 #include <random>
 #include <set>
+#include <string>
 #include <vector>
 
 #include "GeometryTestHelpers.h"
@@ -289,6 +291,13 @@ TEST(BVHTree, FreeRebuildAndMove)
     assigned = std::move(moved);
     EXPECT_TRUE(assigned.Raycast(Ray({0.5f, 0.25f, -1}, {0, 0, 1}), res));
 
+    // The per-triangle cast data goes with the tree.
+    EXPECT_EQ(assigned.CastTriangles().size(), assigned.Triangles.size());
+    FreeBVHAccelerator(&assigned);
+    EXPECT_TRUE(assigned.CastTriangles().empty());
+    BuildBVH(&assigned);
+    EXPECT_EQ(assigned.CastTriangles().size(), assigned.Triangles.size());
+
     TBVHNode leaf = TBVHNode::Create(&assigned);
     leaf.Triangles = {0, 1};
     leaf.NumTriangles = 2;
@@ -337,5 +346,183 @@ TEST(BVHTree, NearestHitEqualsBruteForceOnRandomMeshes)
             EXPECT_NEAR(tree.Point.Distance(brute.Point), 0, 1e-3f);
         }
         EXPECT_GT(hits, 10) << "mesh " << meshNo << ": too few hits to compare";
+    }
+}
+
+namespace {
+
+// The tree's lists as the plain build makes them: each child's list is every
+// triangle of its parent's list that the exact 13-axis test finds touching the
+// child's box, and a node splits while the depth allows and it holds any.
+void ExpectListsOfThePlainBuild(const TBVHGeometry& G, const TBVHNode& N, const std::vector<int32_t>& AExpected,
+                                int ADepth, const std::string& AWhere)
+{
+    const bool splits = ADepth < 3 && !AExpected.empty();
+    ASSERT_EQ(N.Children.size(), splits ? 8u : 0u) << AWhere;
+    if (!splits) {
+        EXPECT_EQ(N.Triangles, AExpected) << AWhere;
+        EXPECT_EQ(N.NumTriangles, int32_t(AExpected.size())) << AWhere;
+        return;
+    }
+    EXPECT_TRUE(N.Triangles.empty()) << AWhere;
+    for (size_t k = 0; k < 8; ++k) {
+        std::vector<int32_t> list;
+        for (int32_t t : AExpected)
+            if (G.Triangles[size_t(t)].IntersectsWith(N.Children[k].Bounds)) list.push_back(t);
+        ExpectListsOfThePlainBuild(G, N.Children[k], list, ADepth + 1, AWhere + "/" + std::to_string(k));
+    }
+}
+
+// Random triangles in the box [-4, 4]^3 whose split planes lie on the grid
+// of halves, quarters and eighths: with ASnap the corners sit on that grid,
+// so many lie exactly on split planes and box faces.
+std::vector<TPoint3D> RandomSoup(std::mt19937& rng, int ACount, bool ASnap, float AScale, const TPoint3D& AOffset)
+{
+    std::uniform_real_distribution<float> unit(-1, 1);
+    std::vector<TPoint3D> pts = {TPoint3D(-4, -4, -4) * AScale + AOffset, TPoint3D(4, 4, 4) * AScale + AOffset,
+                                 TPoint3D(4, 4, 4) * AScale + AOffset};
+    for (int t = 1; t < ACount; ++t) {
+        const float size = t % 7 == 0 ? 6.0f : t % 3 == 0 ? 0.1f : 1.0f;
+        const TPoint3D c(unit(rng) * 3.5f, unit(rng) * 3.5f, unit(rng) * 3.5f);
+        for (int k = 0; k < 3; ++k) {
+            TPoint3D p = c + TPoint3D(unit(rng), unit(rng), unit(rng)) * size;
+            for (int a = 0; a < 3; ++a) {
+                float v = std::clamp(p[a], -4.0f, 4.0f);
+                if (ASnap) v = std::round(v * 4) / 4;
+                p[a] = v * AScale + AOffset[a];
+            }
+            pts.push_back(p);
+        }
+    }
+    return pts;
+}
+
+std::vector<uint32_t> Iota(size_t ACount)
+{
+    std::vector<uint32_t> idx(ACount);
+    for (size_t i = 0; i < ACount; ++i) idx[i] = uint32_t(i);
+    return idx;
+}
+
+// The walk of the tree with the exact test on every listed triangle: what a
+// cast gave before the single-precision test went ahead of it.
+bool ExactWalk(const TBVHNode& N, const TRaycastData& R, TRaycastResult& ARes)
+{
+    if (!N.Bounds.Raycast(R, ARes)) return false;
+    ARes.Hit = false;
+    double best = std::numeric_limits<double>::infinity();
+    bool hit = false;
+    const size_t count = N.Children.empty() ? N.Triangles.size() : N.Children.size();
+    for (size_t k = 0; k < count; ++k) {
+        TRaycastResult r;
+        const bool h = N.Children.empty() ? N.Geometry->Triangles[size_t(N.Triangles[k])].Raycast(R, &r)
+                                          : ExactWalk(N.Children[k], R, r);
+        const double d = r.Point.Distance(R.Start);
+        if (h && best > d) {
+            ARes = r;
+            best = d;
+            hit = true;
+        }
+    }
+    return hit;
+}
+
+} // namespace
+
+TEST(BVHTree, LeafListsEqualThoseOfThePlainBuild)
+{
+    std::mt19937 rng(77);
+    struct Case { const char* Name; bool Snap; float Scale; TPoint3D Offset; bool Flat; };
+    const Case cases[] = {
+        {"snapped to the split grid", true, 1, {0, 0, 0}, false},
+        {"snapped, flat", true, 1, {0, 0, 0}, true},
+        {"free", false, 1, {0, 0, 0}, false},
+        {"far from the origin", false, 1, {1E6f, -3E5f, 7}, false},
+        {"tiny", true, 1E-30f, {0, 0, 0}, false},
+        // Beyond the range where the shortcuts decide as the exact test.
+        {"huge", false, 1E18f, {0, 0, 0}, false},
+    };
+    for (const Case& c : cases) {
+        std::vector<TPoint3D> pts = RandomSoup(rng, 400, c.Snap, c.Scale, c.Offset);
+        if (c.Flat)
+            for (TPoint3D& p : pts) p.Y = 0;
+        const Mesh m = MakeMesh(pts, Iota(pts.size()));
+        TBVHGeometry G = TBVHGeometry::Create(m.Vertices.get(), m.Indices.get(), TMatrix3D::Identity());
+        BuildBVH(&G);
+        ASSERT_NE(G.Accelerator, nullptr) << c.Name;
+        std::vector<int32_t> all(size_t(G.NumTriangles));
+        for (int32_t i = 0; i < G.NumTriangles; ++i) all[size_t(i)] = i;
+        ExpectListsOfThePlainBuild(G, *G.Accelerator, all, 0, c.Name);
+    }
+}
+
+TEST(BVHTree, CastsGiveExactlyTheHitsOfTheExactTest)
+{
+    // Rays at the places where a single-precision test would slip: corners,
+    // edges shared by two triangles, grazing the plane, from far away, at
+    // slivers and at a mesh far from the origin. Every result must be the
+    // exact test's to the last bit, hit or miss.
+    std::mt19937 rng(5);
+    std::uniform_real_distribution<float> unit(-1, 1);
+    struct Case { const char* Name; float Scale; TPoint3D Offset; bool Slivers; };
+    for (const Case& c : {Case{"plain", 1, {0, 0, 0}, false}, Case{"slivers", 1, {0, 0, 0}, true},
+                          Case{"far from the origin", 1, {3E4f, 1E4f, -2E4f}, false},
+                          Case{"small", 1E-3f, {0, 0, 0}, false}}) {
+        std::vector<TPoint3D> pts = RandomSoup(rng, 300, true, c.Scale, c.Offset);
+        if (c.Slivers) {
+            // Thin enough that only the exact test may judge them, and thin
+            // but still left to the single-precision test.
+            const float offsets[] = {1E-4f, 0.01f, 0.03f, 0.1f};
+            for (size_t i = 3; i + 2 < pts.size(); i += 3)
+                pts[i + 2] = pts[i] + (pts[i + 1] - pts[i]) * 0.5f +
+                             TPoint3D(unit(rng), unit(rng), unit(rng)) * offsets[(i / 3) % 4];
+        }
+        // A fan of triangles around one corner, sharing edges, and its mirror.
+        const TPoint3D hub = TPoint3D(0.5f, 0.25f, -0.5f) * c.Scale + c.Offset;
+        for (int k = 0; k < 6; ++k) {
+            const float a0 = float(k) * 1.0471976f, a1 = float(k + 1) * 1.0471976f;
+            const TPoint3D p0 = hub + TPoint3D(std::cos(a0), std::sin(a0), 0.3f) * c.Scale,
+                           p1 = hub + TPoint3D(std::cos(a1), std::sin(a1), 0.3f) * c.Scale;
+            pts.insert(pts.end(), {hub, p0, p1, hub, p1, p0});
+        }
+        const Mesh m = MakeMesh(pts, Iota(pts.size()));
+        TBVHGeometry G = TBVHGeometry::Create(m.Vertices.get(), m.Indices.get(), TMatrix3D::Identity());
+        BuildBVH(&G);
+        ASSERT_NE(G.Accelerator, nullptr);
+        if (c.Slivers) {
+            // The case must reach both kinds.
+            size_t exactOnly = 0;
+            for (const TBVHCastTriangle& t : G.CastTriangles()) exactOnly += t.Exact;
+            EXPECT_GT(exactOnly, 10u);
+            EXPECT_LT(exactOnly, G.CastTriangles().size() - 10);
+        }
+        int hits = 0;
+        for (int r = 0; r < 3000; ++r) {
+            const TTriangle& tri = G.Triangles[rng() % G.Triangles.size()];
+            TPoint3D target;
+            switch (r % 4) {
+            case 0: target = tri.Points(r % 3); break;                                    // a corner
+            case 1: target = tri.Points(r % 3) + (tri.Points((r + 1) % 3) - tri.Points(r % 3)) * 0.5f; break;
+            case 2: target = tri.Center(); break;
+            default: target = hub; break;                                                 // the shared corner
+            }
+            const float reach = c.Scale * (r % 5 == 0 ? 1E4f : 20.0f);
+            TPoint3D dir = TPoint3D(unit(rng), unit(rng), unit(rng)).Normalize();
+            if (r % 7 == 0) {
+                // Nearly in the triangle's plane.
+                const TPoint3D n = tri.ToPlane().Normal;
+                dir = (dir - n * float(dir.X * n.X + dir.Y * n.Y + dir.Z * n.Z) + n * 1E-4f).Normalize();
+            }
+            const TRaycastData ray = Ray(target - dir * reach, dir);
+            TRaycastResult fast, exact;
+            const bool fastHit = G.Raycast(ray, fast);
+            ASSERT_EQ(fastHit, ExactWalk(*G.Accelerator, ray, exact)) << c.Name << " ray " << r;
+            hits += fastHit;
+            EXPECT_EQ(fast.Hit, exact.Hit) << c.Name << " ray " << r;
+            EXPECT_EQ(fast.T, exact.T) << c.Name << " ray " << r;
+            EXPECT_EQ(fast.Point, exact.Point) << c.Name << " ray " << r;
+            EXPECT_EQ(fast.Normal, exact.Normal) << c.Name << " ray " << r;
+        }
+        EXPECT_GT(hits, 300) << c.Name << ": too few hits to compare";
     }
 }

@@ -17,7 +17,7 @@ struct TNumber {
 };
 
 template <typename T>
-bool ParseAll(const std::string& AText, T& AValue)
+bool ParseAll(std::string_view AText, T& AValue)
 {
     const char* end = AText.data() + AText.size();
     const auto result = std::from_chars(AText.data(), end, AValue);
@@ -26,7 +26,7 @@ bool ParseAll(const std::string& AText, T& AValue)
 
 TNumber ParseNumber(const TJSONNumber& ANumber)
 {
-    const std::string& text = ANumber.Text();
+    const std::string_view text = ANumber.Text();
     TNumber n{TNumber::TKind::Double};
     if (ParseAll(text, n.Double)) return n;
     n.Kind = TNumber::TKind::Int32;
@@ -71,7 +71,7 @@ void TKorvaneBSONWriter::WriteJsonObject(const TJSONObject* pObject)
 {
     WriteContainer(*this, false, [&] {
         for (const TJSONPair& pair : *pObject) {
-            WritePropertyName(pair.Name());
+            WritePropertyName(std::string(pair.Name()));
             WriteJsonValue(pair.JsonValue());
         }
     });

@@ -322,8 +322,8 @@ std::string Difference(const TJSONValue& a, const TJSONValue& b, const std::stri
         const auto& y = b.As<TJSONObject>();
         if (x.Count() != y.Count()) return path + ": object sizes differ";
         for (int i = 0; i < x.Count(); ++i) {
-            if (x.Pairs(i).Name() != y.Pairs(i).Name()) return path + ": name " + x.Pairs(i).Name();
-            if (auto d = Difference(*x.Pairs(i).JsonValue(), *y.Pairs(i).JsonValue(), path + "." + x.Pairs(i).Name());
+            if (x.Pairs(i).Name() != y.Pairs(i).Name()) return path + ": name " + std::string(x.Pairs(i).Name());
+            if (auto d = Difference(*x.Pairs(i).JsonValue(), *y.Pairs(i).JsonValue(), path + "." + std::string(x.Pairs(i).Name()));
                 !d.empty())
                 return d;
         }
