@@ -530,3 +530,12 @@ protected:
 std::string KorvaneDefaultShaderName(const void* AMaterial, const char* AExtension);
 
 } // namespace korvane
+
+// The class reference of a material source class: made through the source
+// metaclass so that a source read from a form is completed like one made by Create.
+#define KORVANE_IMPLEMENT_MATERIAL_SOURCE_CLASS(ThisClass, UnitName)                                                 \
+    ::korvane::TClass ThisClass::StaticClass()                                                                       \
+    {                                                                                                                \
+        static const auto& info = *new ::korvane::TClassInfo<ThisClass, ::korvane::TKorvaneMaterialSourceClass>(UnitName); \
+        return &info;                                                                                                \
+    }

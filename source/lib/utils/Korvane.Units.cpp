@@ -54,6 +54,22 @@ void MaterialDefaultInitialize();
 void MaterialDefaultFinalize();
 void MaterialSplatMapInitialize();
 void MaterialSplatMapFinalize();
+void MaterialVertexColorInitialize();
+void MaterialVertexColorFinalize();
+void MaterialLambertInitialize();
+void MaterialLambertFinalize();
+void MaterialPhongInitialize();
+void MaterialPhongFinalize();
+void MaterialBlinnInitialize();
+void MaterialBlinnFinalize();
+void MaterialNormalMapInitialize();
+void MaterialNormalMapFinalize();
+void MaterialBumpMapInitialize();
+void MaterialBumpMapFinalize();
+void MaterialPOMInitialize();
+void MaterialPOMFinalize();
+void MaterialPBRInitialize();
+void MaterialPBRFinalize();
 void DefTypesMeshInitialize();
 void DefTypesMetaInitialize();
 void DefTypesLightInitialize();
@@ -110,6 +126,14 @@ const TUnitEntry Units[] = {
     {"Korvane.DefTypes.Animation", units::DefTypesAnimationInitialize, nullptr},
     {"Korvane.Material.Default", units::MaterialDefaultInitialize, units::MaterialDefaultFinalize},
     {"Korvane.Material.SplatMap", units::MaterialSplatMapInitialize, units::MaterialSplatMapFinalize},
+    {"Korvane.Material.VertexColor", units::MaterialVertexColorInitialize, units::MaterialVertexColorFinalize},
+    {"Korvane.Material.Lambert", units::MaterialLambertInitialize, units::MaterialLambertFinalize},
+    {"Korvane.Material.Phong", units::MaterialPhongInitialize, units::MaterialPhongFinalize},
+    {"Korvane.Material.Blinn", units::MaterialBlinnInitialize, units::MaterialBlinnFinalize},
+    {"Korvane.Material.NormalMap", units::MaterialNormalMapInitialize, units::MaterialNormalMapFinalize},
+    {"Korvane.Material.BumpMap", units::MaterialBumpMapInitialize, units::MaterialBumpMapFinalize},
+    {"Korvane.Material.POM", units::MaterialPOMInitialize, units::MaterialPOMFinalize},
+    {"Korvane.Material.PBR", units::MaterialPBRInitialize, units::MaterialPBRFinalize},
     // Last, so that its shut-down frees the forms (and what they show) first.
     {"Platform.Forms", units::PlatformFormsInitialize, units::PlatformFormsFinalize},
 };

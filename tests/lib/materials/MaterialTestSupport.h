@@ -10,6 +10,7 @@
 
 #include <array>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -85,17 +86,21 @@ protected:
     }
 
     // A quad over the middle half of the frame (x and y from -0.5 to 0.5),
-    // facing +z, with texture coordinates 0..1 and tangents along x.
-    void DrawQuad(TMaterial* AMaterial)
+    // facing +z, with texture coordinates 0..1 and tangents along x; with
+    // AVertexColor every vertex also carries that colour.
+    void DrawQuad(TMaterial* AMaterial, std::optional<TAlphaColor> AVertexColor = std::nullopt)
     {
-        TVertexBuffer vertices(
-            {TVertexFormat::Vertex, TVertexFormat::Normal, TVertexFormat::TexCoord0, TVertexFormat::Tangent}, 4);
+        TVertexFormats formats = {TVertexFormat::Vertex, TVertexFormat::Normal, TVertexFormat::TexCoord0,
+                                  TVertexFormat::Tangent};
+        if (AVertexColor) formats.Include(TVertexFormat::Color0);
+        TVertexBuffer vertices(formats, 4);
         const float corners[4][2] = {{-0.5f, -0.5f}, {0.5f, -0.5f}, {0.5f, 0.5f}, {-0.5f, 0.5f}};
         for (int i = 0; i < 4; ++i) {
             vertices.SetVertices(i, TPoint3D(corners[i][0], corners[i][1], 0));
             vertices.SetNormals(i, TPoint3D(0, 0, 1));
             vertices.SetTexCoord0(i, TPointF(corners[i][0] + 0.5f, corners[i][1] + 0.5f));
             vertices.SetTangents(i, TPoint3D(1, 0, 0));
+            if (AVertexColor) vertices.SetColor(0, i, *AVertexColor);
         }
         TIndexBuffer indices(6);
         const uint32_t order[6] = {0, 1, 2, 0, 2, 3};
