@@ -325,18 +325,6 @@ TKorvaneMeshMaterialCollection::TKorvaneMeshMaterialCollection(TKorvaneMesh* AOw
 {
 }
 
-bool TKorvaneMeshMaterialCollection::BeginUpdate()
-{
-    TCollection::BeginUpdate();
-    return ++FUpdating == 1;
-}
-
-void TKorvaneMeshMaterialCollection::EndUpdate()
-{
-    if (FUpdating > 0) --FUpdating;
-    TCollection::EndUpdate();
-}
-
 bool TKorvaneMeshMaterialCollection::MaterialExists(const TMaterialSource* AMaterial) const
 {
     for (int i = 0; i < Count(); ++i)
@@ -375,18 +363,6 @@ void TKorvaneMeshMaterialCollection::Notification(TComponent* AComponent, TOpera
 TKorvaneMeshBehaviourCollection::TKorvaneMeshBehaviourCollection(TKorvaneMesh* AOwner)
     : TKorvaneReadOnlyCollection(AOwner, TKorvaneMeshBehaviourCollectionItem::StaticClass())
 {
-}
-
-bool TKorvaneMeshBehaviourCollection::BeginUpdate()
-{
-    TCollection::BeginUpdate();
-    return ++FUpdating == 1;
-}
-
-void TKorvaneMeshBehaviourCollection::EndUpdate()
-{
-    if (FUpdating > 0) --FUpdating;
-    TCollection::EndUpdate();
 }
 
 bool TKorvaneMeshBehaviourCollection::BehaviourExists(const TKorvaneMaterialBehaviour* ABehaviour) const

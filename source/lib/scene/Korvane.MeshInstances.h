@@ -131,6 +131,21 @@ private:
 class TKorvaneReadOnlyCollection : public TOwnedCollection {
     KORVANE_CLASS(TKorvaneReadOnlyCollection, TOwnedCollection)
     TKorvaneReadOnlyCollection(TPersistent* AOwner, TClass AItemClass) : TOwnedCollection(AOwner, AItemClass) {}
+
+    // True when this call opened the update (the outermost one).
+    bool BeginUpdate()
+    {
+        TCollection::BeginUpdate();
+        return ++FUpdating == 1;
+    }
+    void EndUpdate()
+    {
+        if (FUpdating > 0) --FUpdating;
+        TCollection::EndUpdate();
+    }
+
+private:
+    int FUpdating = 0;
 };
 
 class TKorvaneMeshMaterialCollectionItem : public TCollectionItem {
@@ -192,13 +207,9 @@ class TKorvaneMeshMaterialCollection : public TKorvaneReadOnlyCollection {
     bool MaterialExists(const TMaterialSource* AMaterial) const;
     // Items drop a removed component.
     void Notification(TComponent* AComponent, TOperation AOperation);
-    // True when this call opened the update (the outermost one).
-    bool BeginUpdate();
-    void EndUpdate();
 
 private:
     static void Fill(TKorvaneMeshMaterialCollection* ACollection, TKorvaneMesh* AMesh);
-    int FUpdating = 0;
 };
 
 class TKorvaneMeshBehaviourCollection : public TKorvaneReadOnlyCollection {
@@ -214,12 +225,9 @@ class TKorvaneMeshBehaviourCollection : public TKorvaneReadOnlyCollection {
     static void Update(TKorvaneMeshBehaviourCollection* ACollection, TKorvaneMesh* AMesh);
     bool BehaviourExists(const TKorvaneMaterialBehaviour* ABehaviour) const;
     void Notification(TComponent* AComponent, TOperation AOperation);
-    bool BeginUpdate();
-    void EndUpdate();
 
 private:
     static void Fill(TKorvaneMeshBehaviourCollection* ACollection, TKorvaneMesh* AMesh);
-    int FUpdating = 0;
 };
 
 class TKorvaneMeshCollection : public TKorvaneReadOnlyCollection {
