@@ -82,6 +82,14 @@ int64_t ListSize(const std::unique_ptr<std::vector<TOwned<T>>>& AList)
     return size;
 }
 
+// The key of an Id in the lookup indexes: A-Z ignoring case, as SameText compares.
+std::string LookupKey(std::string_view AId)
+{
+    std::string key(AId);
+    for (char& c : key) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return key;
+}
+
 // Calls AProc for each element of the array under AName, which must be an object.
 template <typename F>
 void ForEachObject(const TJSONObject& AValue, const char* AName, F&& AProc)
@@ -362,9 +370,17 @@ TJointDef* TModelDef::FindJointById(const std::string& AName) const
 
 TControllerDef* TModelDef::FindControllerById(const std::string& AName, bool AThrowException) const
 {
-    if (FControllers)
-        for (const auto& controller : *FControllers)
-            if (SameText(controller->Id(), AName) || SameText("#" + controller->Id(), AName)) return controller.get();
+    if (FControllerIndex && FControllers) {
+        const auto it = FControllerIndex->find(LookupKey(AName));
+        if (it != FControllerIndex->end()) return (*FControllers)[it->second].get();
+    } else if (FControllers) {
+        for (const auto& controller : *FControllers) {
+            const std::string& id = controller->Id();
+            if (SameText(id, AName) ||
+                (AName.size() == id.size() + 1 && AName[0] == '#' && SameText(id, std::string_view(AName).substr(1))))
+                return controller.get();
+        }
+    }
     if (AThrowException) throw Exception(Format("controller with id \"%s\" not found", AName));
     return nullptr;
 }
@@ -503,13 +519,35 @@ void TModelDef::AddLateResolve(TCustomDef* ADef, const TJSONObject& AValue)
 void TModelDef::FromJSON(const TJSONObject& AValue)
 {
     FLateResolve = std::make_unique<TLateResolveList>();
+    const auto finish = [this] {
+        FLateResolve.reset();
+        FTargetIndex.reset();
+        FControllerIndex.reset();
+    };
     try {
         ReadModel(AValue);
     } catch (...) {
-        FLateResolve.reset();
+        finish();
         throw;
     }
-    FLateResolve.reset();
+    finish();
+}
+
+TTransformDef* TModelDef::FindControllerTarget(const std::string& AId)
+{
+    if (!FTargetIndex) {
+        FTargetIndex = std::make_unique<std::unordered_map<std::string, std::vector<TTransformDef*>>>();
+        Traverse(true, [&](TTransformDef*, int, TTransformDef* AChild) {
+            const std::string key = LookupKey(AChild->Id());
+            (*FTargetIndex)[key].push_back(AChild);
+            (*FTargetIndex)["#" + key].push_back(AChild);
+            return true;
+        });
+    }
+    const auto it = FTargetIndex->find(LookupKey(AId));
+    // Several nodes of that Id: the walk that stops at a match decides which.
+    if (it == FTargetIndex->end() || it->second.size() > 1) return FindChildById(AId, true);
+    return it->second.front();
 }
 
 void TModelDef::ReadModel(const TJSONObject& AValue)
@@ -574,7 +612,7 @@ void TModelDef::ReadModel(const TJSONObject& AValue)
         if (target.empty()) target = JSONGetString(AObject, "Mesh", "");
         if (target.empty())
             throw Exception(Format("failed to load controller %s - mesh id not set", JSONGetString(AObject, "Id", "")));
-        auto* controller = new TControllerDef(FindChildById(target, true));
+        auto* controller = new TControllerDef(FindControllerTarget(target));
         AddController(controller);
         controller->FromJSON(this, AObject);
         AddLateResolve(controller, AObject);
@@ -590,6 +628,15 @@ void TModelDef::ReadModel(const TJSONObject& AValue)
     if (!FMetaData) FMetaData = MakeOwned<TModelMetaDef>();
     if (const TJSONValue* meta = AValue.GetValue("MetaData"))
         if (const auto* object = meta->TryAs<TJSONObject>()) FMetaData->FromJSON(this, *object);
+
+    // Late resolution looks controllers up by Id, once per reference.
+    FControllerIndex = std::make_unique<std::unordered_map<std::string, size_t>>();
+    if (FControllers)
+        for (size_t i = 0; i < FControllers->size(); ++i) {
+            const std::string key = LookupKey((*FControllers)[i]->Id());
+            FControllerIndex->emplace(key, i);
+            FControllerIndex->emplace("#" + key, i);
+        }
 
     // Each definition exactly once; a resolution may still add entries.
     auto& list = FLateResolve->Items;

@@ -185,12 +185,19 @@ private:
     };
 
     void ReadModel(const TJSONObject& AValue);
-    void ReadControllers(const TJSONArray& AArray);
+    // FindChildById(AId, true) for the reading of many controllers: one index
+    // of the tree instead of one walk of the whole tree per controller.
+    TTransformDef* FindControllerTarget(const std::string& AId);
     // Cancels a bake that runs on another thread and waits until it has left.
     void CancelBaking();
     void ReleaseAll();
 
     std::unique_ptr<TLateResolveList> FLateResolve;
+    // While a model is read: the tree's nodes by lower-case Id and "#" and
+    // Id (all nodes of that key, in walk order), and the controllers' first
+    // positions by the same keys once all controllers are read.
+    std::unique_ptr<std::unordered_map<std::string, std::vector<TTransformDef*>>> FTargetIndex;
+    std::unique_ptr<std::unordered_map<std::string, size_t>> FControllerIndex;
     TKorvaneAssetsPackage* FPackage = nullptr;
     TKorvaneAsset* FAsset = nullptr;
     bool FIsStandalone = false;

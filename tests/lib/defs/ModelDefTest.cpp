@@ -669,6 +669,7 @@ namespace {
 class TEndlessCaching : public TAnimationCaching {
 public:
     explicit TEndlessCaching(TModelDef* AModel) : FModel(AModel) {}
+    ~TEndlessCaching() override { Freed.store(true); }
     TAnimationCachingFlags Flags() const override
     {
         return {TAnimationCachingFlag::Compressed, TAnimationCachingFlag::VertexPosition};
@@ -692,6 +693,7 @@ public:
     }
 
     static inline std::atomic<bool> Started{false};
+    static inline std::atomic<bool> Freed{false};
     static inline std::atomic<int> Frames{0};
 
 private:
@@ -707,17 +709,17 @@ TEST(ModelDefLifetime, FreeingAModelWhileAWorkerBakesItWaitsForTheBakeToStop)
         return TOwned<TAnimationCaching>(new TEndlessCaching(ADef));
     };
     TEndlessCaching::Started = false;
+    TEndlessCaching::Freed = false;
     TEndlessCaching::Frames = 0;
     auto model = ReadModel(CompleteModelJSON);
-    std::atomic<bool> finished{false};
-    std::thread worker([&] {
-        model->CacheAnimations({}, {}, nullptr);
-        finished = true;
-    });
+    test::LogCapture log;
+    std::thread worker([&] { model->CacheAnimations({}, {}, nullptr); });
     while (!TEndlessCaching::Started) std::this_thread::yield();
-    EXPECT_FALSE(finished);
+    EXPECT_FALSE(TEndlessCaching::Freed);
     model.reset();
-    EXPECT_TRUE(finished) << "the model waited for the bake to leave";
+    // The bake frees its caching object and logs before it leaves the model.
+    EXPECT_TRUE(TEndlessCaching::Freed) << "the model waited for the bake to leave";
+    EXPECT_EQ(log.Lines().size(), 1u);
     worker.join();
     EXPECT_GT(TEndlessCaching::Frames.load(), 0);
     TModelDef::AnimationCachingFactory() = saved;
