@@ -77,7 +77,10 @@ std::string ModelText(int AMeshes)
 {
     std::string text = R"({"Type": "Korvane.DefTypes.TModelDef", "Id": "Big", "Filename": "big+model.kvr",)";
     text += R"("Children": [)";
-    for (int i = 0; i < AMeshes; ++i) text += (i ? "," : "") + MeshText(i);
+    for (int i = 0; i < AMeshes; ++i) {
+        if (i) text += ',';
+        text += MeshText(i);
+    }
     text += R"(], "Materials": [)";
     for (int i = 0; i < AMeshes; ++i)
         text += Format(R"(%s{"Type": "Default", "Id": "Mat_%d", "Kind": 2, "Diffuse": "1 0.5 0.25 1"})",

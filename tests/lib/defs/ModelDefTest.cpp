@@ -209,6 +209,21 @@ TEST(ModelDef, ControllersFindTheirTargetInTheTree)
     }
 }
 
+TEST(ModelDef, ControllerReferencesResolveLikeTheLookupsTheyStandFor)
+{
+    // Two nodes named Twin: the controller gets the one the tree search gives;
+    // the armature names its controller with "#" and another case.
+    auto model = ReadModel(R"({"Children": [{"Type": "Korvane.DefTypes.TTransformDef", "Id": "Twin",
+          "Children": [{"Type": "Korvane.DefTypes.TMeshDef", "Id": "twin"}]}],
+        "Armatures": [{"Id": "Rig", "Controllers": ["#SKIN1", "Skin2"]}],
+        "Controllers": [{"Id": "Skin1", "Target": "TWIN"}, {"Id": "Skin2", "Target": "#twin"}]})");
+    const auto& controllers = *model->Controllers();
+    EXPECT_EQ(controllers[0]->Target(), model->FindChildById("TWIN", false));
+    EXPECT_EQ(controllers[1]->Target(), model->FindChildById("#twin", false));
+    EXPECT_EQ(model->FindArmatureById("Rig")->Controllers(),
+              (std::vector<TControllerDef*>{controllers[0].get(), controllers[1].get()}));
+}
+
 TEST(ModelDef, ControllerLookups)
 {
     auto model = ReadModel(R"({"Children": [{"Type": "Korvane.DefTypes.TMeshDef", "Id": "A"},
