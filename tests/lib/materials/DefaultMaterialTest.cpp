@@ -484,23 +484,29 @@ TEST_F(DefaultMaterialProgram, ChangesBetweenDrawsOfOneMaterialShowInTheNextDraw
         {"green", [&] { m->SetDiffuse(TAlphaColorF(0, 1, 0, 1)); }, {}, background, green, background},
         {"moved right", [&] { FContext->SetMatrix(TMatrix3D::CreateTranslation({0.5f, 0, 0})); }, {}, background,
          green, green},
-        {"moved left", [&] { FContext->SetMatrix(TMatrix3D::CreateTranslation({-0.5f, 0, 0})); }, {}, green, green,
-         background},
+        {"moved left", [&] { FContext->SetMatrix(TMatrix3D::CreateTranslation({-0.5f, 0, 0})); }, {}, green,
+         background, background},
         {"vertex colours: a new program",
          [&] {
              FContext->SetMatrix(TMatrix3D::Identity());
              m->SetDiffuse(TAlphaColorF(1, 1, 1, 1));
              m->SetUseVertexColor(true);
          },
-         0xFFFF0000, background, red, background},
+         0xFF00FF00, background, green, background},
         {"program dropped from the cache",
          [&] {
              TShaderProgram* program = TKorvaneContext::GetCurrentProgram();
              ASSERT_NE(program, nullptr);
              FContext->RemoveProgram(program);
+             FContext->SetMatrix(TMatrix3D::CreateTranslation({0.5f, 0, 0}));
          },
-         0xFF00FF00, background, green, background},
-        {"vertex colours off again", [&] { m->SetUseVertexColor(false); }, 0xFF00FF00, background, white, background},
+         0xFF00FF00, background, green, green},
+        {"vertex colours off again",
+         [&] {
+             FContext->SetMatrix(TMatrix3D::Identity());
+             m->SetUseVertexColor(false);
+         },
+         0xFF00FF00, background, white, background},
     };
     for (const TStep& step : steps) {
         SCOPED_TRACE(step.What);
