@@ -307,13 +307,18 @@ TMatrix3D TMatrix3D::CreateLookAtDirRH(const TPoint3D& Source, const TPoint3D& D
 
 TMatrix3D operator*(const TMatrix3D& A, const TMatrix3D& B)
 {
+    // A row of the result at a time, so that its four sums run side by side
+    // (every draw multiplies matrices); each sum still adds its products in
+    // the order k = 0..3, so the result is the same to the bit.
     TMatrix3D R;
-    for (int i = 0; i < 4; ++i)
-        for (int j = 0; j < 4; ++j) {
-            double s = 0;
-            for (int k = 0; k < 4; ++k) s += double(A.M[i][k]) * B.M[k][j];
-            R.M[i][j] = float(s);
+    for (int i = 0; i < 4; ++i) {
+        double s[4] = {0, 0, 0, 0};
+        for (int k = 0; k < 4; ++k) {
+            const double a = A.M[i][k];
+            for (int j = 0; j < 4; ++j) s[j] += a * double(B.M[k][j]);
         }
+        for (int j = 0; j < 4; ++j) R.M[i][j] = float(s[j]);
+    }
     return R;
 }
 

@@ -394,6 +394,7 @@ void TContext3D::SetCameraMatrix(const TMatrix3D& M)
 {
     FCurrentCameraMatrix = M;
     FCurrentCameraInvMatrix = M.Inverse();
+    FCurrentCameraEyePosition = M.EyePosition();
     FRecalcMVP = true;
 }
 

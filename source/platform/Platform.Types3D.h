@@ -332,6 +332,9 @@ class TContext3D : public TObject {
     void SetMatrix(const TMatrix3D& M);
     const TMatrix3D& CurrentCameraMatrix() const { return FCurrentCameraMatrix; }
     const TMatrix3D& CurrentCameraInvMatrix() const { return FCurrentCameraInvMatrix; }
+    // The camera matrix's EyePosition, worked out when the camera is set:
+    // materials hand it to their shaders on every draw.
+    const TPoint3D& CurrentCameraEyePosition() const { return FCurrentCameraEyePosition; }
     void SetCameraMatrix(const TMatrix3D& M);
     // The camera's vertical field of view in degrees (45 until set).
     float CurrentAngleOfView() const { return FCurrentAngleOfView; }
@@ -466,6 +469,7 @@ private:
 
     TMatrix3D FCurrentMatrix = TMatrix3D::Identity();
     TMatrix3D FCurrentCameraMatrix = TMatrix3D::Identity();
+    TPoint3D FCurrentCameraEyePosition{0, 0, 0}; // the identity's eye
     TMatrix3D FCurrentCameraInvMatrix = TMatrix3D::Identity();
     TMatrix3D FMVPMatrix = TMatrix3D::Identity();
     bool FRecalcMVP = true;

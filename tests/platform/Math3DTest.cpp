@@ -278,3 +278,33 @@ TEST(Math3DColor, PackedAndFloatColoursConvert)
     for (TAlphaColor x : {0x00000000u, 0xFFFFFFFFu, 0x80402010u, 0x7F00FF01u})
         EXPECT_EQ(TAlphaColorF::Create(x).ToAlphaColor(), x);
 }
+
+// Each element of a product is its four products summed in double precision
+// in the order k = 0..3, then rounded once to float: the draw path's matrices
+// (and every picture compared against them) depend on it to the bit. Values
+// of mixed magnitude make a different order or a float sum round differently.
+TEST(Math3DMatrix, ProductSumsInDoubleInOrderAndRoundsOnce)
+{
+    uint32_t seed = 12345;
+    auto next = [&] {
+        seed = seed * 1664525u + 1013904223u;
+        const float mantissa = float(seed >> 8) / float(1u << 24) * 2 - 1;
+        const int magnitude = int((seed >> 4) % 9) - 4;
+        return std::ldexp(mantissa, magnitude * 6);
+    };
+    for (int round = 0; round < 200; ++round) {
+        korvane::TMatrix3D a, b;
+        for (int i = 0; i < 4; ++i)
+            for (int j = 0; j < 4; ++j) {
+                a.M[i][j] = next();
+                b.M[i][j] = next();
+            }
+        const korvane::TMatrix3D r = a * b;
+        for (int i = 0; i < 4; ++i)
+            for (int j = 0; j < 4; ++j) {
+                double s = 0;
+                for (int k = 0; k < 4; ++k) s += double(a.M[i][k]) * double(b.M[k][j]);
+                EXPECT_EQ(r.M[i][j], float(s)) << "round " << round << ", element " << i << j;
+            }
+    }
+}

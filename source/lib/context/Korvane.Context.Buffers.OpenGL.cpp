@@ -87,6 +87,8 @@ TClass TOpenGLBufferObject::StaticClass()
 void TOpenGLBufferObject::Create(TBufferUsage AUsage, TBufferBindingTarget ATarget, void* AContext)
 {
     TBufferObject::Create(AUsage, ATarget, AContext);
+    FGLTarget = BufferBindingTargetToGL(ATarget);
+    FGLUsage = BufferUsageToGL(AUsage);
     FBuffer = TGLName::Create(TGLObjectKind::Buffer, TargetLabel(ATarget));
     FHandle = FBuffer.Get();
 }
@@ -104,7 +106,7 @@ void TOpenGLBufferObject::SetLabel(const std::string& ALabel) { FBuffer.Label(AL
 intptr_t TOpenGLBufferObject::Bind()
 {
     if (FBound) throw Exception("failed to bind - buffer object already bound");
-    glBindBuffer(BufferBindingTargetToGL(FTarget), FHandle);
+    glBindBuffer(FGLTarget, FHandle);
     FBound = true;
     return FSize;
 }
@@ -113,13 +115,13 @@ void TOpenGLBufferObject::Unbind()
 {
     if (!FBound) throw Exception("failed to unbind - buffer object not bound");
     FBound = false;
-    glBindBuffer(BufferBindingTargetToGL(FTarget), 0);
+    glBindBuffer(FGLTarget, 0);
 }
 
 void TOpenGLBufferObject::Push(const void* AData, intptr_t ASize)
 {
     if (ASize < 0) throw Exception(Format("failed to push - invalid size %d", static_cast<int64_t>(ASize)));
-    glBufferData(BufferBindingTargetToGL(FTarget), static_cast<GLsizeiptr>(ASize), AData, BufferUsageToGL(FUsage));
+    glBufferData(FGLTarget, static_cast<GLsizeiptr>(ASize), AData, FGLUsage);
     FSize = ASize;
 }
 

@@ -48,6 +48,10 @@ private:
 
     // The GL buffer; Handle() answers its name.
     TGLName FBuffer;
+    // Target and usage as GL values, converted once: a draw binds and fills
+    // buffers several times.
+    uint32_t FGLTarget = 0;
+    uint32_t FGLUsage = 0;
 };
 
 } // namespace korvane

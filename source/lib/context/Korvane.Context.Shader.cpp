@@ -225,7 +225,7 @@ void TShaderProgram::BeforeDestruction()
 
 PUniformBufferStruct TShaderProgram::RegisterUniformBuffer(const std::string& AName, const void* AData, int64_t ASize)
 {
-    std::lock_guard<std::recursive_mutex> lock(FUniformLock);
+    std::lock_guard<TUniformListLock> lock(FUniformLock);
     if (const int idx = IndexOfUniformBuffer(AName); idx >= 0) return (*FUniformBuffers)[size_t(idx)].get();
     if (!FUniformBuffers) FUniformBuffers = std::make_unique<std::vector<std::unique_ptr<TUniformBufferStruct>>>();
 
@@ -258,13 +258,13 @@ PUniformBufferStruct TShaderProgram::RegisterUniformBuffer(const std::string& AN
 
 void TShaderProgram::UnregisterUniformBufferByName(const std::string& AName)
 {
-    std::lock_guard<std::recursive_mutex> lock(FUniformLock);
+    std::lock_guard<TUniformListLock> lock(FUniformLock);
     UnregisterUniformBufferByIdx(IndexOfUniformBuffer(AName));
 }
 
 void TShaderProgram::UnregisterUniformBufferByIdx(int AIdx)
 {
-    std::lock_guard<std::recursive_mutex> lock(FUniformLock);
+    std::lock_guard<TUniformListLock> lock(FUniformLock);
     if (!FUniformBuffers || AIdx < 0 || AIdx >= int(FUniformBuffers->size())) return;
     std::unique_ptr<TUniformBufferStruct> entry = std::move((*FUniformBuffers)[size_t(AIdx)]);
     FUniformBuffers->erase(FUniformBuffers->begin() + AIdx);
@@ -274,16 +274,16 @@ void TShaderProgram::UnregisterUniformBufferByIdx(int AIdx)
 
 void TShaderProgram::ClearUniformBuffers()
 {
-    std::lock_guard<std::recursive_mutex> lock(FUniformLock);
+    std::lock_guard<TUniformListLock> lock(FUniformLock);
     if (!FUniformBuffers) return;
     for (auto& entry : *FUniformBuffers) ReleaseUniformBuffer(*entry);
     FUniformBuffers.reset();
     FUniformBuffersModified = true;
 }
 
-int TShaderProgram::IndexOfUniformBuffer(const std::string& AName)
+int TShaderProgram::IndexOfUniformBuffer(std::string_view AName)
 {
-    std::lock_guard<std::recursive_mutex> lock(FUniformLock);
+    std::lock_guard<TUniformListLock> lock(FUniformLock);
     if (!FUniformBuffers) return -1;
     for (size_t i = 0; i < FUniformBuffers->size(); ++i)
         if ((*FUniformBuffers)[i]->Name == AName) return int(i);
@@ -292,20 +292,20 @@ int TShaderProgram::IndexOfUniformBuffer(const std::string& AName)
 
 PUniformBufferStruct TShaderProgram::GetUniformBufferByName(const std::string& AName)
 {
-    std::lock_guard<std::recursive_mutex> lock(FUniformLock);
+    std::lock_guard<TUniformListLock> lock(FUniformLock);
     const int idx = IndexOfUniformBuffer(AName);
     return idx < 0 ? nullptr : (*FUniformBuffers)[size_t(idx)].get();
 }
 
 int TShaderProgram::UniformBufferCount()
 {
-    std::lock_guard<std::recursive_mutex> lock(FUniformLock);
+    std::lock_guard<TUniformListLock> lock(FUniformLock);
     return FUniformBuffers ? int(FUniformBuffers->size()) : 0;
 }
 
 void TShaderProgram::PushUniformBuffers()
 {
-    std::lock_guard<std::recursive_mutex> lock(FUniformLock);
+    std::lock_guard<TUniformListLock> lock(FUniformLock);
     if (!FUniformBuffers) return;
     for (size_t i = 0; i < FUniformBuffers->size(); ++i) {
         TUniformBufferStruct& entry = *(*FUniformBuffers)[i];

@@ -8,9 +8,11 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <atomic>
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -50,6 +52,34 @@ struct TRecordArrayUniforms {
     bool Complete = false;
     std::vector<std::string> Names;
     std::vector<const TContextShaderVariable*> Variables;
+};
+
+// A re-entrant lock for short stretches that are almost never contended: a
+// program's uniform-buffer list is taken on every draw, by the thread that
+// draws, and only set-up from another thread could meet it held. Taking it
+// free is one compare-and-swap; a waiter yields its time slice.
+class TUniformListLock {
+public:
+    void lock()
+    {
+        const std::thread::id me = std::this_thread::get_id();
+        if (FOwner.load(std::memory_order_relaxed) == me) {
+            ++FDepth;
+            return;
+        }
+        for (std::thread::id none{}; !FOwner.compare_exchange_weak(none, me, std::memory_order_acquire);
+             none = std::thread::id{})
+            std::this_thread::yield();
+        FDepth = 1;
+    }
+    void unlock()
+    {
+        if (--FDepth == 0) FOwner.store(std::thread::id{}, std::memory_order_release);
+    }
+
+private:
+    std::atomic<std::thread::id> FOwner{};
+    int FDepth = 0; // read and written by the holder only
 };
 
 // The metaclass of TShaderProgram and its descendants.
@@ -116,7 +146,7 @@ class TShaderProgram : public TObject {
     virtual void UnregisterUniformBufferByName(const std::string& AName);
     virtual void UnregisterUniformBufferByIdx(int AIdx);
     virtual void ClearUniformBuffers();
-    virtual int IndexOfUniformBuffer(const std::string& AName);
+    virtual int IndexOfUniformBuffer(std::string_view AName);
     virtual PUniformBufferStruct GetUniformBufferByName(const std::string& AName);
     // Uploads every registered block from its CPU copy and binds it to the program.
     virtual void PushUniformBuffers();
@@ -148,7 +178,7 @@ private:
     // Open addressing over FVariables, a power of two long; empty without variables.
     std::vector<TVariableSlot> FVariableIndex;
     std::vector<std::unique_ptr<TRecordArrayUniforms>> FRecordArrays;
-    std::recursive_mutex FUniformLock;
+    TUniformListLock FUniformLock;
     std::unique_ptr<std::vector<std::unique_ptr<TUniformBufferStruct>>> FUniformBuffers;
     bool FUniformBuffersModified = false;
 };

@@ -1,9 +1,11 @@
 #include "Korvane.Context.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstring>
 #include <mutex>
+#include <typeinfo>
 
 #include "Korvane.Context.Buffers.h"
 #include "Korvane.Context.Extension.h"
@@ -550,6 +552,18 @@ bool HasHandle(const TContextShader* AShader) { return AShader && AShader->Handl
 } // namespace
 
 TShaderProgram* TKorvaneContext::GetCurrentProgram() { return GCurrentProgram; }
+
+TKorvaneContext* TKorvaneContext::Cast(TContext3D* AContext)
+{
+    if (!AContext) return nullptr;
+    // Any thread may ask; a type seen by another thread is as good as one's own.
+    static constinit std::atomic<const std::type_info*> known{nullptr};
+    const std::type_info& type = typeid(*AContext);
+    if (&type == known.load(std::memory_order_relaxed)) return static_cast<TKorvaneContext*>(AContext);
+    auto* result = dynamic_cast<TKorvaneContext*>(AContext);
+    if (result) known.store(&type, std::memory_order_relaxed);
+    return result;
+}
 
 void TKorvaneContext::DisposeOnNotify(TShaderProgram* AProgram)
 {

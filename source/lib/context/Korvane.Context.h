@@ -188,6 +188,11 @@ class TKorvaneContext : public TContext3D {
     void SetCurrentLayeredMaterial(IKorvaneLayeredMaterial* AValue) { FCurrentLayeredMaterial = AValue; }
     // The context between BeginSceneRendering and the outermost EndSceneRendering, or nullptr.
     static TKorvaneContext* CurrentContext();
+    // AContext as a framework context; nullptr for nullptr and for a context of
+    // another kind. Materials ask on every draw: the dynamic type of the last
+    // context that was one is kept, so that asking again for a context of that
+    // type is one comparison instead of a walk of the class tree.
+    static TKorvaneContext* Cast(TContext3D* AContext);
 
     // --- scenes --------------------------------------------------------------
 

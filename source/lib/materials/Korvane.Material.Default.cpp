@@ -381,7 +381,7 @@ void TKorvaneDefaultMaterial::DoApply(TContext3D* AContext)
     // A program made anew (the cache may have dropped the old one) has no blocks yet.
     if (registered || (program && program->IndexOfUniformBuffer("ShaderData") < 0))
         DoRegisterUniformBuffers(AContext, program);
-    auto* context = dynamic_cast<TKorvaneContext*>(AContext);
+    TKorvaneContext* context = TKorvaneContext::Cast(AContext);
     if (!context) return;
     DoApplyBehaviours(context);
     if (FMeasureTime) DoUpdateTimeInfo(context);
@@ -444,7 +444,7 @@ void TKorvaneDefaultMaterial::DoApplyMatrices(TKorvaneContext* AContext)
     FShaderData.ModelViewProjectionMatrix = AContext->CurrentModelViewProjectionMatrix();
     FShaderData.ViewMatrix = view;
     FShaderData.ProjectionMatrix = projection;
-    FShaderData.EyePos = Corner(view.EyePosition());
+    FShaderData.EyePos = Corner(AContext->CurrentCameraEyePosition());
     FShaderData.ViewDir = ExtractViewDirection(view);
     FShaderData.PassData._NormalIntensity = FInverseNormalMapping ? -FNormalIntensity : FNormalIntensity;
 }
@@ -529,8 +529,9 @@ void TKorvaneDefaultMaterial::DoApplyShadowMaps(TKorvaneContext* AContext)
 
 void TKorvaneDefaultMaterial::DoApplyReflection(TKorvaneContext* AContext)
 {
+    // The flags first: asking the builder for a define is a look-up by name.
     const TKorvaneDefaultMaterialSource* source = DefaultSource();
-    if (!DefinedFragment("REFLECTION") || !source || !FReflections) return;
+    if (!FReflections || !source || !DefinedFragment("REFLECTION")) return;
     const TKorvaneRenderPassController* pass = source->ReflectionPass();
     if (!Active(pass) || ReflectionPower() <= 0) return;
     if (IsA<TKorvaneRenderPassReflection>(pass))
@@ -542,7 +543,7 @@ void TKorvaneDefaultMaterial::DoApplyReflection(TKorvaneContext* AContext)
 void TKorvaneDefaultMaterial::DoApplyRefraction(TKorvaneContext* AContext)
 {
     const TKorvaneDefaultMaterialSource* source = DefaultSource();
-    if (!DefinedFragment("REFRACTION") || !source || !FRefractions) return;
+    if (!FRefractions || !source || !DefinedFragment("REFRACTION")) return;
     const TKorvaneRenderPassController* pass = source->RefractionPass();
     if (Active(pass) && RefractionPower() > 0 && IsA<TKorvaneRenderPassRefraction>(pass))
         FShaderData.PassData._RefractTextureMatrix = pass->GetTextureMatrix(AContext, false);
@@ -551,16 +552,16 @@ void TKorvaneDefaultMaterial::DoApplyRefraction(TKorvaneContext* AContext)
 void TKorvaneDefaultMaterial::DoApplyDepthTexture(TKorvaneContext* AContext)
 {
     const TKorvaneDefaultMaterialSource* source = DefaultSource();
-    if (!DefinedFragment("DEPTH") || !source) return;
+    if (!source) return;
     TKorvaneRenderPassController* pass = source->DepthPass();
-    if (!Active(pass) || !IsA<TKorvaneRenderPassCustomDepth>(pass)) return;
+    if (!Active(pass) || !IsA<TKorvaneRenderPassCustomDepth>(pass) || !DefinedFragment("DEPTH")) return;
     if (TTexture* texture = pass->GetOutputTexture()) AContext->SetShaderVariable("DepthTexture", texture);
 }
 
 void TKorvaneDefaultMaterial::DoApplyEnvironment(TKorvaneContext*)
 {
     const TKorvaneDefaultMaterialSource* source = DefaultSource();
-    if (!DefinedFragment("ENVIRONMENT") || !source || !FEnvironment) return;
+    if (!FEnvironment || !source || !DefinedFragment("ENVIRONMENT")) return;
     const TKorvaneRenderPassController* pass = source->EnvironmentPass();
     if (Active(pass) && IsA<TKorvaneRenderPassEnvironment>(pass))
         FShaderData.PassData._ReflectTextureMatrix = KorvaneBiasMatrix();

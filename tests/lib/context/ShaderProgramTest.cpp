@@ -3,8 +3,10 @@
 #include <epoxy/gl.h>
 
 #include <array>
+#include <chrono>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "GLTestHarness.h"
@@ -374,4 +376,39 @@ void main() { o_Color = _Tint * _Value7; }
     }
     EXPECT_EQ(p->FindVariable("Value8"), nullptr);
     EXPECT_EQ(p->FindVariable("Value39"), nullptr);
+}
+
+// The lock of a program's uniform-buffer list: re-entrant for its holder,
+// exclusive between threads, free again once the holder left every level.
+TEST(UniformListLock, ReentrantForTheHolderAndExclusiveBetweenThreads)
+{
+    TUniformListLock lock;
+    lock.lock();
+    lock.lock(); // the holder again: no deadlock
+    bool otherGotIn = false;
+    std::thread other([&] {
+        std::lock_guard<TUniformListLock> guard(lock);
+        otherGotIn = true;
+    });
+    lock.unlock();
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_FALSE(otherGotIn) << "one level is still held";
+    lock.unlock();
+    other.join();
+    EXPECT_TRUE(otherGotIn);
+
+    // Unsynchronised increments would lose some of these.
+    int64_t counter = 0;
+    constexpr int PerThread = 20000;
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t)
+        threads.emplace_back([&] {
+            for (int i = 0; i < PerThread; ++i) {
+                std::lock_guard<TUniformListLock> outer(lock);
+                std::lock_guard<TUniformListLock> inner(lock);
+                counter = counter + 1;
+            }
+        });
+    for (std::thread& t : threads) t.join();
+    EXPECT_EQ(counter, 4 * PerThread);
 }

@@ -462,3 +462,83 @@ TEST_F(DefaultMaterialProgram, ATexturedMaterialDrawsItsPoolBitmap)
     EXPECT_TRUE(NearColor(Pixel(16, 16), {0, 255, 0, 255}, 3))
         << int(Pixel(16, 16)[0]) << " " << int(Pixel(16, 16)[1]) << " " << int(Pixel(16, 16)[2]);
 }
+
+// What the draw path keeps between draws (the program, its uniform block, the
+// camera's eye, the context's type) must follow every change made between two
+// draws of the same material.
+TEST_F(DefaultMaterialProgram, ChangesBetweenDrawsOfOneMaterialShowInTheNextDraw)
+{
+    auto m = NewMaterial();
+    m->SetEmissive(TAlphaColorF(0, 0, 0, 1));
+    m->SetAmbient(TAlphaColorF(0, 0, 0, 1));
+    const std::array<uint8_t, 4> background{0, 0, 255, 255};
+    struct TStep {
+        const char* What;
+        std::function<void()> Change;
+        std::optional<TAlphaColor> VertexColor;
+        std::array<uint8_t, 4> Left, Middle, Right; // pixels (4, 16), (16, 16), (28, 16)
+    };
+    const std::array<uint8_t, 4> red{255, 0, 0, 255}, green{0, 255, 0, 255}, white{255, 255, 255, 255};
+    const std::vector<TStep> steps = {
+        {"red", [&] { m->SetDiffuse(TAlphaColorF(1, 0, 0, 1)); }, {}, background, red, background},
+        {"green", [&] { m->SetDiffuse(TAlphaColorF(0, 1, 0, 1)); }, {}, background, green, background},
+        {"moved right", [&] { FContext->SetMatrix(TMatrix3D::CreateTranslation({0.5f, 0, 0})); }, {}, background,
+         green, green},
+        {"moved left", [&] { FContext->SetMatrix(TMatrix3D::CreateTranslation({-0.5f, 0, 0})); }, {}, green,
+         background, background},
+        {"vertex colours: a new program",
+         [&] {
+             FContext->SetMatrix(TMatrix3D::Identity());
+             m->SetDiffuse(TAlphaColorF(1, 1, 1, 1));
+             m->SetUseVertexColor(true);
+         },
+         0xFF00FF00, background, green, background},
+        {"program dropped from the cache",
+         [&] {
+             TShaderProgram* program = TKorvaneContext::GetCurrentProgram();
+             ASSERT_NE(program, nullptr);
+             FContext->RemoveProgram(program);
+             FContext->SetMatrix(TMatrix3D::CreateTranslation({0.5f, 0, 0}));
+         },
+         0xFF00FF00, background, green, green},
+        {"vertex colours off again",
+         [&] {
+             FContext->SetMatrix(TMatrix3D::Identity());
+             m->SetUseVertexColor(false);
+         },
+         0xFF00FF00, background, white, background},
+    };
+    for (const TStep& step : steps) {
+        SCOPED_TRACE(step.What);
+        step.Change();
+        FContext->Clear({TClearTarget::Color, TClearTarget::Depth}, 0xFF0000FF, 1.0f, 0);
+        DrawQuad(m.get(), step.VertexColor);
+        const std::pair<std::array<uint8_t, 4>, int> checks[] = {{step.Left, 4}, {step.Middle, 16}, {step.Right, 28}};
+        for (const auto& [expected, x] : checks) {
+            const auto got = Pixel(x, 16);
+            EXPECT_TRUE(NearColor(got, expected))
+                << "x " << x << ": " << int(got[0]) << " " << int(got[1]) << " " << int(got[2]);
+        }
+    }
+}
+
+TEST_F(DefaultMaterialProgram, TheEyeHandedToTheShadersFollowsTheCamera)
+{
+    auto m = NewMaterial();
+    const TMatrix3D cameras[] = {
+        TMatrix3D::Identity(),
+        TMatrix3D::CreateLookAtRH({0, 0, 5}, {0, 0, 0}, {0, 1, 0}),
+        TMatrix3D::CreateLookAtRH({3, -2, 7}, {1, 1, 0}, {0, 1, 0}),
+        TMatrix3D::Identity(),
+    };
+    for (const TMatrix3D& camera : cameras) {
+        FContext->SetCameraMatrix(camera);
+        m->Apply(FContext.get());
+        const TPoint3D eye = camera.EyePosition();
+        const TVector3D& handed = m->ShaderData().EyePos;
+        EXPECT_EQ(handed.X, eye.X);
+        EXPECT_EQ(handed.Y, eye.Y);
+        EXPECT_EQ(handed.Z, eye.Z);
+        m->Reset(FContext.get());
+    }
+}
