@@ -437,9 +437,35 @@ void TControl3D::DoRemoveObject(TTreeObject* AObject)
     InvalidateRenderingList();
 }
 
+namespace {
+
+// The host of AObject's tree: AObject itself or its nearest parent that is one.
+IViewport3D* HostOf(TTreeObject* AObject)
+{
+    for (TTreeObject* p = AObject; p; p = p->Parent())
+        if (auto* vp = dynamic_cast<IViewport3D*>(p)) return vp;
+    return nullptr;
+}
+
+void MoveLights(TTreeObject* AObject, IViewport3D* AFrom, IViewport3D* ATo)
+{
+    if (auto* light = dynamic_cast<TLight*>(AObject)) {
+        if (AFrom) AFrom->RemoveLight(light);
+        if (ATo) ATo->AddLight(light);
+    }
+    for (TTreeObject* child : AObject->ChildList()) MoveLights(child, AFrom, ATo);
+}
+
+} // namespace
+
 void TControl3D::ParentChanged(TTreeObject* AOldParent)
 {
     TTreeObject::ParentChanged(AOldParent);
+    // Lights anywhere in the subtree follow it into its new host, however
+    // deep the subtree sits and whenever it was built.
+    IViewport3D* from = HostOf(AOldParent);
+    IViewport3D* to = Viewport();
+    if (from != to) MoveLights(this, from, to);
     RecalcAbsolute();
     Repaint();
 }

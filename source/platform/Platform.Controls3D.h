@@ -100,6 +100,10 @@ public:
     virtual TPointF ScreenToLocal(const TPointF& P) = 0;
     // Asks for the scene to be drawn again.
     virtual void NeedRender() = 0;
+    // A light entering or leaving the host's tree, at any depth: the 3D
+    // controls report each light of a subtree whose host changed.
+    virtual void AddLight(TLight*) {}
+    virtual void RemoveLight(TLight*) {}
 };
 
 // The hit test in progress: the projection it works in and the distance of

@@ -575,6 +575,8 @@ void TKorvaneViewport::AddLight(TLight* ALight)
 {
     if (!ALight) return;
     TLockScope lock(*this);
+    // Listed twice, a light would light the scene twice.
+    if (std::find(FLights.begin(), FLights.end(), ALight) != FLights.end()) return;
     FLights.push_back(ALight);
     ALight->FreeNotification(this);
 }
@@ -584,17 +586,6 @@ void TKorvaneViewport::RemoveLight(TLight* ALight)
     TLockScope lock(*this);
     auto it = std::find(FLights.begin(), FLights.end(), ALight);
     if (it != FLights.end()) FLights.erase(it);
-}
-
-void TKorvaneViewport::RegisterLights(TTreeObject* AObject, bool AAdd)
-{
-    if (auto* light = dynamic_cast<TLight*>(AObject)) {
-        const bool listed = std::find(FLights.begin(), FLights.end(), light) != FLights.end();
-        // A light that moves within the viewport's tree is listed once.
-        if (AAdd && !listed) AddLight(light);
-        else if (!AAdd) RemoveLight(light);
-    }
-    for (TTreeObject* child : AObject->ChildList()) RegisterLights(child, AAdd);
 }
 
 void TKorvaneViewport::NeedRender()
@@ -1048,7 +1039,6 @@ void TKorvaneViewport::DoAddObject(TTreeObject* AObject)
 {
     TControl::DoAddObject(AObject);
     if (auto* c = dynamic_cast<TControl3D*>(AObject)) {
-        RegisterLights(c, true);
         RebuildRenderingList();
         if (Designing())
             if (auto* cam = dynamic_cast<TCamera*>(c); cam && cam->Tag() != DesignTag) SetCamera(cam);
@@ -1058,17 +1048,13 @@ void TKorvaneViewport::DoAddObject(TTreeObject* AObject)
 void TKorvaneViewport::DoInsertObject(int Index, TTreeObject* AObject)
 {
     TControl::DoInsertObject(Index, AObject);
-    if (auto* c = dynamic_cast<TControl3D*>(AObject)) {
-        RegisterLights(c, true);
-        RebuildRenderingList();
-    }
+    if (dynamic_cast<TControl3D*>(AObject)) RebuildRenderingList();
 }
 
 void TKorvaneViewport::DoRemoveObject(TTreeObject* AObject)
 {
     TControl::DoRemoveObject(AObject);
     if (auto* c = dynamic_cast<TControl3D*>(AObject)) {
-        RegisterLights(c, false);
         {
             TLockScope lock(*this);
             // A child that leaves is never drawn again, even when it was the last one.

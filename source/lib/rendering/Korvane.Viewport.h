@@ -276,8 +276,10 @@ class TKorvaneViewport : public TControl, public IViewport3D, public IKorvaneVie
     TCamera* GetCurrentCamera() override { return CurrentCamera(); }
     TPointF ScreenToLocal(const TPointF& P) override { return AbsoluteToLocal(P); }
     void NeedRender() override;
-    void AddLight(TLight* ALight);
-    void RemoveLight(TLight* ALight);
+    // Lights of the scene register here as they enter the viewport's tree (at
+    // any depth); a light already listed is not listed again.
+    void AddLight(TLight* ALight) override;
+    void RemoveLight(TLight* ALight) override;
     int LightCount() const { return int(FLights.size()); }
 
     // --- IKorvaneViewport ----------------------------------------------------
@@ -319,8 +321,6 @@ private:
     bool ParentedVisible() const;
     void AddControlToList(TControl3D* ACtrl);
     void CollectChildren(TTreeObject* AObject);
-    // Registers or unregisters the lights of a subtree entering or leaving.
-    void RegisterLights(TTreeObject* AObject, bool AAdd);
     void PassCompositeSettings();
     TCompositeRenderer* CompositeRenderer() const;
     void DesignPositionChanged(TObject* Sender);

@@ -515,6 +515,37 @@ TEST_F(ViewportScene, CullingSkipsOnlyCheckedMeshesBehindTheCamera)
     EXPECT_EQ(std::find(drawn.begin(), drawn.end(), hidden), drawn.end()) << "invisible at run time";
 }
 
+// Lights register with the viewport however deep they sit and whenever their
+// branch is built: before or after it joins the viewport's tree.
+TEST_F(ViewportScene, NestedLightsRegisterWhenTheyEnterAndLeaveTheTree)
+{
+    auto* group = new TDummy(Form);
+    group->SetParent(Vp);
+    auto* late = new TKorvaneLight(Form);
+    late->SetParent(group); // added below a node already in the scene
+    auto* branch = new TDummy(Form);
+    auto* inner = new TDummy(Form);
+    inner->SetParent(branch);
+    auto* early = new TKorvaneLight(Form);
+    early->SetParent(inner); // built outside, then the branch is nested
+    branch->SetParent(Plane);
+    EXPECT_EQ(Vp->Lights(), (std::vector<TLight*>{Light, late, early}));
+
+    Vp->SetUseFixedFrameRate(false);
+    Vp->RenderManual();
+    auto* ctx = dynamic_cast<TKorvaneContext*>(Vp->Context());
+    ASSERT_NE(ctx, nullptr);
+    EXPECT_EQ(ctx->ShaderLights().size(), 3u) << "every registered light reaches the frame";
+
+    branch->SetParent(group); // moving within the tree keeps one entry each
+    EXPECT_EQ(Vp->Lights().size(), 3u);
+    branch->SetParent(nullptr);
+    EXPECT_EQ(Vp->Lights(), (std::vector<TLight*>{Light, late}));
+    group->Free();
+    EXPECT_EQ(Vp->Lights(), (std::vector<TLight*>{Light}));
+    branch->Free();
+}
+
 TEST_F(ViewportScene, LightsDummiesAndCamerasNeverEnlargeTheSceneBounds)
 {
     TBoundingBox bounds(0, 0, 0, 0, 0, 0);
