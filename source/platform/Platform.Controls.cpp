@@ -7,6 +7,8 @@
 
 namespace korvane {
 
+std::function<bool(TKeyboardKey)> KeyIsDown = [](TKeyboardKey) { return false; };
+
 // ---------------------------------------------------------------- TBounds
 
 void TBounds::Assign(const TPersistent* Source)
@@ -266,7 +268,7 @@ TControl* TControl::ObjectAtPoint(const TPointF& P)
     if (!AbsoluteRect().Contains(P) && ParentControl()) return nullptr;
     for (auto it = FControls.rbegin(); it != FControls.rend(); ++it)
         if (TControl* hit = (*it)->ObjectAtPoint(P)) return hit;
-    return FHitTest ? this : nullptr;
+    return CheckHitTest(FHitTest) ? this : nullptr;
 }
 
 void TControl::MouseDown(TMouseButton AButton, TShiftState AShift, float AX, float AY)

@@ -40,6 +40,13 @@ enum TShiftStateItem : uint8_t { ssShift, ssAlt, ssCtrl, ssLeft, ssRight, ssMidd
 KORVANE_ENUM_NAMES(TShiftStateItem, "ssShift", "ssAlt", "ssCtrl", "ssLeft", "ssRight", "ssMiddle", "ssDouble");
 using TShiftState = TSet<TShiftStateItem>;
 
+// Keys whose state a control may ask for outside a key event.
+enum class TKeyboardKey : uint8_t { LeftAlt };
+// Whether AKey is held down, as the window system last saw it with the mouse
+// (false without a window system). The window system installs the query;
+// tests may replace it.
+extern std::function<bool(TKeyboardKey)> KeyIsDown;
+
 
 using TNotifyEvent = TEvent<TObject*>;
 using TMouseEvent = TEvent<TObject*, TMouseButton, TShiftState, float, float>;
@@ -171,6 +178,8 @@ class TControl : public TTreeObject {
     std::function<void(TControl* Sender, TControlPainter& Painter, const TRectF& ARect)> OnPaint;
 
 protected:
+    // Whether the control itself answers a hit test, given its HitTest.
+    virtual bool CheckHitTest(bool AHitTest) const { return AHitTest; }
     // Paints the control itself into ARect (form coordinates).
     virtual void Paint(TControlPainter& APainter, const TRectF& ARect);
     virtual void Resize();

@@ -1123,9 +1123,11 @@ void TKorvaneViewport::CleanupRenderPasses(TKorvaneRenderPassController* AContro
 
 // ---------------------------------------------------------------- picking and coordinates
 
-bool TKorvaneViewport::CheckHitTest() const
+bool TKorvaneViewport::CheckHitTest(bool AHitTest) const
 {
-    return !FEditMode && HitTest();
+    if (FEditMode) return false;
+    if (Designing() && KeyIsDown && KeyIsDown(TKeyboardKey::LeftAlt)) return false;
+    return TControl::CheckHitTest(AHitTest);
 }
 
 void TKorvaneViewport::MouseDown(TMouseButton AButton, TShiftState AShift, float AX, float AY)
@@ -1135,8 +1137,9 @@ void TKorvaneViewport::MouseDown(TMouseButton AButton, TShiftState AShift, float
 
 TControl3D* TKorvaneViewport::ObjectAtPoint3D(const TPointF& P)
 {
-    const TRectF r = AbsoluteRect();
-    if (!(P.X >= r.Left && P.X < r.Right && P.Y >= r.Top && P.Y < r.Bottom)) return nullptr;
+    // The viewport's own test first: outside it, in edit mode or while the
+    // designer holds left Alt, the scene answers nothing.
+    if (TControl::ObjectAtPoint(P) != this) return nullptr;
     TControl3D* result = nullptr;
     for (TProjection projection : {TProjection::Screen, TProjection::Camera}) {
         GlobalDistance = 65535;

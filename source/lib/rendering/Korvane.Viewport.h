@@ -303,7 +303,9 @@ protected:
     void DoInsertObject(int Index, TTreeObject* AObject) override;
     void DoRemoveObject(TTreeObject* AObject) override;
     void BeforeDestruction() override;
-    virtual bool CheckHitTest() const;
+    // False in edit mode, and at design time while the left Alt key is down
+    // (the designer then picks the scene's objects, not the viewport).
+    bool CheckHitTest(bool AHitTest) const override;
     virtual void RecreateRenderer();
     virtual void UpdateFrameRateStep();
     // Draws FBitmap and the overlays.

@@ -584,6 +584,38 @@ TEST_F(ViewportScene, PickingAtThePlaneCentreFindsItAndScreenToWorldLiesOnIt)
     EXPECT_EQ(Vp->ObjectAtPoint3D(TPointF(-5, -5)), nullptr) << "outside the viewport";
 }
 
+// The viewport stops answering hit tests in edit mode, and at design time
+// while left Alt is held; then neither it nor its scene is picked.
+TEST_F(ViewportScene, EditModeAndTheDesignersAltKeyTurnHitTestingOff)
+{
+    Vp->SetUseFixedFrameRate(false);
+    Vp->RenderManual();
+    const auto savedKeys = KeyIsDown;
+    struct Case {
+        bool Edit, Designing, AltDown, Hit;
+    };
+    const Case cases[] = {
+        {false, false, false, true}, {false, false, true, true},  {true, false, false, false},
+        {false, true, false, true},  {false, true, true, false},  {true, true, false, false},
+    };
+    const TPointF centre = Vp->AbsoluteRect().TopLeft() + TPointF(64, 64);
+    for (const Case& c : cases) {
+        bool alt = c.AltDown;
+        KeyIsDown = [&alt](TKeyboardKey AKey) { return AKey == TKeyboardKey::LeftAlt && alt; };
+        Vp->SetDesigning(c.Designing);
+        if (Vp->EditMode() != c.Edit) Vp->SetEditMode(c.Edit);
+        const std::string label = Format("edit %d, designing %d, alt %d", int(c.Edit), int(c.Designing),
+                                         int(c.AltDown));
+        EXPECT_EQ(Form->ObjectAtPoint(centre) == Vp, c.Hit) << label;
+        if (!c.Hit) {
+            EXPECT_EQ(Vp->ObjectAtPoint3D(centre), nullptr) << label;
+        } else if (!c.Designing) {
+            EXPECT_EQ(Vp->ObjectAtPoint3D(centre), Plane) << label;
+        }
+    }
+    KeyIsDown = savedKeys;
+}
+
 TEST_F(ViewportScene, RayCastIntersectTakesOnlyObjectsWithMouseHandlers)
 {
     Vp->SetUseFixedFrameRate(false);
