@@ -271,6 +271,22 @@ TControl* TControl::ObjectAtPoint(const TPointF& P)
     return CheckHitTest(FHitTest) ? this : nullptr;
 }
 
+TTreeObject* TControl::FindTarget(const TPointF& P, const TDragObject& AData)
+{
+    if (!FVisible) return nullptr;
+    if (!AbsoluteRect().Contains(P) && ParentControl()) return nullptr;
+    for (auto it = FControls.rbegin(); it != FControls.rend(); ++it)
+        if (TTreeObject* target = (*it)->FindTarget(P, AData)) return target;
+    return CheckHitTest(FHitTest) && DragOver(AData, P) ? this : nullptr;
+}
+
+bool TControl::DragOver(const TDragObject& AData, const TPointF& P)
+{
+    bool accept = false;
+    OnDragOver(this, AData, P, accept);
+    return accept;
+}
+
 void TControl::MouseDown(TMouseButton AButton, TShiftState AShift, float AX, float AY)
 {
     OnMouseDown(this, AButton, AShift, AX, AY);

@@ -413,6 +413,27 @@ TControl3D* TControl3D::ObjectAtPoint(const TPointF& P)
     return HitAtPoint(P, rayPos, rayDir, hit) ? this : nullptr;
 }
 
+TControl3D* TControl3D::FindTarget(const TPointF& P, const TDragObject& AData)
+{
+    TControl3D* result = nullptr;
+    const std::vector<TTreeObject*> children = ChildList();
+    for (auto it = children.rbegin(); it != children.rend(); ++it)
+        if (auto* c = dynamic_cast<TControl3D*>(*it); c && c->Visible())
+            if (TControl3D* target = c->FindTarget(P, AData)) result = target;
+    if (result) return result;
+    if (!DragOver(AData, P)) return nullptr;
+    TVector3D rayPos, rayDir;
+    TPoint3D hit;
+    return HitAtPoint(P, rayPos, rayDir, hit) ? this : nullptr;
+}
+
+bool TControl3D::DragOver(const TDragObject& AData, const TPointF& P)
+{
+    bool accept = false;
+    OnDragOver(this, AData, P, accept);
+    return accept;
+}
+
 void TControl3D::Loaded()
 {
     TTreeObject::Loaded();

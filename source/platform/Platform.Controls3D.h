@@ -249,6 +249,12 @@ class TControl3D : public TTreeObject {
     // first (last child first); without one, the node itself when the pick ray
     // hits it nearer than GlobalDistance in the GlobalProjection.
     virtual TControl3D* ObjectAtPoint(const TPointF& P);
+    // The drop target under P, found as ObjectAtPoint finds its object but
+    // taking only objects that accept the drag (DragOver).
+    virtual TControl3D* FindTarget(const TPointF& P, const TDragObject& AData);
+    // Whether the node takes the drag at P: asks OnDragOver.
+    virtual bool DragOver(const TDragObject& AData, const TPointF& P);
+    TDragOverEvent OnDragOver;
     // The node's own part of that test: with a context, visible, in the
     // GlobalProjection and passing CheckHitTest, the pick ray through P (in
     // world space) is tested against the node; a hit nearer than

@@ -1135,11 +1135,10 @@ void TKorvaneViewport::MouseDown(TMouseButton AButton, TShiftState AShift, float
     TControl::MouseDown(AButton, AShift, AX, AY);
 }
 
-TControl3D* TKorvaneViewport::ObjectAtPoint3D(const TPointF& P)
+TControl3D* TKorvaneViewport::PickScene(const std::function<TControl3D*(TControl3D*)>& AAsk)
 {
-    // The viewport's own test first: outside it, in edit mode or while the
-    // designer holds left Alt, the scene answers nothing.
-    if (TControl::ObjectAtPoint(P) != this) return nullptr;
+    // The screen projection first, then the camera projection; within one,
+    // the children from the last to the first, each hit nearer than the last.
     TControl3D* result = nullptr;
     for (TProjection projection : {TProjection::Screen, TProjection::Camera}) {
         GlobalDistance = 65535;
@@ -1148,14 +1147,30 @@ TControl3D* TKorvaneViewport::ObjectAtPoint3D(const TPointF& P)
         for (auto it = children.rbegin(); it != children.rend(); ++it) {
             auto* c = dynamic_cast<TControl3D*>(*it);
             if (!c || (!c->Visible() && !Designing())) continue;
-            if (TControl3D* hit = c->ObjectAtPoint(P)) result = hit;
+            if (TControl3D* hit = AAsk(c)) result = hit;
         }
         if (result) break;
     }
+    // The designer works on whole models, not on their meshes.
     if (result && Designing())
         if (auto* mesh = dynamic_cast<TKorvaneMesh*>(result))
             if (TKorvaneControl* model = mesh->Model()) result = model;
     return result;
+}
+
+TControl3D* TKorvaneViewport::ObjectAtPoint3D(const TPointF& P)
+{
+    // The viewport's own test first: outside it, in edit mode or while the
+    // designer holds left Alt, the scene answers nothing.
+    if (TControl::ObjectAtPoint(P) != this) return nullptr;
+    return PickScene([&P](TControl3D* c) { return c->ObjectAtPoint(P); });
+}
+
+TTreeObject* TKorvaneViewport::FindTarget(const TPointF& P, const TDragObject& AData)
+{
+    if (!Visible() || !AbsoluteRect().Contains(P)) return nullptr;
+    if (TControl3D* target = PickScene([&](TControl3D* c) { return c->FindTarget(P, AData); })) return target;
+    return TControl::FindTarget(P, AData);
 }
 
 TControl3D* TKorvaneViewport::RayCastIntersect(const TPointF& P)

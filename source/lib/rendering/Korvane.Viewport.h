@@ -268,7 +268,11 @@ class TKorvaneViewport : public TControl, public IViewport3D, public IKorvaneVie
     void BeginUpdate();
     void EndUpdate();
     void SetCurrentRenderer(TRenderer* AValue) override;
+    // The 3D object under P (form coordinates), nil when none.
     TControl3D* ObjectAtPoint3D(const TPointF& P);
+    // The drop target under P: a 3D object that accepts the drag, else the
+    // viewport's own answer.
+    TTreeObject* FindTarget(const TPointF& P, const TDragObject& AData) override;
 
     // --- IViewport3D ---------------------------------------------------------
     TTreeObject* GetObject() override { return this; }
@@ -330,6 +334,9 @@ private:
     void DesignRotationComponentChanged(int AIndex);
     void AttachDesignController();
     double NowSeconds() const;
+    // Asks the visible 3D children (every one while designing) with AAsk in
+    // the screen and then the camera projection; see ObjectAtPoint3D.
+    TControl3D* PickScene(const std::function<TControl3D*(TControl3D*)>& AAsk);
 
     TOwned<TBitmap> FBitmap;
     bool FEditMode = false;

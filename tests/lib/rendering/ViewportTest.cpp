@@ -616,6 +616,44 @@ TEST_F(ViewportScene, EditModeAndTheDesignersAltKeyTurnHitTestingOff)
     KeyIsDown = savedKeys;
 }
 
+// A drag over the scene finds the nearest object that accepts it, through the
+// form's search; without one, the viewport itself when it accepts.
+TEST_F(ViewportScene, ADropFindsTheNearestAcceptingObjectElseTheViewport)
+{
+    Vp->SetUseFixedFrameRate(false);
+    auto* front = AddPlane({0, 0, -1}, 1); // covers the centre, nearer the camera
+    Vp->RenderManual();
+    auto accepts = [](const char* AKind) {
+        return [AKind](TObject*, const TDragObject& D, const TPointF&, bool& Accept) { Accept = D.Data == AKind; };
+    };
+    Plane->OnDragOver = accepts("texture");
+    front->OnDragOver = accepts("mesh");
+    Vp->OnDragOver = accepts("model");
+    const TPointF centre = Vp->AbsoluteRect().TopLeft() + TPointF(64, 64);
+    const TPointF corner = Vp->AbsoluteRect().TopLeft() + TPointF(3, 3);
+    struct Case {
+        const char* Data;
+        TPointF At;
+        TTreeObject* Expected;
+    };
+    const Case cases[] = {
+        {"texture", centre, Plane}, // behind the front plane, which does not take it
+        {"mesh", centre, front},
+        {"model", centre, Vp},
+        {"texture", corner, nullptr}, // over the background only
+        {"sound", centre, nullptr},
+    };
+    for (const Case& c : cases) {
+        TDragObject data;
+        data.Data = c.Data;
+        EXPECT_EQ(Form->FindTarget(c.At, data), c.Expected) << c.Data << " at " << c.At.X << "," << c.At.Y;
+    }
+    front->OnDragOver = accepts("texture");
+    TDragObject texture;
+    texture.Data = "texture";
+    EXPECT_EQ(Form->FindTarget(centre, texture), front) << "the nearer of two that accept";
+}
+
 TEST_F(ViewportScene, RayCastIntersectTakesOnlyObjectsWithMouseHandlers)
 {
     Vp->SetUseFixedFrameRate(false);
