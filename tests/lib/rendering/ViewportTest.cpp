@@ -275,8 +275,7 @@ protected:
         Form = NewForm();
         Vp = new TCountingViewport(Form);
         Vp->SetColor(Background);
-        Vp->SetRendererType(TRendererType::LegacyRenderer);
-        Vp->ForceResize();
+        // The default renderer: forward, with the composite chain and FXAA 1.
         Camera = new TKorvaneCamera(Form);
         Camera->SetParent(Vp);
         Camera->Position().SetPoint({0, 0, -5});
@@ -321,6 +320,8 @@ protected:
 TEST_F(ViewportScene, RenderManualDrawsThePlaneOverTheBackground)
 {
     Vp->SetUseFixedFrameRate(false);
+    ASSERT_NE(dynamic_cast<TForwardRenderer*>(Vp->MainPassRenderer()), nullptr);
+    EXPECT_EQ(Vp->GetFXAA(), 1);
     Vp->RenderManual();
     ASSERT_EQ(Vp->Frames, 1);
     ASSERT_EQ(Vp->FrameBitmap()->Width(), 128);
@@ -334,23 +335,30 @@ TEST_F(ViewportScene, RenderManualDrawsThePlaneOverTheBackground)
     EXPECT_EQ(Vp->Lights().size(), 1u);
 }
 
-// A frame with the composite settings goes through whatever the forward
-// renderer does; should it fail, the failure reaches the caller and leaves the
-// viewport able to render the next frame.
+// A material that fails as it is applied: the frame fails in the middle of
+// the renderer's work.
+class TFailingSource : public TMaterialSource {
+public:
+    using TMaterialSource::TMaterialSource;
+
+protected:
+    class TFailing : public TMaterial {
+    protected:
+        void DoApply(TContext3D*) override { throw Exception("material failed"); }
+    };
+    TMaterial* CreateMaterial() override { return new TFailing(); }
+};
+
+// A frame that fails reaches the caller and leaves the viewport ready for the
+// next: lock released, no tick counted, the next frame renders.
 TEST_F(ViewportScene, AFrameThatFailsInTheRendererLeavesTheViewportReady)
 {
     Vp->SetUseFixedFrameRate(false);
-    Vp->SetRendererType(TRendererType::ForwardRenderer);
-    Vp->SetFXAA(1);
     Vp->SetEmissiveBlur(2);
-    Vp->ForceResize();
-    std::string failure;
-    try {
-        Vp->RenderManual();
-    } catch (const Exception& e) {
-        failure = e.Message();
-    }
-    EXPECT_EQ(Vp->Frames, 1) << failure;
+    Owned<TFailingSource> failing(new TFailingSource(nullptr));
+    Plane->SetMaterialSource(failing.get());
+    EXPECT_NE(MessageOf([&] { Vp->RenderManual(); }).find("material failed"), std::string::npos);
+    EXPECT_EQ(Vp->Frames, 1);
     EXPECT_EQ(Vp->FixedRendering(), 0);
     // The lock was released: another thread can take it.
     std::atomic<bool> locked{false};
@@ -361,8 +369,7 @@ TEST_F(ViewportScene, AFrameThatFailsInTheRendererLeavesTheViewportReady)
     }).join();
     EXPECT_TRUE(locked);
 
-    Vp->SetRendererType(TRendererType::LegacyRenderer);
-    Vp->ForceResize();
+    Plane->SetMaterialSource(Source);
     Vp->RenderManual();
     EXPECT_EQ(Vp->Frames, 2);
     EXPECT_TRUE(test::NearColor(Pixel(64, 64), {255, 0, 0, 255}, 3));
@@ -423,8 +430,6 @@ TEST_F(ViewportFixedRate, TenPeriodsGiveTenFramesAndABusyTickIsSkipped)
 {
     TForm* form = NewForm();
     auto* vp = new TCountingViewport(form);
-    vp->SetRendererType(TRendererType::LegacyRenderer);
-    vp->ForceResize();
     vp->SetFixedFrameRate(50); // 20 ms
     vp->SetDiagnosticsActive(true);
     struct TNull : TControlPainter {
