@@ -7,6 +7,8 @@
 
 namespace korvane {
 
+std::function<bool(TKeyboardKey)> KeyIsDown = [](TKeyboardKey) { return false; };
+
 // ---------------------------------------------------------------- TBounds
 
 void TBounds::Assign(const TPersistent* Source)
@@ -266,7 +268,23 @@ TControl* TControl::ObjectAtPoint(const TPointF& P)
     if (!AbsoluteRect().Contains(P) && ParentControl()) return nullptr;
     for (auto it = FControls.rbegin(); it != FControls.rend(); ++it)
         if (TControl* hit = (*it)->ObjectAtPoint(P)) return hit;
-    return FHitTest ? this : nullptr;
+    return CheckHitTest(FHitTest) ? this : nullptr;
+}
+
+TTreeObject* TControl::FindTarget(const TPointF& P, const TDragObject& AData)
+{
+    if (!FVisible) return nullptr;
+    if (!AbsoluteRect().Contains(P) && ParentControl()) return nullptr;
+    for (auto it = FControls.rbegin(); it != FControls.rend(); ++it)
+        if (TTreeObject* target = (*it)->FindTarget(P, AData)) return target;
+    return CheckHitTest(FHitTest) && DragOver(AData, P) ? this : nullptr;
+}
+
+bool TControl::DragOver(const TDragObject& AData, const TPointF& P)
+{
+    bool accept = false;
+    OnDragOver(this, AData, P, accept);
+    return accept;
 }
 
 void TControl::MouseDown(TMouseButton AButton, TShiftState AShift, float AX, float AY)

@@ -40,12 +40,29 @@ enum TShiftStateItem : uint8_t { ssShift, ssAlt, ssCtrl, ssLeft, ssRight, ssMidd
 KORVANE_ENUM_NAMES(TShiftStateItem, "ssShift", "ssAlt", "ssCtrl", "ssLeft", "ssRight", "ssMiddle", "ssDouble");
 using TShiftState = TSet<TShiftStateItem>;
 
+// Keys whose state a control may ask for outside a key event.
+enum class TKeyboardKey : uint8_t { LeftAlt };
+// Whether AKey is held down, as the window system last saw it with the mouse
+// (false without a window system). The window system installs the query;
+// tests may replace it.
+extern std::function<bool(TKeyboardKey)> KeyIsDown;
+
 
 using TNotifyEvent = TEvent<TObject*>;
 using TMouseEvent = TEvent<TObject*, TMouseButton, TShiftState, float, float>;
 using TMouseMoveEvent = TEvent<TObject*, TShiftState, float, float>;
 // (Sender, Shift, WheelDelta, Handled): a handler that consumes the turn sets Handled.
 using TMouseWheelEvent = TEvent<TObject*, TShiftState, int, bool&>;
+
+// What a drag carries to the control it may be dropped on.
+struct TDragObject {
+    TObject* Source = nullptr;
+    std::vector<std::string> Files;
+    std::string Data;
+};
+// (Sender, Data, P in form coordinates, Accept): a handler that would take the
+// drop sets Accept.
+using TDragOverEvent = TEvent<TObject*, const TDragObject&, const TPointF&, bool&>;
 
 // Four distances around a rectangle (margins, padding).
 class TBounds : public TPersistent {
@@ -139,6 +156,13 @@ class TControl : public TTreeObject {
     // The topmost visible, hit-testable control under P (form coordinates) in
     // this control's subtree, this control included; nil when none.
     TControl* ObjectAtPoint(const TPointF& P);
+    // The drop target under P (form coordinates) in this subtree: the topmost
+    // visible control that passes its hit test and accepts the drag; nil when
+    // none. A control hosting a scene may answer one of its 3D objects.
+    virtual TTreeObject* FindTarget(const TPointF& P, const TDragObject& AData);
+    // Whether the control takes the drag at P: asks OnDragOver.
+    virtual bool DragOver(const TDragObject& AData, const TPointF& P);
+    TDragOverEvent OnDragOver;
 
     // Mouse input in control-local coordinates.
     virtual void MouseDown(TMouseButton AButton, TShiftState AShift, float AX, float AY);
@@ -171,6 +195,8 @@ class TControl : public TTreeObject {
     std::function<void(TControl* Sender, TControlPainter& Painter, const TRectF& ARect)> OnPaint;
 
 protected:
+    // Whether the control itself answers a hit test, given its HitTest.
+    virtual bool CheckHitTest(bool AHitTest) const { return AHitTest; }
     // Paints the control itself into ARect (form coordinates).
     virtual void Paint(TControlPainter& APainter, const TRectF& ARect);
     virtual void Resize();

@@ -413,6 +413,27 @@ TControl3D* TControl3D::ObjectAtPoint(const TPointF& P)
     return HitAtPoint(P, rayPos, rayDir, hit) ? this : nullptr;
 }
 
+TControl3D* TControl3D::FindTarget(const TPointF& P, const TDragObject& AData)
+{
+    TControl3D* result = nullptr;
+    const std::vector<TTreeObject*> children = ChildList();
+    for (auto it = children.rbegin(); it != children.rend(); ++it)
+        if (auto* c = dynamic_cast<TControl3D*>(*it); c && c->Visible())
+            if (TControl3D* target = c->FindTarget(P, AData)) result = target;
+    if (result) return result;
+    if (!DragOver(AData, P)) return nullptr;
+    TVector3D rayPos, rayDir;
+    TPoint3D hit;
+    return HitAtPoint(P, rayPos, rayDir, hit) ? this : nullptr;
+}
+
+bool TControl3D::DragOver(const TDragObject& AData, const TPointF& P)
+{
+    bool accept = false;
+    OnDragOver(this, AData, P, accept);
+    return accept;
+}
+
 void TControl3D::Loaded()
 {
     TTreeObject::Loaded();
@@ -437,9 +458,35 @@ void TControl3D::DoRemoveObject(TTreeObject* AObject)
     InvalidateRenderingList();
 }
 
+namespace {
+
+// The host of AObject's tree: AObject itself or its nearest parent that is one.
+IViewport3D* HostOf(TTreeObject* AObject)
+{
+    for (TTreeObject* p = AObject; p; p = p->Parent())
+        if (auto* vp = dynamic_cast<IViewport3D*>(p)) return vp;
+    return nullptr;
+}
+
+void MoveLights(TTreeObject* AObject, IViewport3D* AFrom, IViewport3D* ATo)
+{
+    if (auto* light = dynamic_cast<TLight*>(AObject)) {
+        if (AFrom) AFrom->RemoveLight(light);
+        if (ATo) ATo->AddLight(light);
+    }
+    for (TTreeObject* child : AObject->ChildList()) MoveLights(child, AFrom, ATo);
+}
+
+} // namespace
+
 void TControl3D::ParentChanged(TTreeObject* AOldParent)
 {
     TTreeObject::ParentChanged(AOldParent);
+    // Lights anywhere in the subtree follow it into its new host, however
+    // deep the subtree sits and whenever it was built.
+    IViewport3D* from = HostOf(AOldParent);
+    IViewport3D* to = Viewport();
+    if (from != to) MoveLights(this, from, to);
     RecalcAbsolute();
     Repaint();
 }

@@ -100,6 +100,10 @@ public:
     virtual TPointF ScreenToLocal(const TPointF& P) = 0;
     // Asks for the scene to be drawn again.
     virtual void NeedRender() = 0;
+    // A light entering or leaving the host's tree, at any depth: the 3D
+    // controls report each light of a subtree whose host changed.
+    virtual void AddLight(TLight*) {}
+    virtual void RemoveLight(TLight*) {}
 };
 
 // The hit test in progress: the projection it works in and the distance of
@@ -245,6 +249,12 @@ class TControl3D : public TTreeObject {
     // first (last child first); without one, the node itself when the pick ray
     // hits it nearer than GlobalDistance in the GlobalProjection.
     virtual TControl3D* ObjectAtPoint(const TPointF& P);
+    // The drop target under P, found as ObjectAtPoint finds its object but
+    // taking only objects that accept the drag (DragOver).
+    virtual TControl3D* FindTarget(const TPointF& P, const TDragObject& AData);
+    // Whether the node takes the drag at P: asks OnDragOver.
+    virtual bool DragOver(const TDragObject& AData, const TPointF& P);
+    TDragOverEvent OnDragOver;
     // The node's own part of that test: with a context, visible, in the
     // GlobalProjection and passing CheckHitTest, the pick ray through P (in
     // world space) is tested against the node; a hit nearer than

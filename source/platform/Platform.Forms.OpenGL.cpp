@@ -317,10 +317,13 @@ void ReadInto(TBitmap& ABitmap, int AWidth, int AHeight)
 // ---------------------------------------------------------------- GLFW
 
 bool GDisplayOpen = false;
+// The left Alt key as the last mouse event found it.
+bool GLeftAltDown = false;
 
 TShiftState ShiftOf(GLFWwindow* AWindow)
 {
     TShiftState s;
+    GLeftAltDown = glfwGetKey(AWindow, GLFW_KEY_LEFT_ALT) == GLFW_PRESS;
     if (glfwGetKey(AWindow, GLFW_KEY_LEFT_SHIFT) == GLFW_PRESS || glfwGetKey(AWindow, GLFW_KEY_RIGHT_SHIFT) == GLFW_PRESS)
         s.Include(ssShift);
     if (glfwGetKey(AWindow, GLFW_KEY_LEFT_CONTROL) == GLFW_PRESS ||
@@ -397,6 +400,7 @@ bool OpenDisplay()
         return false;
     }
     GDisplayOpen = true;
+    KeyIsDown = [](TKeyboardKey AKey) { return AKey == TKeyboardKey::LeftAlt && GLeftAltDown; };
     return true;
 }
 
@@ -405,6 +409,8 @@ void CloseDisplay()
     if (!GDisplayOpen) return;
     glfwTerminate();
     GDisplayOpen = false;
+    GLeftAltDown = false;
+    KeyIsDown = [](TKeyboardKey) { return false; };
 }
 
 void PumpEvents(int AMaxWaitMs)

@@ -575,6 +575,8 @@ void TKorvaneViewport::AddLight(TLight* ALight)
 {
     if (!ALight) return;
     TLockScope lock(*this);
+    // Listed twice, a light would light the scene twice.
+    if (std::find(FLights.begin(), FLights.end(), ALight) != FLights.end()) return;
     FLights.push_back(ALight);
     ALight->FreeNotification(this);
 }
@@ -584,17 +586,6 @@ void TKorvaneViewport::RemoveLight(TLight* ALight)
     TLockScope lock(*this);
     auto it = std::find(FLights.begin(), FLights.end(), ALight);
     if (it != FLights.end()) FLights.erase(it);
-}
-
-void TKorvaneViewport::RegisterLights(TTreeObject* AObject, bool AAdd)
-{
-    if (auto* light = dynamic_cast<TLight*>(AObject)) {
-        const bool listed = std::find(FLights.begin(), FLights.end(), light) != FLights.end();
-        // A light that moves within the viewport's tree is listed once.
-        if (AAdd && !listed) AddLight(light);
-        else if (!AAdd) RemoveLight(light);
-    }
-    for (TTreeObject* child : AObject->ChildList()) RegisterLights(child, AAdd);
 }
 
 void TKorvaneViewport::NeedRender()
@@ -1048,7 +1039,6 @@ void TKorvaneViewport::DoAddObject(TTreeObject* AObject)
 {
     TControl::DoAddObject(AObject);
     if (auto* c = dynamic_cast<TControl3D*>(AObject)) {
-        RegisterLights(c, true);
         RebuildRenderingList();
         if (Designing())
             if (auto* cam = dynamic_cast<TCamera*>(c); cam && cam->Tag() != DesignTag) SetCamera(cam);
@@ -1058,17 +1048,13 @@ void TKorvaneViewport::DoAddObject(TTreeObject* AObject)
 void TKorvaneViewport::DoInsertObject(int Index, TTreeObject* AObject)
 {
     TControl::DoInsertObject(Index, AObject);
-    if (auto* c = dynamic_cast<TControl3D*>(AObject)) {
-        RegisterLights(c, true);
-        RebuildRenderingList();
-    }
+    if (dynamic_cast<TControl3D*>(AObject)) RebuildRenderingList();
 }
 
 void TKorvaneViewport::DoRemoveObject(TTreeObject* AObject)
 {
     TControl::DoRemoveObject(AObject);
     if (auto* c = dynamic_cast<TControl3D*>(AObject)) {
-        RegisterLights(c, false);
         {
             TLockScope lock(*this);
             // A child that leaves is never drawn again, even when it was the last one.
@@ -1137,9 +1123,11 @@ void TKorvaneViewport::CleanupRenderPasses(TKorvaneRenderPassController* AContro
 
 // ---------------------------------------------------------------- picking and coordinates
 
-bool TKorvaneViewport::CheckHitTest() const
+bool TKorvaneViewport::CheckHitTest(bool AHitTest) const
 {
-    return !FEditMode && HitTest();
+    if (FEditMode) return false;
+    if (Designing() && KeyIsDown && KeyIsDown(TKeyboardKey::LeftAlt)) return false;
+    return TControl::CheckHitTest(AHitTest);
 }
 
 void TKorvaneViewport::MouseDown(TMouseButton AButton, TShiftState AShift, float AX, float AY)
@@ -1147,10 +1135,10 @@ void TKorvaneViewport::MouseDown(TMouseButton AButton, TShiftState AShift, float
     TControl::MouseDown(AButton, AShift, AX, AY);
 }
 
-TControl3D* TKorvaneViewport::ObjectAtPoint3D(const TPointF& P)
+TControl3D* TKorvaneViewport::PickScene(const std::function<TControl3D*(TControl3D*)>& AAsk)
 {
-    const TRectF r = AbsoluteRect();
-    if (!(P.X >= r.Left && P.X < r.Right && P.Y >= r.Top && P.Y < r.Bottom)) return nullptr;
+    // The screen projection first, then the camera projection; within one,
+    // the children from the last to the first, each hit nearer than the last.
     TControl3D* result = nullptr;
     for (TProjection projection : {TProjection::Screen, TProjection::Camera}) {
         GlobalDistance = 65535;
@@ -1159,14 +1147,30 @@ TControl3D* TKorvaneViewport::ObjectAtPoint3D(const TPointF& P)
         for (auto it = children.rbegin(); it != children.rend(); ++it) {
             auto* c = dynamic_cast<TControl3D*>(*it);
             if (!c || (!c->Visible() && !Designing())) continue;
-            if (TControl3D* hit = c->ObjectAtPoint(P)) result = hit;
+            if (TControl3D* hit = AAsk(c)) result = hit;
         }
         if (result) break;
     }
+    // The designer works on whole models, not on their meshes.
     if (result && Designing())
         if (auto* mesh = dynamic_cast<TKorvaneMesh*>(result))
             if (TKorvaneControl* model = mesh->Model()) result = model;
     return result;
+}
+
+TControl3D* TKorvaneViewport::ObjectAtPoint3D(const TPointF& P)
+{
+    // The viewport's own test first: outside it, in edit mode or while the
+    // designer holds left Alt, the scene answers nothing.
+    if (TControl::ObjectAtPoint(P) != this) return nullptr;
+    return PickScene([&P](TControl3D* c) { return c->ObjectAtPoint(P); });
+}
+
+TTreeObject* TKorvaneViewport::FindTarget(const TPointF& P, const TDragObject& AData)
+{
+    if (!Visible() || !AbsoluteRect().Contains(P)) return nullptr;
+    if (TControl3D* target = PickScene([&](TControl3D* c) { return c->FindTarget(P, AData); })) return target;
+    return TControl::FindTarget(P, AData);
 }
 
 TControl3D* TKorvaneViewport::RayCastIntersect(const TPointF& P)

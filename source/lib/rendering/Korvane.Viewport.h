@@ -268,7 +268,11 @@ class TKorvaneViewport : public TControl, public IViewport3D, public IKorvaneVie
     void BeginUpdate();
     void EndUpdate();
     void SetCurrentRenderer(TRenderer* AValue) override;
+    // The 3D object under P (form coordinates), nil when none.
     TControl3D* ObjectAtPoint3D(const TPointF& P);
+    // The drop target under P: a 3D object that accepts the drag, else the
+    // viewport's own answer.
+    TTreeObject* FindTarget(const TPointF& P, const TDragObject& AData) override;
 
     // --- IViewport3D ---------------------------------------------------------
     TTreeObject* GetObject() override { return this; }
@@ -276,8 +280,10 @@ class TKorvaneViewport : public TControl, public IViewport3D, public IKorvaneVie
     TCamera* GetCurrentCamera() override { return CurrentCamera(); }
     TPointF ScreenToLocal(const TPointF& P) override { return AbsoluteToLocal(P); }
     void NeedRender() override;
-    void AddLight(TLight* ALight);
-    void RemoveLight(TLight* ALight);
+    // Lights of the scene register here as they enter the viewport's tree (at
+    // any depth); a light already listed is not listed again.
+    void AddLight(TLight* ALight) override;
+    void RemoveLight(TLight* ALight) override;
     int LightCount() const { return int(FLights.size()); }
 
     // --- IKorvaneViewport ----------------------------------------------------
@@ -301,7 +307,9 @@ protected:
     void DoInsertObject(int Index, TTreeObject* AObject) override;
     void DoRemoveObject(TTreeObject* AObject) override;
     void BeforeDestruction() override;
-    virtual bool CheckHitTest() const;
+    // False in edit mode, and at design time while the left Alt key is down
+    // (the designer then picks the scene's objects, not the viewport).
+    bool CheckHitTest(bool AHitTest) const override;
     virtual void RecreateRenderer();
     virtual void UpdateFrameRateStep();
     // Draws FBitmap and the overlays.
@@ -319,8 +327,6 @@ private:
     bool ParentedVisible() const;
     void AddControlToList(TControl3D* ACtrl);
     void CollectChildren(TTreeObject* AObject);
-    // Registers or unregisters the lights of a subtree entering or leaving.
-    void RegisterLights(TTreeObject* AObject, bool AAdd);
     void PassCompositeSettings();
     TCompositeRenderer* CompositeRenderer() const;
     void DesignPositionChanged(TObject* Sender);
@@ -328,6 +334,9 @@ private:
     void DesignRotationComponentChanged(int AIndex);
     void AttachDesignController();
     double NowSeconds() const;
+    // Asks the visible 3D children (every one while designing) with AAsk in
+    // the screen and then the camera projection; see ObjectAtPoint3D.
+    TControl3D* PickScene(const std::function<TControl3D*(TControl3D*)>& AAsk);
 
     TOwned<TBitmap> FBitmap;
     bool FEditMode = false;

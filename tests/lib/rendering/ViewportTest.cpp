@@ -70,8 +70,21 @@ void main() { gl_Position = ViewProj * (a_ModelMatrix * vec4(a_Position, 1.0)); 
         PS.reset(new TContextShader(TContextShaderKind::PixelShader, "flat",
                                     {TContextShaderSource(TContextShaderArch::GLSL, R"(#version 430
 uniform vec4 Color;
+// Every target of the frame's buffers is written: albedo, opaque alpha, no
+// position or normal, no emissive light (an unwritten one is undefined).
 layout(location = 0) out vec4 o_Color;
-void main() { o_Color = Color; }
+layout(location = 1) out float o_Alpha;
+layout(location = 2) out vec4 o_Position;
+layout(location = 3) out vec3 o_Normals;
+layout(location = 4) out vec3 o_Emissive;
+void main()
+{
+    o_Color = Color;
+    o_Alpha = 1.0;
+    o_Position = vec4(0.0);
+    o_Normals = vec3(0.0);
+    o_Emissive = vec3(0.0);
+}
 )",
                                                           {})}));
     }
@@ -202,7 +215,10 @@ TEST_F(ViewportTest, TheForwardRendererClampsDetailTheViewportKeeps)
     auto* forward = dynamic_cast<TForwardRenderer*>(vp->MainPassRenderer());
     ASSERT_NE(forward, nullptr);
     EXPECT_EQ(vp->GetGlobalIllumDetail(), 9);
+    // The renderer's limit is 7; a driver whose 3D textures cannot hold the
+    // voxel grid of that detail lowers it further.
     EXPECT_LE(forward->GlobalIllumDetail(), 7);
+    EXPECT_GT(forward->GlobalIllumDetail(), 0);
     EXPECT_EQ(forward->EmissiveBlur(), 15) << "the settings reach a new renderer";
     vp->SetFXAA(3);
     EXPECT_EQ(forward->FXAA(), 3);
@@ -275,8 +291,7 @@ protected:
         Form = NewForm();
         Vp = new TCountingViewport(Form);
         Vp->SetColor(Background);
-        Vp->SetRendererType(TRendererType::LegacyRenderer);
-        Vp->ForceResize();
+        // The default renderer: forward, with the composite chain and FXAA 1.
         Camera = new TKorvaneCamera(Form);
         Camera->SetParent(Vp);
         Camera->Position().SetPoint({0, 0, -5});
@@ -321,6 +336,8 @@ protected:
 TEST_F(ViewportScene, RenderManualDrawsThePlaneOverTheBackground)
 {
     Vp->SetUseFixedFrameRate(false);
+    ASSERT_NE(dynamic_cast<TForwardRenderer*>(Vp->MainPassRenderer()), nullptr);
+    EXPECT_EQ(Vp->GetFXAA(), 1);
     Vp->RenderManual();
     ASSERT_EQ(Vp->Frames, 1);
     ASSERT_EQ(Vp->FrameBitmap()->Width(), 128);
@@ -334,23 +351,30 @@ TEST_F(ViewportScene, RenderManualDrawsThePlaneOverTheBackground)
     EXPECT_EQ(Vp->Lights().size(), 1u);
 }
 
-// A frame with the composite settings goes through whatever the forward
-// renderer does; should it fail, the failure reaches the caller and leaves the
-// viewport able to render the next frame.
+// A material that fails as it is applied: the frame fails in the middle of
+// the renderer's work.
+class TFailingSource : public TMaterialSource {
+public:
+    using TMaterialSource::TMaterialSource;
+
+protected:
+    class TFailing : public TMaterial {
+    protected:
+        void DoApply(TContext3D*) override { throw Exception("material failed"); }
+    };
+    TMaterial* CreateMaterial() override { return new TFailing(); }
+};
+
+// A frame that fails reaches the caller and leaves the viewport ready for the
+// next: lock released, no tick counted, the next frame renders.
 TEST_F(ViewportScene, AFrameThatFailsInTheRendererLeavesTheViewportReady)
 {
     Vp->SetUseFixedFrameRate(false);
-    Vp->SetRendererType(TRendererType::ForwardRenderer);
-    Vp->SetFXAA(1);
     Vp->SetEmissiveBlur(2);
-    Vp->ForceResize();
-    std::string failure;
-    try {
-        Vp->RenderManual();
-    } catch (const Exception& e) {
-        failure = e.Message();
-    }
-    EXPECT_EQ(Vp->Frames, 1) << failure;
+    Owned<TFailingSource> failing(new TFailingSource(nullptr));
+    Plane->SetMaterialSource(failing.get());
+    EXPECT_NE(MessageOf([&] { Vp->RenderManual(); }).find("material failed"), std::string::npos);
+    EXPECT_EQ(Vp->Frames, 1);
     EXPECT_EQ(Vp->FixedRendering(), 0);
     // The lock was released: another thread can take it.
     std::atomic<bool> locked{false};
@@ -361,11 +385,11 @@ TEST_F(ViewportScene, AFrameThatFailsInTheRendererLeavesTheViewportReady)
     }).join();
     EXPECT_TRUE(locked);
 
-    Vp->SetRendererType(TRendererType::LegacyRenderer);
-    Vp->ForceResize();
+    Plane->SetMaterialSource(Source);
     Vp->RenderManual();
     EXPECT_EQ(Vp->Frames, 2);
     EXPECT_TRUE(test::NearColor(Pixel(64, 64), {255, 0, 0, 255}, 3));
+    EXPECT_TRUE(test::NearColor(Pixel(1, 1), {0x20, 0x40, 0x80, 255}, 3));
 }
 
 TEST_F(ViewportScene, ManualRenderingPaintsNothingUntilAsked)
@@ -423,8 +447,6 @@ TEST_F(ViewportFixedRate, TenPeriodsGiveTenFramesAndABusyTickIsSkipped)
 {
     TForm* form = NewForm();
     auto* vp = new TCountingViewport(form);
-    vp->SetRendererType(TRendererType::LegacyRenderer);
-    vp->ForceResize();
     vp->SetFixedFrameRate(50); // 20 ms
     vp->SetDiagnosticsActive(true);
     struct TNull : TControlPainter {
@@ -467,6 +489,15 @@ TEST_F(ViewportFixedRate, TenPeriodsGiveTenFramesAndABusyTickIsSkipped)
     EXPECT_GE(vp->Diagnostics().TotalFrames, 30);
     EXPECT_EQ(vp->Diagnostics().AverageFramesPerSecond, 0.0f);
     EXPECT_EQ(vp->Diagnostics().AverageFrameTime, 0.0f);
+
+    // Frames of half a millisecond each (under the millisecond that whole
+    // milliseconds would round them to) average to 0.5 ms and 2000 frames/s.
+    vp->DuringFrame = [&] { Clock.Advance(test::Ms / 2); };
+    ASSERT_TRUE(test::RunUntil(Clock, start + 20 * 100));
+    vp->DuringFrame = nullptr;
+    ASSERT_GE(vp->Diagnostics().TotalFrames, 90);
+    EXPECT_NEAR(vp->Diagnostics().AverageFrameTime, 0.5f, 1e-4f);
+    EXPECT_NEAR(vp->Diagnostics().AverageFramesPerSecond, 2000.0f, 0.5f);
 
     // Freeing the viewport joins the timer thread: none waits on the clock afterwards.
     ASSERT_GE(Clock.BlockedDeadline(), 0) << "the timer thread waits for its next tick";
@@ -515,6 +546,37 @@ TEST_F(ViewportScene, CullingSkipsOnlyCheckedMeshesBehindTheCamera)
     EXPECT_EQ(std::find(drawn.begin(), drawn.end(), hidden), drawn.end()) << "invisible at run time";
 }
 
+// Lights register with the viewport however deep they sit and whenever their
+// branch is built: before or after it joins the viewport's tree.
+TEST_F(ViewportScene, NestedLightsRegisterWhenTheyEnterAndLeaveTheTree)
+{
+    auto* group = new TDummy(Form);
+    group->SetParent(Vp);
+    auto* late = new TKorvaneLight(Form);
+    late->SetParent(group); // added below a node already in the scene
+    auto* branch = new TDummy(Form);
+    auto* inner = new TDummy(Form);
+    inner->SetParent(branch);
+    auto* early = new TKorvaneLight(Form);
+    early->SetParent(inner); // built outside, then the branch is nested
+    branch->SetParent(Plane);
+    EXPECT_EQ(Vp->Lights(), (std::vector<TLight*>{Light, late, early}));
+
+    Vp->SetUseFixedFrameRate(false);
+    Vp->RenderManual();
+    auto* ctx = dynamic_cast<TKorvaneContext*>(Vp->Context());
+    ASSERT_NE(ctx, nullptr);
+    EXPECT_EQ(ctx->ShaderLights().size(), 3u) << "every registered light reaches the frame";
+
+    branch->SetParent(group); // moving within the tree keeps one entry each
+    EXPECT_EQ(Vp->Lights().size(), 3u);
+    branch->SetParent(nullptr);
+    EXPECT_EQ(Vp->Lights(), (std::vector<TLight*>{Light, late}));
+    group->Free();
+    EXPECT_EQ(Vp->Lights(), (std::vector<TLight*>{Light}));
+    branch->Free();
+}
+
 TEST_F(ViewportScene, LightsDummiesAndCamerasNeverEnlargeTheSceneBounds)
 {
     TBoundingBox bounds(0, 0, 0, 0, 0, 0);
@@ -551,6 +613,76 @@ TEST_F(ViewportScene, PickingAtThePlaneCentreFindsItAndScreenToWorldLiesOnIt)
     EXPECT_NEAR(back.X, 64, 0.5f);
     EXPECT_NEAR(back.Y, 64, 0.5f);
     EXPECT_EQ(Vp->ObjectAtPoint3D(TPointF(-5, -5)), nullptr) << "outside the viewport";
+}
+
+// The viewport stops answering hit tests in edit mode, and at design time
+// while left Alt is held; then neither it nor its scene is picked.
+TEST_F(ViewportScene, EditModeAndTheDesignersAltKeyTurnHitTestingOff)
+{
+    Vp->SetUseFixedFrameRate(false);
+    Vp->RenderManual();
+    const auto savedKeys = KeyIsDown;
+    struct Case {
+        bool Edit, Designing, AltDown, Hit;
+    };
+    const Case cases[] = {
+        {false, false, false, true}, {false, false, true, true},  {true, false, false, false},
+        {false, true, false, true},  {false, true, true, false},  {true, true, false, false},
+    };
+    const TPointF centre = Vp->AbsoluteRect().TopLeft() + TPointF(64, 64);
+    for (const Case& c : cases) {
+        bool alt = c.AltDown;
+        KeyIsDown = [&alt](TKeyboardKey AKey) { return AKey == TKeyboardKey::LeftAlt && alt; };
+        Vp->SetDesigning(c.Designing);
+        if (Vp->EditMode() != c.Edit) Vp->SetEditMode(c.Edit);
+        const std::string label = Format("edit %d, designing %d, alt %d", int(c.Edit), int(c.Designing),
+                                         int(c.AltDown));
+        EXPECT_EQ(Form->ObjectAtPoint(centre) == Vp, c.Hit) << label;
+        if (!c.Hit) {
+            EXPECT_EQ(Vp->ObjectAtPoint3D(centre), nullptr) << label;
+        } else if (!c.Designing) {
+            EXPECT_EQ(Vp->ObjectAtPoint3D(centre), Plane) << label;
+        }
+    }
+    KeyIsDown = savedKeys;
+}
+
+// A drag over the scene finds the nearest object that accepts it, through the
+// form's search; without one, the viewport itself when it accepts.
+TEST_F(ViewportScene, ADropFindsTheNearestAcceptingObjectElseTheViewport)
+{
+    Vp->SetUseFixedFrameRate(false);
+    auto* front = AddPlane({0, 0, -1}, 1); // covers the centre, nearer the camera
+    Vp->RenderManual();
+    auto accepts = [](const char* AKind) {
+        return [AKind](TObject*, const TDragObject& D, const TPointF&, bool& Accept) { Accept = D.Data == AKind; };
+    };
+    Plane->OnDragOver = accepts("texture");
+    front->OnDragOver = accepts("mesh");
+    Vp->OnDragOver = accepts("model");
+    const TPointF centre = Vp->AbsoluteRect().TopLeft() + TPointF(64, 64);
+    const TPointF corner = Vp->AbsoluteRect().TopLeft() + TPointF(3, 3);
+    struct Case {
+        const char* Data;
+        TPointF At;
+        TTreeObject* Expected;
+    };
+    const Case cases[] = {
+        {"texture", centre, Plane}, // behind the front plane, which does not take it
+        {"mesh", centre, front},
+        {"model", centre, Vp},
+        {"texture", corner, nullptr}, // over the background only
+        {"sound", centre, nullptr},
+    };
+    for (const Case& c : cases) {
+        TDragObject data;
+        data.Data = c.Data;
+        EXPECT_EQ(Form->FindTarget(c.At, data), c.Expected) << c.Data << " at " << c.At.X << "," << c.At.Y;
+    }
+    front->OnDragOver = accepts("texture");
+    TDragObject texture;
+    texture.Data = "texture";
+    EXPECT_EQ(Form->FindTarget(centre, texture), front) << "the nearer of two that accept";
 }
 
 TEST_F(ViewportScene, RayCastIntersectTakesOnlyObjectsWithMouseHandlers)
