@@ -45,6 +45,10 @@ THueCount CountChangedHues(TBitmap& ABefore, TBitmap& AAfter);
 // The mean position of the grass-hued pixels of a frame; (-1, -1) without any.
 TPointF GrassCentroid(TBitmap& AFrame);
 
+// The forward renderer does not draw a whole frame yet: until it does, the
+// frames of these tests go through the legacy renderer.
+inline constexpr bool RenderThroughLegacyRenderer = true;
+
 class DemoFormTest : public ::testing::Test {
 protected:
     void SetUp() override;
@@ -62,9 +66,6 @@ protected:
     TBitmap& ControlTexture() const;
     // One frame through the viewport's frame-timer tick; the frame bitmap after it.
     TBitmap& RenderFrame();
-    // The forward renderer does not draw a whole frame yet: until it does, the
-    // frames of these tests go through the legacy renderer.
-    static constexpr bool RenderThroughLegacyRenderer = true;
 
     TManualClock Clock;
     TDefaultClockScope ClockScope{&Clock};
