@@ -99,6 +99,21 @@ TEST_F(DemoFormTest, TheResourceBuildsTheSceneAndPanelItDescribes)
         }
     }
 
+    // The panel beside the viewport, top to bottom.
+    struct TPlace {
+        TControl* Control;
+        TRectF Bounds;
+    };
+    const TPlace places[] = {{Form->Panel1, TRectF(0, 0, 320, 640)},
+                             {Form->ComboBox1, TRectF(0, 0, 320, 40)},
+                             {Form->PaintBox1, TRectF(0, Form->Label1->AbsoluteRect().Bottom + 16, 320,
+                                                      Form->Label1->AbsoluteRect().Bottom + 16 + 320)},
+                             {Form->Button1, TRectF(0, 608, 320, 640)},
+                             {Form->KorvaneViewport1, TRectF(320, 0, 1024, 640)}};
+    for (const TPlace& p : places) EXPECT_EQ(p.Control->AbsoluteRect(), p.Bounds) << p.Control->Name();
+    EXPECT_EQ(Form->Label1->AbsoluteRect().Left, 8);
+    EXPECT_EQ(Form->Label1->AbsoluteRect().Top, 56) << "below the combo box and the label's top margin";
+
     EXPECT_EQ(Form->Timer1->Interval(), 33);
     EXPECT_EQ(Form->Panel1->Width(), 320);
     EXPECT_EQ(Form->ComboBox1->ItemIndex(), 0);
