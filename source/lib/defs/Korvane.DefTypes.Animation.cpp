@@ -246,7 +246,7 @@ void TAnimationDef::InitializeBuffers(TMeshDef* AMesh)
 TAnimationBuffer* TAnimationDef::StartCaching(TMeshDef* AMesh)
 {
     std::lock_guard<std::recursive_mutex> lock(FLock);
-    if (FBufferingState == TAnimationBufferingState::Ready || !FBuffers) return nullptr;
+    if (FBufferingState == TAnimationBufferingState::Ready || !FBuffers || FCachingCancelled) return nullptr;
     const auto it = FBuffers->find(AMesh);
     return it == FBuffers->end() ? nullptr : it->second.get();
 }
@@ -255,7 +255,7 @@ void TAnimationDef::CacheFrame(TAnimationBuffer* ABuffer, const TVertexBuffer* A
                                TAnimationCachingFlags AFlags)
 {
     std::lock_guard<std::recursive_mutex> lock(FLock);
-    if (!ABuffer || !AVertices || !AIndices) return;
+    if (!ABuffer || !AVertices || !AIndices || FCachingCancelled) return;
     std::lock_guard<std::mutex> bufferLock(ABuffer->FLock);
     const int frames = static_cast<int>(ABuffer->FFrames.size());
     if (ABuffer->FBufferedFrames >= std::min(FFrameCount, frames)) {

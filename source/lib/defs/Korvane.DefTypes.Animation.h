@@ -4,6 +4,7 @@
 // animation computes its duration and frame count and can merge a stage's
 // separate position, rotation and scale tracks into one transformation track.
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -178,8 +179,13 @@ class TAnimationDef : public TCustomDef {
     // A frame buffer for AMesh (unless it is the model) and, recursively, its
     // mesh children; the state becomes Started.
     void InitializeCaching(TMeshDef* AMesh);
-    // AMesh's buffer; nullptr once Ready or without buffers.
+    // AMesh's buffer; nullptr once Ready, without buffers or once cancelled.
     TAnimationBuffer* StartCaching(TMeshDef* AMesh);
+    // Stops a running bake from storing further frames: StartCaching hands
+    // out no buffer and CacheFrame stores nothing from then on. The model
+    // calls it before it frees a model that is being baked on another thread.
+    void CancelCaching() { FCachingCancelled = true; }
+    bool CachingCancelled() const { return FCachingCancelled; }
     // Stores the mesh's current shape as the buffer's next frame.
     void CacheFrame(TAnimationBuffer* ABuffer, const TVertexBuffer* AVertices, const TIndexBuffer* AIndices,
                     TAnimationCachingFlags AFlags);
@@ -210,6 +216,7 @@ private:
     std::recursive_mutex FLock;
     TAnimationCachingFlags FCachingFlags;
     TAnimationBufferingState FBufferingState = TAnimationBufferingState::None;
+    std::atomic<bool> FCachingCancelled{false};
     std::unique_ptr<std::map<TMeshDef*, TOwned<TAnimationBuffer>>> FBuffers;
     int FFrameRate = 60;
     int FFrameCount = 0;

@@ -206,6 +206,13 @@ TTextureDef* TMaterialDef::AddTexture(TColorChannelDef AChannel, TKorvaneTexture
     return AddTexture(MakeOwned<TTextureDef>(this, AChannel, AAsset, AIsAssetOwner));
 }
 
+TTextureDef* TMaterialDef::AddTexture(TColorChannelDef AChannel, TOwned<TKorvaneTextureAsset> AAsset)
+{
+    TTextureDef* texture = AddTexture(MakeOwned<TTextureDef>(this, AChannel, nullptr, true));
+    texture->AdoptAsset(std::move(AAsset));
+    return texture;
+}
+
 TTextureDef* TMaterialDef::GetTexture(TColorChannelDef AChannel) const
 {
     if (!FTextures) return nullptr;

@@ -164,6 +164,8 @@ class TMaterialDef : public TCustomDef {
     // Appends the texture (the material owns it); its Material is not changed.
     TTextureDef* AddTexture(TOwned<TTextureDef> ATexDef);
     TTextureDef* AddTexture(TColorChannelDef AChannel, TKorvaneTextureAsset* AAsset, bool AIsAssetOwner);
+    // A texture owning AAsset, made for it (see TTextureDef::AdoptAsset).
+    TTextureDef* AddTexture(TColorChannelDef AChannel, TOwned<TKorvaneTextureAsset> AAsset);
     // The first texture of the channel, or nullptr.
     TTextureDef* GetTexture(TColorChannelDef AChannel) const;
     bool TextureChannelExists(TColorChannelDef AChannel) const { return GetTexture(AChannel) != nullptr; }

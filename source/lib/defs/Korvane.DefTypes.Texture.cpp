@@ -166,6 +166,14 @@ void TTextureDef::SetAssetRef(TKorvaneTextureAsset* AValue)
         services.RegisterTextureAsset(model, AValue);
 }
 
+void TTextureDef::AdoptAsset(TOwned<TKorvaneTextureAsset> AAsset)
+{
+    FIsAssetOwner = true;
+    SetAssetRef(AAsset.get());
+    if (Model() && ModelDefServices().RegisterTextureAsset) AAsset.release();
+    else FOwnedAsset = std::move(AAsset);
+}
+
 TExtensionDef* TTextureDef::AddExtension(const std::string& AId)
 {
     if (!FExtensions) FExtensions = std::make_unique<TExtensionDefList>();

@@ -100,6 +100,10 @@ class TTextureDef : public TCustomDef {
     // Refers to AValue (not owned). With a model, an asset made for this slot
     // (IsAssetOwner) is marked stand-alone and the model registers the asset.
     void SetAssetRef(TKorvaneTextureAsset* AValue);
+    // Refers to AAsset, made for this slot: the model's asset list takes it
+    // over when the material has a model that registers assets, otherwise the
+    // texture frees it.
+    void AdoptAsset(TOwned<TKorvaneTextureAsset> AAsset);
     // The extension list; nullptr until the first extension is added.
     TExtensionDefList* Extensions() const { return FExtensions.get(); }
 

@@ -20,6 +20,23 @@ TKorvaneMaterialBehaviour::TKorvaneMaterialBehaviour(TComponent* AOwner)
 {
 }
 
+TKorvaneMaterialBehaviour::~TKorvaneMaterialBehaviour() { FDef = nullptr; }
+
+namespace {
+
+TMaterialBehaviourDef& BehaviourDefinition(TCustomDef* ADef)
+{
+    auto* def = dynamic_cast<TMaterialBehaviourDef*>(ADef);
+    if (!def) throw EInvalidCast();
+    return *def;
+}
+
+} // namespace
+
+void TKorvaneMaterialBehaviour::LoadFromDefinition(TCustomDef* ADef) { FUniqueID = BehaviourDefinition(ADef).Id(); }
+
+void TKorvaneMaterialBehaviour::StoreToDefinition(TCustomDef* ADef) { BehaviourDefinition(ADef).SetId(FUniqueID); }
+
 void TKorvaneMaterialBehaviour::AbstractCall(const char* AName) const
 {
     throw EAbstractError(Format("Abstract Error: %s.%s", ClassName(), AName));

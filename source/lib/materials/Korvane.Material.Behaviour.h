@@ -12,6 +12,7 @@
 #include <memory>
 #include <string>
 
+#include "Korvane.DefTypes.Meta.h"
 #include "Korvane.Material.Default.Nodes.h"
 #include "Platform.ClassRegistry.h"
 #include "Platform.Classes.h"
@@ -29,11 +30,21 @@ class TKorvaneMaterialBehaviour : public TComponent {
 
     // A new behaviour has a new GUID (registry form, with braces) as its identity.
     explicit TKorvaneMaterialBehaviour(TComponent* AOwner);
+    ~TKorvaneMaterialBehaviour() override;
 
     const std::string& UniqueID() const { return FUniqueID; }
     void SetUniqueID(const std::string& AValue) { FUniqueID = AValue; }
     // Whether DoOnInitializeUniformBuffer has run (at the first apply of any material).
     bool Initialized() const { return FInitialized; }
+    // The definition the behaviour stands for (not owned); how a material
+    // definition's behaviour reference finds the behaviour again.
+    TMaterialBehaviourDef* Def() const { return FDef; }
+    void SetDef(TMaterialBehaviourDef* AValue) { FDef = AValue; }
+
+    // The identity from / into a material behaviour definition's Id; another
+    // kind of definition raises EInvalidCast.
+    virtual void LoadFromDefinition(TCustomDef* ADef);
+    virtual void StoreToDefinition(TCustomDef* ADef);
 
     // Called with the material as sender when the behaviour is attached to it / detached from it.
     TEvent<TObject*> OnAttached;
@@ -61,6 +72,7 @@ private:
     friend class TKorvaneMaterialBehaviourItem;
     [[noreturn]] void AbstractCall(const char* AName) const;
 
+    TMaterialBehaviourDef* FDef = nullptr;
     std::string FUniqueID;
     bool FInitialized = false;
 };

@@ -498,6 +498,21 @@ class TKorvaneDefaultMaterialSource : public TMaterialSource {
     // The nearest enclosing model node, or nullptr.
     TComponent* FindModel();
 
+    // --- definitions -----------------------------------------------------------
+
+    // A new default source (of this class whatever class asks) owned by AOwner
+    // and loaded from ADef when it is a material definition; nullptr otherwise.
+    static TKorvaneDefaultMaterialSource* CreateFromDefinition(TComponent* AOwner, TCustomDef* ADef);
+    // From a material definition (anything else is ignored): the values, the
+    // user shader code, one pool entry per texture with its image, the
+    // behaviours the enclosing model holds and the extensions "Shading",
+    // "Maps" and "Displacement". The source remembers ADef in TagObject.
+    virtual void LoadFromDefinition(TCustomDef* ADef);
+    // Into a material definition (anything else is ignored): the same values,
+    // every pool entry as a texture owning a copy of its image, the behaviour
+    // references and the three extensions.
+    virtual void StoreToDefinition(TCustomDef* ADef);
+
     // Rebuilds the material's texture pool from the bitmap pool (every GPU
     // texture made and uploaded again), then regenerates the shader sources.
     virtual void DoSyncTexturePool();
@@ -524,6 +539,11 @@ protected:
     TKorvaneDefaultMaterial* FDefaultMaterial = nullptr;
     int FContextResetOvrId = 0;
 };
+
+// The extension AId of a material definition, added when missing.
+TExtensionDef& TakeMaterialExtension(TMaterialDef& ADef, const char* AId);
+// The value under AKey of the definition's extension AId; false when either is missing.
+bool ReadMaterialExtension(const TMaterialDef& ADef, const char* AId, const char* AKey, TValue& AValue);
 
 // The shader registration name of AMaterial's stage: "default-" + the
 // material's address as 16 upper-case hexadecimal digits + AExtension.

@@ -73,6 +73,55 @@ KORVANE_PBR_MAP(EmissiveTexture, "EmissiveTexture", "TKorvanePBRMaterialSource.E
 KORVANE_PBR_MAP(SpecularMap, "SpecularMapTexture", "TKorvanePBRMaterialSource.GetSpecularMap not activated in material")
 #undef KORVANE_PBR_MAP
 
+namespace {
+
+// The switches of extension "PBR", in the order they are written.
+struct TPBRSwitch {
+    const char* Key;
+    bool (TKorvaneDefaultMaterialSource::*Get)() const;
+    void (TKorvaneDefaultMaterialSource::*Set)(bool);
+};
+using TSource = TKorvaneDefaultMaterialSource;
+constexpr TPBRSwitch PBRSwitches[] = {
+    {"UsePBRAlbedoTexture", &TSource::UsePBRAlbedoTexture, &TSource::SetUsePBRAlbedoTexture},
+    {"UsePBRMetallicTexture", &TSource::UsePBRMetallicTexture, &TSource::SetUsePBRMetallicTexture},
+    {"UsePBRRoughnessTexture", &TSource::UsePBRRoughnessTexture, &TSource::SetUsePBRRoughnessTexture},
+    {"UsePBRAOTexture", &TSource::UsePBRAOTexture, &TSource::SetUsePBRAOTexture},
+    {"UsePBREmissiveTexture", &TSource::UsePBREmissiveTexture, &TSource::SetUsePBREmissiveTexture},
+    {"UsePBRSpecularTexture", &TSource::UsePBRSpecularTexture, &TSource::SetUsePBRSpecularTexture},
+};
+
+// Presence keys of extension "PBR" and the pool entries they tell about.
+constexpr std::pair<const char*, const char*> PBRMaps[] = {
+    {"NormalMap", "NormalMapTexture"},         {"SpecularMap", "SpecularMapTexture"},
+    {"MetalnessTexture", "MetalnessTexture"},  {"RoughnessTexture", "RoughnessTexture"},
+    {"AmbientOcclusionTexture", "AmbientOcclusionTexture"}, {"EmissiveTexture", "EmissiveTexture"},
+};
+
+} // namespace
+
+void TKorvanePBRMaterialSource::LoadFromDefinition(TCustomDef* ADef)
+{
+    TKorvanePOMMaterialSource::LoadFromDefinition(ADef);
+    auto* def = dynamic_cast<TMaterialDef*>(ADef);
+    if (!def) return;
+    TValue value;
+    for (const TPBRSwitch& s : PBRSwitches)
+        if (ReadMaterialExtension(*def, "PBR", s.Key, value)) (this->*s.Set)(value.AsBoolean());
+}
+
+void TKorvanePBRMaterialSource::StoreToDefinition(TCustomDef* ADef)
+{
+    TKorvanePOMMaterialSource::StoreToDefinition(ADef);
+    auto* def = dynamic_cast<TMaterialDef*>(ADef);
+    if (!def) return;
+    TProperties& pbr = TakeMaterialExtension(*def, "PBR").Properties();
+    for (const TPBRSwitch& s : PBRSwitches) pbr.AddOrSetValue(s.Key, TValue::From((this->*s.Get)()));
+    for (const auto& [key, entry] : PBRMaps)
+        if (const TKorvaneTextureBitmap* map = FindBitmapByName(entry))
+            pbr.AddOrSetValue(key, TValue::From(!map->IsEmpty()));
+}
+
 } // namespace korvane
 
 namespace korvane::units {

@@ -33,6 +33,10 @@ class TKorvanePBRMaterialSource : public TKorvanePOMMaterialSource {
     void SetEmissiveTexture(const TBitmap* AValue);
 
 
+    // Also the extension "PBR".
+    void LoadFromDefinition(TCustomDef* ADef) override;
+    void StoreToDefinition(TCustomDef* ADef) override;
+
 protected:
     TMaterial* CreateMaterial() override;
     // The POM entries, then the five PBR maps.

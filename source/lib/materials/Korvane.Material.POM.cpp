@@ -84,6 +84,30 @@ void TKorvanePOMMaterialSource::SetParallaxOcclusionMap(const TBitmap* AValue)
     if (TKorvaneTextureBitmap* bitmap = ParallaxOcclusionMap()) bitmap->Assign(AValue);
 }
 
+void TKorvanePOMMaterialSource::LoadFromDefinition(TCustomDef* ADef)
+{
+    TKorvaneDefaultMaterialSource::LoadFromDefinition(ADef);
+    auto* def = dynamic_cast<TMaterialDef*>(ADef);
+    if (!def) return;
+    TValue value;
+    if (ReadMaterialExtension(*def, "ParallaxOcclusionMapping", "ParallaxLevels", value))
+        SetParallaxLevels(value.AsInteger());
+    if (ReadMaterialExtension(*def, "ParallaxOcclusionMapping", "UseParallaxOcclusion", value))
+        SetUseParallaxOcclusion(value.AsBoolean());
+}
+
+void TKorvanePOMMaterialSource::StoreToDefinition(TCustomDef* ADef)
+{
+    TKorvaneDefaultMaterialSource::StoreToDefinition(ADef);
+    auto* def = dynamic_cast<TMaterialDef*>(ADef);
+    if (!def) return;
+    TProperties& pom = TakeMaterialExtension(*def, "ParallaxOcclusionMapping").Properties();
+    pom.AddOrSetValue("UseParallaxOcclusion", TValue::From(UseParallaxOcclusion()));
+    pom.AddOrSetValue("ParallaxLevels", TValue::From(int32_t(ParallaxLevels())));
+    if (const TKorvaneTextureBitmap* map = FindBitmapByName("POMTexture"))
+        pom.AddOrSetValue("ParallaxOcclusionMap", TValue::From(!map->IsEmpty()));
+}
+
 } // namespace korvane
 
 namespace korvane::units {

@@ -37,6 +37,10 @@ class TKorvanePOMMaterialSource : public TKorvaneDefaultMaterialSource {
     virtual void SetParallaxDiscardEdges(bool AValue) { POMMaterial()->SetParallaxDiscardEdges(AValue); }
 
 
+    // Also the extension "ParallaxOcclusionMapping".
+    void LoadFromDefinition(TCustomDef* ADef) override;
+    void StoreToDefinition(TCustomDef* ADef) override;
+
 protected:
     TMaterial* CreateMaterial() override;
     // The default walk, then "POMTexture".

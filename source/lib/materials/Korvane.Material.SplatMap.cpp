@@ -188,6 +188,28 @@ void TKorvaneSplatMapMaterialSource::SetSplatTextureTiling(uint8_t AIndex, const
     DoSyncTexturePool();
 }
 
+void TKorvaneSplatMapMaterialSource::LoadFromDefinition(TCustomDef* ADef)
+{
+    TKorvaneDefaultMaterialSource::LoadFromDefinition(ADef);
+    auto* def = dynamic_cast<TMaterialDef*>(ADef);
+    TValue value;
+    if (def && ReadMaterialExtension(*def, "SplatMap", "UseBlackAsTransparent", value))
+        SetUseBlackAsTransparent(value.AsBoolean());
+}
+
+void TKorvaneSplatMapMaterialSource::StoreToDefinition(TCustomDef* ADef)
+{
+    if (auto* def = dynamic_cast<TMaterialDef*>(ADef)) {
+        TProperties& splat = TakeMaterialExtension(*def, "SplatMap").Properties();
+        splat.AddOrSetValue("UseBlackAsTransparent", TValue::From(UseBlackAsTransparent()));
+        for (const char* name : {"Texture0", "SplatTexture0", "SplatTexture1", "SplatTexture2", "SplatTexture3"}) {
+            const TKorvaneTextureBitmap* bitmap = FindBitmapByName(name);
+            splat.AddOrSetValue(name, TValue::From(bitmap && !bitmap->IsEmpty()));
+        }
+    }
+    TKorvaneDefaultMaterialSource::StoreToDefinition(ADef);
+}
+
 } // namespace korvane
 
 namespace korvane::units {

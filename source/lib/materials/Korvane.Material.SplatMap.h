@@ -74,6 +74,10 @@ class TKorvaneSplatMapMaterialSource : public TKorvaneDefaultMaterialSource {
     bool UseBlackAsTransparent() const { return SplatMapMaterial()->UseBlackAsTransparent(); }
     void SetUseBlackAsTransparent(bool AValue) { SplatMapMaterial()->SetUseBlackAsTransparent(AValue); }
 
+    // Also the extension "SplatMap".
+    void LoadFromDefinition(TCustomDef* ADef) override;
+    void StoreToDefinition(TCustomDef* ADef) override;
+
 protected:
     TMaterial* CreateMaterial() override;
     // The four terrain entries, then the default walk (which adds "Texture0" after them in a new pool).

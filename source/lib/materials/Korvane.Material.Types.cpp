@@ -194,6 +194,49 @@ void TKorvaneBitmapPoolEntry::SetBitmap(const TBitmap* AValue)
     FBitmap->Assign(AValue);
 }
 
+namespace {
+TTextureDef& TextureDefinition(TCustomDef* ADef)
+{
+    auto* texture = dynamic_cast<TTextureDef*>(ADef);
+    if (!texture) throw EInvalidCast();
+    return *texture;
+}
+} // namespace
+
+void TKorvaneBitmapPoolEntry::LoadFromDefinition(TCustomDef* ADef)
+{
+    TTextureDef& texture = TextureDefinition(ADef);
+    const TSamplerDef& sampler = texture.Sampler();
+    // The settings without an event each; the tiling's setter raises the one update.
+    SetTextureWrapping(sampler.WrapS, sampler.WrapT, sampler.WrapR);
+    SetTextureMinMagFilter(sampler.MinFilter, sampler.MagFilter);
+    FBorderColor = sampler.BorderColor;
+    Setup([this](TKorvaneTextureBitmap& b) { b.BorderColor = FBorderColor; });
+    SetTiling(texture.Tiling);
+    // Lent or copied, the instance frees what it owns once the image is copied.
+    if (TTextureBitmapInstance picture = texture.GetAssetBitmapInstance(false)) SetBitmap(picture.Bitmap());
+}
+
+void TKorvaneBitmapPoolEntry::StoreToDefinition(TCustomDef* ADef) const
+{
+    TTextureDef& texture = TextureDefinition(ADef);
+    texture.Tiling = FTiling;
+    texture.IsDynamic = FSettings.IsDynamic;
+    texture.IgnoreInArray = FSettings.IgnoreInArray;
+    texture.Destination = FSettings.ShaderKind;
+    TSamplerDef& sampler = texture.Sampler();
+    sampler.TextureKind = FSettings.TextureKind;
+    sampler.InternalFormat = FSettings.InternalFormat;
+    sampler.Format = FSettings.Format;
+    sampler.DataType = FSettings.DataType;
+    sampler.WrapS = FSettings.Wrapping[0];
+    sampler.WrapT = FSettings.Wrapping[1];
+    sampler.WrapR = FSettings.Wrapping[2];
+    sampler.MinFilter = FSettings.MinMagFilter[0];
+    sampler.MagFilter = FSettings.MinMagFilter[1];
+    sampler.BorderColor = FBorderColor;
+}
+
 void TKorvaneBitmapPoolEntry::SetTextureKind(TKorvaneTextureKind AValue)
 {
     FSettings.TextureKind = AValue;

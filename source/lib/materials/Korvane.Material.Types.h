@@ -203,6 +203,17 @@ class TKorvaneBitmapPoolEntry : public TCollectionItem {
     // Raises the pool's OnUpdate with this entry; ASender is ignored.
     virtual void NotifyUpdate(TObject* ASender);
 
+    // From a texture definition: the tiling, the wraps, filters and border
+    // colour of its sampler and, when it has an asset, a copy of the asset's
+    // picture (the entry keeps its own bitmap). The name, the formats and the
+    // flags are the source's to set when it adds the entry.
+    virtual void LoadFromDefinition(TCustomDef* ADef);
+    // Into a texture definition: the tiling, the flags, the shader stage and
+    // every sampler setting. Not the name nor the image, which the source
+    // stores as the definition's channel and asset. Both raise EInvalidCast
+    // for anything but a texture definition, before anything changes.
+    virtual void StoreToDefinition(TCustomDef* ADef) const;
+
     virtual void GetPixelFormat(TPixelFormatEx& AComps, TPixelFormatEx& AFormat,
                                 TKorvaneTextureDataType& ADataType) const;
     // Configures the entry and its bitmap, then raises OnUpdate; nothing at all

@@ -1,10 +1,13 @@
 #include "Korvane.Material.h"
 
+#include <algorithm>
 #include <cmath>
+#include <vector>
 
 #include "Korvane.Material.Blinn.h"
 #include "Korvane.Material.BumpMap.h"
 #include "Korvane.Material.Lambert.h"
+#include "Korvane.Material.Layered.h"
 #include "Korvane.Material.NormalMap.h"
 #include "Korvane.Material.PBR.h"
 #include "Korvane.Material.Phong.h"
@@ -226,6 +229,13 @@ TMaterialSource* TKorvaneMaterial::CreateMaterial(TComponent* AOwner, TModelDef*
 
 TMaterialSource* TKorvaneMaterial::CreateMaterial(TComponent* AOwner, TMaterialDef* ADef)
 {
+    std::vector<const TMaterialDef*> layers;
+    return Make(AOwner, ADef, layers);
+}
+
+TMaterialSource* TKorvaneMaterial::Make(TComponent* AOwner, TMaterialDef* ADef,
+                                        std::vector<const TMaterialDef*>& ALayers)
+{
     if (!ADef) return nullptr;
     switch (ADef->Kind) {
     case TMaterialDefKind::mkColor:
@@ -240,10 +250,25 @@ TMaterialSource* TKorvaneMaterial::CreateMaterial(TComponent* AOwner, TMaterialD
     case TMaterialDefKind::mkBumpMap: return NormalMapped(New<TKorvaneBumpMapMaterialSource>(AOwner), ADef, true);
     case TMaterialDefKind::mkCustom: return Custom(New<TKorvaneDefaultMaterialSource>(AOwner), ADef);
     case TMaterialDefKind::mkPBR: return PBR(New<TKorvanePBRMaterialSource>(AOwner), ADef);
-    case TMaterialDefKind::mkLayered:
-        // The layered source is not part of the framework yet: refusing is
-        // better than handing back a plain source that drops every layer.
-        throw EInvalidOperation("layered material definitions cannot be turned into a material source yet");
+    case TMaterialDefKind::mkLayered: {
+        // Only a definition built in code can hold itself among its layers
+        // (every sub-material read from JSON is a new object): refuse it rather
+        // than recurse without end.
+        if (std::find(ALayers.begin(), ALayers.end(), ADef) != ALayers.end())
+            throw EInvalidOperation(Format("layered material \"%s\" contains itself among its layers", ADef->Id()));
+        auto* source = new TKorvaneLayeredMaterialSource(AOwner);
+        source->SetTagObject(ADef);
+        ALayers.push_back(ADef);
+        const std::vector<TMaterialDef*>* subs = ADef->LayeredMaterials();
+        const int count = subs ? static_cast<int>(subs->size()) : 0;
+        for (int i = 0; i < count; ++i) {
+            TMaterialDef* sub = ADef->GetLayeredMaterialByIndex(i);
+            TKorvaneLayeredMaterialItem* item = source->AddLayer(sub ? sub->Id() : std::string(), nullptr);
+            item->SetMaterial(Make(AOwner, sub, ALayers));
+        }
+        ALayers.pop_back();
+        return source;
+    }
     default: return Fallback(New<TKorvaneLambertMaterialSource>(AOwner), ADef);
     }
 }

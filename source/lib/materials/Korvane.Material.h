@@ -5,6 +5,8 @@
 // second mesh referring to the same material below the same owner gets the
 // same source.
 
+#include <vector>
+
 #include "Korvane.DefTypes.Material.h"
 #include "Platform.Materials3D.h"
 
@@ -22,6 +24,10 @@ public:
     // Shininess from a definition's specular power: below 1 a fraction of
     // 100, otherwise the power itself, rounded up.
     static float ShininessOf(float ASpecPow);
+
+private:
+    // ALayers: the layered definitions being made, outermost first.
+    static TMaterialSource* Make(TComponent* AOwner, TMaterialDef* ADef, std::vector<const TMaterialDef*>& ALayers);
 };
 
 } // namespace korvane

@@ -4,18 +4,27 @@
 
 namespace korvane {
 
+KORVANE_IMPLEMENT_CLASS(TEmissiveBlurMaterial, "Korvane.Controller.Passes.EmissiveBlur")
+KORVANE_IMPLEMENT_CLASS(TEmissiveBlurMaterialSource, "Korvane.Controller.Passes.EmissiveBlur")
 KORVANE_IMPLEMENT_CLASS(TKorvaneRenderPassEmissiveBlur, "Korvane.Controller.Passes.EmissiveBlur")
 
-void TKorvaneRenderPassEmissiveBlur::InitDefaults()
+TMaterial* TEmissiveBlurMaterialSource::CreateMaterial()
 {
-    TKorvaneRenderPassController::InitDefaults();
-    InitRectPassDefaults();
+    FHasMaterial = true;
+    return new TEmissiveBlurMaterial(this);
 }
 
-void TKorvaneRenderPassEmissiveBlur::CreateRenderer()
+TKorvaneRenderPassMaterialSource* TKorvaneRenderPassEmissiveBlur::CreateShader()
 {
-    FRendererFlags = AllRendererFlags;
-    TKorvaneRenderPassController::CreateRenderer();
+    if (!FSource) FSource.reset(new TEmissiveBlurMaterialSource(this));
+    return FSource.get();
+}
+
+void TKorvaneRenderPassEmissiveBlur::SetEmissiveTexture(TTexture* AValue)
+{
+    if (!FSource) return;
+    FBaseTexture = nullptr;
+    BlurMaterial()->SetInputTexture(AValue);
 }
 
 } // namespace korvane

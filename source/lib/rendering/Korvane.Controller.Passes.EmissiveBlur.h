@@ -1,33 +1,44 @@
 #pragma once
-// The blur of the G-buffer's emissive texture, an internal pass of the
-// composite renderer.
+// The blur of the G-buffer's emissive texture (the glow of emissive
+// materials), an internal pass of the composite renderer.
 
-#include "Korvane.Controller.h"
+#include "Korvane.Controller.Passes.CustomBlur.h"
 
 namespace korvane {
 
-class TKorvaneRenderPassEmissiveBlur : public TKorvaneRenderPassController {
-    KORVANE_CLASS(TKorvaneRenderPassEmissiveBlur, TKorvaneRenderPassController)
+class TEmissiveBlurMaterial : public TBlurMaterial {
+    KORVANE_CLASS(TEmissiveBlurMaterial, TBlurMaterial)
 
-    explicit TKorvaneRenderPassEmissiveBlur(TComponent* AOwner) : TKorvaneRenderPassController(AOwner) {}
+    explicit TEmissiveBlurMaterial(TKorvaneRenderPassMaterialSource* ASource) : TBlurMaterial(ASource)
+    {
+        FBlurAmount = 3.0f;
+    }
+    // The emissive texture it was given.
+    TTexture* ResolveInputTexture(TContext3D*) override { return FInputTexture; }
+};
 
-    float BlurAmount() const { return FBlurAmount; }
-    void SetBlurAmount(float AValue) { FBlurAmount = AValue; }
-    TTexture* EmissiveTexture() const { return FEmissiveTexture; }
-    void SetEmissiveTexture(TTexture* AValue) { FEmissiveTexture = AValue; }
-    // The blurred result.
-    TTexture* FinalOutputTexture() { return GetOutputTexture(); }
+class TEmissiveBlurMaterialSource : public TBlurMaterialSource {
+    KORVANE_CLASS(TEmissiveBlurMaterialSource, TBlurMaterialSource)
+    using TBlurMaterialSource::TBlurMaterialSource;
 
-    // The pass's own renderer has neither G-buffer nor internal passes.
-    void CreateRenderer() override;
+protected:
+    TMaterial* CreateMaterial() override;
+};
+
+class TKorvaneRenderPassEmissiveBlur : public TKorvaneRenderPassBlur {
+    KORVANE_CLASS(TKorvaneRenderPassEmissiveBlur, TKorvaneRenderPassBlur)
+
+    explicit TKorvaneRenderPassEmissiveBlur(TComponent* AOwner) : TKorvaneRenderPassBlur(AOwner) {}
+
+    // The texture blurred (nil without a material source).
+    TTexture* EmissiveTexture() const { return FSource ? BlurMaterial()->InputTexture() : nullptr; }
+    // The next even iteration starts from the new texture.
+    void SetEmissiveTexture(TTexture* AValue);
+
     bool IsInternalRenderPass() const override { return true; }
 
 protected:
-    void InitDefaults() override;
-
-private:
-    float FBlurAmount = 0;
-    TTexture* FEmissiveTexture = nullptr;
+    TKorvaneRenderPassMaterialSource* CreateShader() override;
 };
 
 } // namespace korvane

@@ -31,6 +31,14 @@ TClass MeshClass() { return GetClass("Korvane.Mesh.TKorvaneMesh"); }
 
 } // namespace
 
+TMemoryBarrierFlags AllMemoryBarrierFlags()
+{
+    TMemoryBarrierFlags all;
+    for (int i = 0; i <= static_cast<int>(TMemoryBarrierFlag::ShaderStorageBarrierBit); ++i)
+        all.Include(static_cast<TMemoryBarrierFlag>(i));
+    return all;
+}
+
 TMatrix3D KorvaneBiasMatrix()
 {
     TMatrix3D m{};
@@ -135,6 +143,7 @@ void TKorvaneRenderPassController::BeforeDestruction()
     FAllowedControls.reset();
     FIgnoredControls.reset();
     FreeRenderer();
+    FPingPongTexture.reset();
     FRectVBuffer.reset();
     FRectIBuffer.reset();
     TKorvaneController::BeforeDestruction();
@@ -328,6 +337,42 @@ void TKorvaneRenderPassController::CreateRenderer()
         break;
     default: throw Exception("renderer type not supported in render-pass " + FId);
     }
+}
+
+TTexture* TKorvaneRenderPassController::PingPongTexture()
+{
+    TKorvaneTextureBitmap* bitmap = FBOTexture();
+    TTexture* composite = bitmap ? bitmap->Texture() : nullptr;
+    if (!composite) return nullptr;
+    if (FPingPongTexture && FPingPongTexture->Width() == composite->Width() &&
+        FPingPongTexture->Height() == composite->Height())
+        return FPingPongTexture.get();
+    // Detached first: the frame buffer must not keep a texture that goes.
+    if (FPingPongTexture)
+        if (TFrameBufferObject* fbo = FBO()) fbo->DetachTexture(FPingPongTexture.get());
+    TKorvaneTexture* texture = TKorvaneTexture::Create();
+    FPingPongTexture.reset(texture);
+    texture->Components = TPixelFormatEx::RGBA8;
+    texture->SetFormat(TPixelFormatEx::BGRA);
+    texture->DataType = TKorvaneTextureDataType::dtUnsignedByte;
+    texture->SetStyle({TTextureStyle::RenderTarget});
+    texture->WrapS = TKorvaneTextureWrap::ClampToEdge;
+    texture->WrapT = TKorvaneTextureWrap::ClampToEdge;
+    texture->SetSize(composite->Width(), composite->Height());
+    if (TKorvaneContext::IsContextAvailable()) texture->Initialize();
+    return texture;
+}
+
+TTexture* TKorvaneRenderPassController::AttachIterationTarget(bool AToComposite)
+{
+    TKorvaneContext* context = FRenderer ? FRenderer->KorvaneContext() : nullptr;
+    TKorvaneTextureBitmap* bitmap = FBOTexture();
+    if (!context || !bitmap || !bitmap->Texture()) return nullptr;
+    TTexture* target = AToComposite ? bitmap->Texture() : PingPongTexture();
+    TFrameBufferObject* fbo = FBO();
+    if (fbo && fbo->GetTextureByRenderTarget(TRenderTarget::Color_0) != target)
+        context->AttachTextureToDefaultBuffer(target, TRenderTarget::Color_0);
+    return target;
 }
 
 void TKorvaneRenderPassController::SetRendererType(TRendererType AValue)
@@ -753,6 +798,21 @@ void main()
 }
 )";
 
+const char* const TKorvaneRenderPassMaterial::PassVertexBodyWithPosition = R"(
+in vec3 a_Position;
+in vec2 a_TexCoord0;
+uniform mat4 _ModelViewProjMatrix;
+out vec4 v_Position;
+out vec4 TEX0;
+
+void main()
+{
+    v_Position = vec4(a_Position, 1.0);
+    TEX0 = vec4(a_TexCoord0, 0.0, 1.0);
+    gl_Position = _ModelViewProjMatrix * vec4(a_Position, 1.0);
+}
+)";
+
 const char* const TKorvaneRenderPassMaterial::PassTextureHelpers = R"(
 vec4 tex2D(sampler2D s, vec2 uv) { return texture(s, uv); }
 vec4 tex2DProj(sampler2D s, vec4 uv) { return textureProj(s, uv); }
@@ -769,10 +829,16 @@ std::string TKorvaneRenderPassMaterial::PassShaderName(const std::string& AShade
     return AShaderName + "-" + std::to_string(reinterpret_cast<intptr_t>(this)) + AExtension;
 }
 
-void TKorvaneRenderPassMaterial::BuildPassShaders(const std::string& AShaderName, const std::string& ADeclarations,
-                                                  const std::string& AFunctions, const std::string& AMain)
+namespace {
+const char* const PassShaderHeader = "#version 430\n\n\n";
+} // namespace
+
+TContextShader* TKorvaneRenderPassMaterial::BuildPassPixelShader(const std::string& AShaderName,
+                                                                 const std::string& ADeclarations,
+                                                                 const std::string& AFunctions,
+                                                                 const std::string& AMain,
+                                                                 const std::vector<TContextShaderVariable>& AUniforms)
 {
-    static const char* const Header = "#version 430\n\n\n";
     std::string samplers;
     std::vector<TContextShaderVariable> pixelVariables;
     for (size_t i = 0; i < FTextures.size(); ++i) {
@@ -780,19 +846,31 @@ void TKorvaneRenderPassMaterial::BuildPassShaders(const std::string& AShaderName
         pixelVariables.push_back(
             TContextShaderVariable::Create(FTextures[i].Name, TContextShaderVariableKind::Texture, int(i), 0));
     }
-    const std::string vertex = std::string(Header) + PassVertexBody;
-    const std::string pixel = std::string(Header) + "in vec4 TEX0;\n" + samplers + ADeclarations +
+    pixelVariables.insert(pixelVariables.end(), AUniforms.begin(), AUniforms.end());
+    const std::string pixel = std::string(PassShaderHeader) + "in vec4 TEX0;\n" + samplers + ADeclarations +
                               "layout(location = 0) out vec4 o_FragColor;\n" + PassTextureHelpers + AFunctions +
                               AMain;
+    return TShaderManager::RegisterShaderFromData(PassShaderName(AShaderName, ".fps"), TContextShaderKind::PixelShader,
+                                                  "",
+                                                  {TContextShaderSource(TContextShaderArch::GLSL, pixel, pixelVariables)});
+}
+
+void TKorvaneRenderPassMaterial::BuildPassVertexShader(const std::string& AShaderName, const char* AVertexBody)
+{
+    const std::string vertex = std::string(PassShaderHeader) + AVertexBody;
     FVertexShader = TShaderManager::RegisterShaderFromData(
         PassShaderName(AShaderName, ".fvs"), TContextShaderKind::VertexShader, "",
         {TContextShaderSource(TContextShaderArch::GLSL, vertex,
                               {TContextShaderVariable::Create("ModelViewProjMatrix",
                                                               TContextShaderVariableKind::Matrix, 0, 4)})});
-    FPixelShader = TShaderManager::RegisterShaderFromData(PassShaderName(AShaderName, ".fps"),
-                                                          TContextShaderKind::PixelShader, "",
-                                                          {TContextShaderSource(TContextShaderArch::GLSL, pixel,
-                                                                                pixelVariables)});
+}
+
+void TKorvaneRenderPassMaterial::BuildPassShaders(const std::string& AShaderName, const std::string& ADeclarations,
+                                                  const std::string& AFunctions, const std::string& AMain,
+                                                  const char* AVertexBody)
+{
+    BuildPassVertexShader(AShaderName, AVertexBody);
+    FPixelShader = BuildPassPixelShader(AShaderName, ADeclarations, AFunctions, AMain);
 }
 
 TTexture* TKorvaneRenderPassMaterial::GetPreviousRenderTexture(TContext3D* AContext)
@@ -813,6 +891,11 @@ TTexture* TKorvaneRenderPassMaterial::GetPreviousRenderTexture(TContext3D* ACont
 void TKorvaneRenderPassMaterial::DoApply(TContext3D* AContext)
 {
     TCustomMaterial::DoApply(AContext);
+    ApplyPassVariables(AContext);
+}
+
+void TKorvaneRenderPassMaterial::ApplyPassVariables(TContext3D* AContext)
+{
     auto* context = dynamic_cast<TKorvaneContext*>(AContext);
     if (!context) return;
     TKorvaneRenderPassController* pass = FSource ? FSource->OwnerPass() : nullptr;

@@ -278,6 +278,17 @@ protected:
     // The viewport up the parent chain (starting at the owner without a parent).
     IKorvaneViewport* FindPassViewport() const;
 
+    // Ping-pong between two targets for passes whose iterations feed each
+    // other, so that no draw samples the texture it draws into (undefined in
+    // GL): attaches the renderer's composite texture (AToComposite) or a
+    // scratch texture of its size to colour 0 of the renderer's default frame
+    // buffer and answers it; nil without a renderer or context.
+    TTexture* AttachIterationTarget(bool AToComposite);
+    // The number of iterations the context runs in one execution (0 counts as 1).
+    int RunIterations() const { return Iterations == 0 ? 1 : Iterations; }
+    // The scratch target, made (or remade) at the composite texture's size.
+    TTexture* PingPongTexture();
+
     TOwned<TVertexBuffer> FRectVBuffer;
     std::unique_ptr<TIndexBuffer> FRectIBuffer;
     TPoint FRectLastSize{0, 0};
@@ -305,11 +316,16 @@ protected:
     TPoint FViewportSize{0, 0};
     TOwned<TKorvaneManagedControls> FAllowedControls;
     TOwned<TKorvaneManagedControls> FIgnoredControls;
+    TOwned<TTexture> FPingPongTexture;
 
 private:
     void ListControl(TKorvaneManagedControls* AList, TControl3D* ACtrl);
     void FreeRenderer();
 };
+
+// Every memory-barrier flag: what a pass sets before it reads what earlier
+// passes wrote.
+TMemoryBarrierFlags AllMemoryBarrierFlags();
 
 // Maps clip coordinates (-1..1) to texture coordinates (0..1): 0.5 on the
 // diagonal of the first three rows, 0.5 in the translation row.
@@ -356,6 +372,8 @@ class TKorvaneRenderPassMaterial : public TCustomMaterial {
 
     // The common vertex input (a_Position, a_TexCoord0 passed on as TEX0).
     static const char* const PassVertexBody;
+    // The same, also passing the untransformed position on as v_Position.
+    static const char* const PassVertexBodyWithPosition;
     // The texture helpers every pass fragment shader declares.
     static const char* const PassTextureHelpers;
 
@@ -370,11 +388,25 @@ protected:
     // "#version 430", the declarations (each sampler as the uniform _<name>,
     // the output o_FragColor at location 0), the texture helpers, AFunctions and
     // AMain; the samplers of FTextures are the pixel shader's variables.
+    // AVertexBody replaces the common vertex body.
     void BuildPassShaders(const std::string& AShaderName, const std::string& ADeclarations,
-                          const std::string& AFunctions, const std::string& AMain);
+                          const std::string& AFunctions, const std::string& AMain,
+                          const char* AVertexBody = PassVertexBody);
+    // Registers the vertex shader as "<AShaderName>-<address>.fvs".
+    void BuildPassVertexShader(const std::string& AShaderName, const char* AVertexBody = PassVertexBody);
+    // Registers one pixel shader of the pass (same header, samplers and
+    // helpers) as "<AShaderName>-<address>.fps"; AUniforms are its variables
+    // besides the samplers (declared by ADeclarations). The shader manager
+    // keeps the shader.
+    TContextShader* BuildPassPixelShader(const std::string& AShaderName, const std::string& ADeclarations,
+                                         const std::string& AFunctions, const std::string& AMain,
+                                         const std::vector<TContextShaderVariable>& AUniforms = {});
     // The pixel shader's registered name.
     std::string PassShaderName(const std::string& AShaderName, const char* AExtension) const;
+    // Sets the shaders, then ApplyPassVariables.
     void DoApply(TContext3D* AContext) override;
+    // The owner pass's model-view-projection matrix and every texture of FTextures.
+    void ApplyPassVariables(TContext3D* AContext);
 
     TKorvaneRenderPassMaterialSource* FSource;
     std::vector<TPassTexture> FTextures;

@@ -683,7 +683,7 @@ TTexture* TCompositeRenderer::RenderEmissiveBlur(PRenderContext ARenderContext)
         FEmissiveBlurCtrl->SetEmissiveTexture(emissive);
     }
     context->ExecuteRenderPass(pass, ARenderContext);
-    return FEmissiveBlurCtrl->FinalOutputTexture();
+    return FEmissiveBlurCtrl->GetFinalOutputTexture();
 }
 
 void TCompositeRenderer::RenderFXAA(PRenderContext ARenderContext)
@@ -704,10 +704,7 @@ void TCompositeRenderer::Composite(PRenderContext ARenderContext)
 {
     TKorvaneContext* context = KorvaneContext();
     if (!context) return;
-    TMemoryBarrierFlags all;
-    for (int i = 0; i <= static_cast<int>(TMemoryBarrierFlag::ShaderStorageBarrierBit); ++i)
-        all.Include(static_cast<TMemoryBarrierFlag>(i));
-    context->SetMemoryBarrierBits(all);
+    context->SetMemoryBarrierBits(AllMemoryBarrierFlags());
     RenderGlobalIllumination(ARenderContext);
     TTexture* emissive = RenderEmissiveBlur(ARenderContext);
     TRenderPass* composite = InternalPass(FDeferredCompositePass, FDeferredCompositeCtrl, context,

@@ -76,6 +76,8 @@ void DefTypesLightInitialize();
 void DefTypesSkinInitialize();
 void DefTypesInterpolatorInitialize();
 void DefTypesAnimationInitialize();
+void DefTypesModelInitialize();
+void DefTypesModelFinalize();
 void PlatformFormsInitialize();
 void PlatformFormsFinalize();
 // The demo program's unit: linked only into the demo and its tests, so the
@@ -128,6 +130,8 @@ const TUnitEntry Units[] = {
     {"Korvane.DefTypes.Skin", units::DefTypesSkinInitialize, nullptr},
     {"Korvane.DefTypes.Interpolator", units::DefTypesInterpolatorInitialize, nullptr},
     {"Korvane.DefTypes.Animation", units::DefTypesAnimationInitialize, nullptr},
+    // Installs the model services the definitions above call while they read.
+    {"Korvane.DefTypes.Model", units::DefTypesModelInitialize, units::DefTypesModelFinalize},
     {"Korvane.Material.Default", units::MaterialDefaultInitialize, units::MaterialDefaultFinalize},
     {"Korvane.Material.SplatMap", units::MaterialSplatMapInitialize, units::MaterialSplatMapFinalize},
     {"Korvane.Material.VertexColor", units::MaterialVertexColorInitialize, units::MaterialVertexColorFinalize},

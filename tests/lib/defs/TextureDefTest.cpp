@@ -275,3 +275,35 @@ TEST_F(TextureModel, AssetsFromTheModelPackageOrBesideTheModelFile)
     EXPECT_EQ(normal->AssetRef(), diffuse->AssetRef());
     EXPECT_EQ(model->TextureAssets.size(), 1u);
 }
+
+TEST_F(TextureModel, AnAdoptedAssetBelongsToTheModelOrElseToItsTexture)
+{
+    auto makeAsset = [] {
+        auto asset = MakeOwned<TKorvaneTextureAsset>(nullptr);
+        asset->ImportFromCachedBitmap("Detail", Quad());
+        return asset;
+    };
+    // Without a model the texture frees the asset with itself (the leak check
+    // sees a miss, the address checker a second free).
+    {
+        TMaterialDef material;
+        TKorvaneTextureAsset* asset = makeAsset().release();
+        TTextureDef* texture = material.AddTexture(TColorChannelDef::UserSpecific, TOwned<TKorvaneTextureAsset>(asset));
+        EXPECT_EQ(texture->AssetRef(), asset);
+        EXPECT_TRUE(texture->IsAssetOwner());
+        EXPECT_TRUE(asset->IsStandalone());
+        TTextureBitmapInstance picture = texture->GetAssetBitmapInstance(false);
+        ASSERT_TRUE(picture);
+        EXPECT_EQ(PixelAtTopLeft(*picture.Bitmap()), 0xFFFF0000u);
+    }
+    // With a model that registers assets, its list takes the asset over and
+    // outlives the texture.
+    auto model = MakeOwned<TTestModel>();
+    auto* material = new TMaterialDef(model->AsModelDef(), "M");
+    TKorvaneTextureAsset* asset = makeAsset().release();
+    material->AddTexture(TColorChannelDef::UserSpecific, TOwned<TKorvaneTextureAsset>(asset));
+    ASSERT_EQ(model->TextureAssets.size(), 1u);
+    EXPECT_EQ(model->TextureAssets[0], asset);
+    material->ClearTextures();
+    EXPECT_EQ(PixelAtTopLeft(*asset->GetBitmap()), 0xFFFF0000u) << "the asset lives on with the model";
+}

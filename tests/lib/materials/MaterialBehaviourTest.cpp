@@ -238,3 +238,24 @@ TEST(MaterialBehaviour, ANewBehaviourHasItsOwnGUID)
         EXPECT_FALSE(b.Initialized());
     }
 }
+
+TEST(MaterialBehaviour, TheIdentityGoesIntoAndComesFromABehaviourDefinition)
+{
+    TEmptyBehaviour stored, loaded;
+    EXPECT_EQ(stored.Def(), nullptr);
+    TMaterialBehaviourDef def;
+    ASSERT_NE(def.Id(), stored.UniqueID());
+    stored.StoreToDefinition(&def);
+    EXPECT_EQ(def.Id(), stored.UniqueID());
+    loaded.LoadFromDefinition(&def);
+    EXPECT_EQ(loaded.UniqueID(), stored.UniqueID());
+
+    // Any other definition, even the plain behaviour definition, is refused untouched.
+    TBehaviourDef plain;
+    const std::string before = plain.Id();
+    EXPECT_THROW(stored.StoreToDefinition(&plain), EInvalidCast);
+    EXPECT_EQ(plain.Id(), before);
+    EXPECT_THROW(loaded.LoadFromDefinition(&plain), EInvalidCast);
+    EXPECT_THROW(loaded.LoadFromDefinition(nullptr), EInvalidCast);
+    EXPECT_EQ(loaded.UniqueID(), stored.UniqueID());
+}

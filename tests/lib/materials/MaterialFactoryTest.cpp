@@ -6,6 +6,7 @@
 #include "Korvane.Material.Blinn.h"
 #include "Korvane.Material.BumpMap.h"
 #include "Korvane.Material.Lambert.h"
+#include "Korvane.Material.Layered.h"
 #include "Korvane.Material.NormalMap.h"
 #include "Korvane.Material.PBR.h"
 #include "Korvane.Material.Phong.h"
@@ -153,9 +154,70 @@ TEST(MaterialFactory, ASecondReferenceBelowTheSameOwnerGetsTheSameSource)
     EXPECT_EQ(TKorvaneMaterial::CreateMaterial(owner.get(), nullptr, &second), nullptr) << "no model, no source";
     EXPECT_EQ(TKorvaneMaterial::CreateMaterial(owner.get(), nullptr), nullptr);
 
-    // Without a layered source a layered definition is refused, not flattened.
-    TMaterialDef layered;
-    layered.Kind = TMaterialDefKind::mkLayered;
-    EXPECT_THROW(TKorvaneMaterial::CreateMaterial(owner.get(), &layered), EInvalidOperation);
-    EXPECT_EQ(owner->ComponentCount(), 1);
+}
+
+TEST(MaterialFactory, LayeredDefinitionsGiveOneLayerPerSubMaterialRecursively)
+{
+    // Sub-materials that no model holds belong to their layered parent.
+    TMaterialDef top;
+    top.Kind = TMaterialDefKind::mkLayered;
+    auto* phong = new TMaterialDef();
+    phong->SetId("shiny");
+    phong->Kind = TMaterialDefKind::mkPhong;
+    auto* nested = new TMaterialDef();
+    nested->SetId("inner");
+    nested->Kind = TMaterialDefKind::mkLayered;
+    auto* pbr = new TMaterialDef();
+    pbr->SetId("metal");
+    pbr->Kind = TMaterialDefKind::mkPBR;
+    nested->AddLayeredMaterial(pbr);
+    auto* color = new TMaterialDef();
+    color->SetId("flat");
+    color->Kind = TMaterialDefKind::mkColor;
+    top.AddLayeredMaterial(phong);
+    top.AddLayeredMaterial(nested);
+    top.AddLayeredMaterial(color);
+
+    Owned<TComponent> owner(new TComponent(nullptr));
+    auto* source = dynamic_cast<TKorvaneLayeredMaterialSource*>(TKorvaneMaterial::CreateMaterial(owner.get(), &top));
+    ASSERT_NE(source, nullptr);
+    EXPECT_EQ(source->TagObject(), &top);
+    EXPECT_EQ(source->Owner(), owner.get());
+    struct TLayer {
+        const char* Name;
+        TClass Class;
+        TMaterialDef* Def;
+    };
+    const TLayer layers[] = {{"shiny", TKorvanePhongMaterialSource::StaticClass(), phong},
+                             {"inner", TKorvaneLayeredMaterialSource::StaticClass(), nested},
+                             {"flat", TKorvaneLambertMaterialSource::StaticClass(), color}};
+    ASSERT_EQ(source->Materials()->Count(), 3);
+    for (int i = 0; i < 3; ++i) {
+        SCOPED_TRACE(i);
+        TKorvaneLayeredMaterialItem* item = source->Materials()->Items(i);
+        EXPECT_EQ(item->DisplayName(), layers[i].Name);
+        ASSERT_NE(item->Material(), nullptr);
+        EXPECT_EQ(item->Material()->ClassType(), layers[i].Class);
+        EXPECT_EQ(item->Material()->TagObject(), layers[i].Def);
+        EXPECT_EQ(item->Material()->Owner(), owner.get()) << "every layer source has the same owner";
+    }
+    auto* inner = dynamic_cast<TKorvaneLayeredMaterialSource*>(source->Materials()->Items(1)->Material());
+    ASSERT_NE(inner, nullptr);
+    ASSERT_EQ(inner->Materials()->Count(), 1);
+    EXPECT_EQ(inner->Materials()->Items(0)->Material()->ClassType(), TKorvanePBRMaterialSource::StaticClass());
+    EXPECT_EQ(owner->ComponentCount(), 5);
+
+    // A definition made in code that holds itself is refused instead of recursing without end.
+    struct TSelfLayered : TMaterialDef {
+        TMaterialDef* GetLayeredMaterialByIndex(int AIdx) const override
+        {
+            return AIdx == 0 ? const_cast<TSelfLayered*>(this) : TMaterialDef::GetLayeredMaterialByIndex(AIdx);
+        }
+    };
+    TSelfLayered loop;
+    loop.SetId("loop");
+    loop.Kind = TMaterialDefKind::mkLayered;
+    loop.AddLayeredMaterial(new TMaterialDef()); // stands in the list for the loop itself
+    EXPECT_EQ(MessageOf([&] { TKorvaneMaterial::CreateMaterial(owner.get(), &loop); }),
+              "layered material \"loop\" contains itself among its layers");
 }
