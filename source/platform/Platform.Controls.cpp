@@ -145,6 +145,12 @@ void TControl::SetBounds(float AX, float AY, float AWidth, float AHeight)
 
 void TControl::Resize() { OnResize(this); }
 
+void TControl::Loaded()
+{
+    TTreeObject::Loaded();
+    Realign();
+}
+
 TRectF TControl::AbsoluteRect() const
 {
     float x = 0, y = 0;

@@ -200,6 +200,9 @@ protected:
     // Paints the control itself into ARect (form coordinates).
     virtual void Paint(TControlPainter& APainter, const TRectF& ARect);
     virtual void Resize();
+    // Lays the children out once reading is over: a control whose size the
+    // form sets never resizes afterwards, so nothing else would.
+    void Loaded() override;
     // A 2D child joins the laid-out controls; the control lays out again.
     void DoAddObject(TTreeObject* AObject) override;
     void DoInsertObject(int Index, TTreeObject* AObject) override;

@@ -12,6 +12,7 @@
 
 #include "Platform.Classes.h"
 #include "Platform.Math3D.h"
+#include "Platform.Rtti.h"
 
 namespace korvane {
 
@@ -137,6 +138,7 @@ private:
 // the control's size (Original); uniformly scaled to fit the box (Fit);
 // stretched on every axis to fill it (Stretch); not at all (Resize).
 enum class TMeshWrapMode : uint8_t { Original, Fit, Stretch, Resize };
+KORVANE_ENUM_NAMES(TMeshWrapMode, "Original", "Fit", "Stretch", "Resize");
 
 // A mesh's vertex and index buffers, owned.
 class TMeshData {

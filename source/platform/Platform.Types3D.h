@@ -50,6 +50,7 @@ inline constexpr const char* SCannotFindShaderVariable = "Cannot find shader var
 inline constexpr const char* SCannotActivateShaderProgram = "Cannot activate shader program: %s";
 
 enum class TMultisample : uint8_t { None, TwoSamples, FourSamples };
+KORVANE_ENUM_NAMES(TMultisample, "None", "TwoSamples", "FourSamples");
 
 enum class TContextStyle : uint8_t { RenderTargetFlipped, Fragile };
 using TContextStyles = TSet<TContextStyle>;
@@ -88,6 +89,7 @@ enum class TProjection : uint8_t { Camera, Screen };
 // Lights
 
 enum class TLightType : uint8_t { Directional, Point, Spot };
+KORVANE_ENUM_NAMES(TLightType, "Directional", "Point", "Spot");
 
 // A light as the context keeps it.
 struct TLightDescription {

@@ -28,6 +28,7 @@ enum class TMaterialDefKind : uint8_t {
     mkPBR
 };
 enum class TKorvaneShadingModel : uint8_t { smLambert, smPhong, smBlinnPhong, smPBR };
+KORVANE_ENUM_NAMES(TKorvaneShadingModel, "smLambert", "smPhong", "smBlinnPhong", "smPBR");
 enum class TKorvaneTonemapping : uint8_t {
     tmNone, tmExposure, tmNarkowicz, tmHill, tmHillBoost, tmReinhard, tmLumaBasedReinhard,
     tmWhitePreservingLumaBasedReinhard, tmRomBinDaHouse, tmFilmic, tmUncharted2

@@ -16,8 +16,46 @@ namespace korvane {
 TClass TKorvaneDefaultMaterialSource::StaticClass()
 {
     // Class references live for the whole run: unit shut-downs still use them.
-    static const auto& info =
-        *new TClassInfo<TKorvaneDefaultMaterialSource, TKorvaneMaterialSourceClass>("Korvane.Material.Default");
+    // The settings a form resource streams; the bitmap pool streams as a collection.
+    using T = TKorvaneDefaultMaterialSource;
+    static const auto& info = *new TClassInfo<T, TKorvaneMaterialSourceClass>("Korvane.Material.Default", [](auto& c) {
+        c.Property("ShadingModel", &T::ShadingModel, &T::SetShadingModel);
+        c.Property("ShadingIntensity", &T::ShadingIntensity, &T::SetShadingIntensity);
+        c.Property("Brightness", &T::Brightness, &T::SetBrightness);
+        c.Property("Color", &T::Color, &T::SetColor);
+        c.Property("Diffuse", &T::Diffuse, &T::SetDiffuse);
+        c.Property("Emissive", &T::Emissive, &T::SetEmissive);
+        c.Property("Ambient", &T::Ambient, &T::SetAmbient);
+        c.Property("Specular", &T::Specular, &T::SetSpecular);
+        c.Property("ClippingColor", &T::ClippingColor, &T::SetClippingColor);
+        c.Property("Shininess", &T::Shininess, &T::SetShininess);
+        c.Property("NormalIntensity", &T::NormalIntensity, &T::SetNormalIntensity);
+        c.Property("ParallaxLevels", &T::ParallaxLevels, &T::SetParallaxLevels);
+        c.Property("MetallicBias", &T::MetallicBias, &T::SetMetallicBias);
+        c.Property("RoughnessBias", &T::RoughnessBias, &T::SetRoughnessBias);
+        c.Property("AOBias", &T::AOBias, &T::SetAOBias);
+        c.Property("NearLimit", &T::NearLimit, &T::SetNearLimit);
+        c.Property("FarLimit", &T::FarLimit, &T::SetFarLimit);
+        c.Property("Shadows", &T::Shadows, &T::SetShadows);
+        c.Property("Reflections", &T::Reflections, &T::SetReflections);
+        c.Property("Refractions", &T::Refractions, &T::SetRefractions);
+        c.Property("Environment", &T::Environment, &T::SetEnvironment);
+        c.Property("UseLighting", &T::UseLighting, &T::SetUseLighting);
+        c.Property("UseSpecular", &T::UseSpecular, &T::SetUseSpecular);
+        c.Property("UseTexturing", &T::UseTexturing, &T::SetUseTexturing);
+        c.Property("UseTexture0", &T::UseTexture0, &T::SetUseTexture0);
+        c.Property("UseVertexColor", &T::UseVertexColor, &T::SetUseVertexColor);
+        c.Property("UseColorClipping", &T::UseColorClipping, &T::SetUseColorClipping);
+        c.Property(
+            "VertexShader",
+            [](const T& s) { return s.VertexShader() ? *s.VertexShader() : std::vector<std::string>(); },
+            [](T& s, const std::vector<std::string>& v) { s.SetVertexShader(v); });
+        c.Property(
+            "SurfaceShader",
+            [](const T& s) { return s.SurfaceShader() ? *s.SurfaceShader() : std::vector<std::string>(); },
+            [](T& s, const std::vector<std::string>& v) { s.SetSurfaceShader(v); });
+        c.Property("Bitmaps", &T::Bitmaps);
+    });
     return &info;
 }
 

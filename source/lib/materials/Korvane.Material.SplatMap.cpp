@@ -135,8 +135,10 @@ void TKorvaneSplatMapMaterial::DoApply(TContext3D* AContext)
 TClass TKorvaneSplatMapMaterialSource::StaticClass()
 {
     // Class references live for the whole run: unit shut-downs still use them.
-    static const auto& info =
-        *new TClassInfo<TKorvaneSplatMapMaterialSource, TKorvaneMaterialSourceClass>("Korvane.Material.SplatMap");
+    using T = TKorvaneSplatMapMaterialSource;
+    static const auto& info = *new TClassInfo<T, TKorvaneMaterialSourceClass>("Korvane.Material.SplatMap", [](auto& c) {
+        c.Property("UseBlackAsTransparent", &T::UseBlackAsTransparent, &T::SetUseBlackAsTransparent);
+    });
     return &info;
 }
 

@@ -29,7 +29,21 @@ TKorvaneShaderData InitShaderData()
 
 KORVANE_IMPLEMENT_CLASS(TKorvaneTexturePoolEntry, "Korvane.Material.Types")
 KORVANE_IMPLEMENT_CLASS(TKorvaneTexturePool, "Korvane.Material.Types")
-KORVANE_IMPLEMENT_CLASS(TKorvaneBitmapPoolEntry, "Korvane.Material.Types")
+TClass TKorvaneBitmapPoolEntry::StaticClass()
+{
+    // What a form resource streams of an entry; the formats follow from the
+    // material source, which configures its own entries by name.
+    using T = TKorvaneBitmapPoolEntry;
+    static const TClassInfo<T> info("Korvane.Material.Types", [](auto& c) {
+        c.Property("Name", &T::Name, &T::SetName, TValue::From(std::string()));
+        c.Property("TilingX", &T::TilingX, &T::SetTilingX, TValue::From(1.0f));
+        c.Property("TilingY", &T::TilingY, &T::SetTilingY, TValue::From(1.0f));
+        c.Property("IgnoreInArray", &T::IgnoreInArray, &T::SetIgnoreInArray, TValue::From(false));
+        c.Property("IsDynamic", &T::IsDynamic, &T::SetIsDynamic, TValue::From(false));
+        c.Property("Bitmap", [](const T& e) { return static_cast<TBitmap*>(e.Bitmap()); });
+    });
+    return &info;
+}
 KORVANE_IMPLEMENT_CLASS(TKorvaneBitmapPool, "Korvane.Material.Types")
 
 TKorvaneTexturePoolEntry::TKorvaneTexturePoolEntry(TCollection* ACollection) : TCollectionItem(ACollection) {}

@@ -16,7 +16,42 @@
 
 namespace korvane {
 
-KORVANE_IMPLEMENT_CLASS(TKorvaneViewport, "Korvane.Viewport")
+TClass TKorvaneViewport::StaticClass()
+{
+    using T = TKorvaneViewport;
+    // The settings a form resource streams (a viewport is set up in its form).
+    static const TClassInfo<T> info("Korvane.Viewport", [](auto& c) {
+        c.Property("RendererType", &T::RendererType, &T::SetRendererType, TValue::From(TRendererType::ForwardRenderer));
+        c.Property("ManualRendering", &T::ManualRendering, &T::SetManualRendering, TValue::From(false));
+        c.Property("UseFixedFrameRate", &T::UseFixedFrameRate, &T::SetUseFixedFrameRate);
+        c.Property("FixedFrameRate", &T::FixedFrameRate, &T::SetFixedFrameRate, TValue::From(int32_t(60)));
+        c.Property("FrustumCulling", &T::FrustumCulling, &T::SetFrustumCulling, TValue::From(true));
+        c.Property("HighRes", &T::HighRes, &T::SetHighRes, TValue::From(false));
+        c.Property("VSync", &T::VSync, &T::SetVSync, TValue::From(false));
+        c.Property("NearPlane", &T::NearPlane, &T::SetNearPlane);
+        c.Property("FarPlane", &T::FarPlane, &T::SetFarPlane);
+        c.Property("Fog", &T::GetFog, &T::SetFog, TValue::From(false));
+        c.Property("FogDensity", &T::GetFogDensity, &T::SetFogDensity);
+        c.Property("FogStart", &T::GetFogStart, &T::SetFogStart);
+        c.Property("FogEnd", &T::GetFogEnd, &T::SetFogEnd);
+        c.Property("FogColor", &T::GetFogColor, &T::SetFogColor);
+        c.Property("OpaqueSaturation", &T::OpaqueSaturation, &T::SetOpaqueSaturation);
+        c.Property("TranslucentSaturation", &T::TranslucentSaturation, &T::SetTranslucentSaturation);
+        c.Property("CompositeSaturation", &T::CompositeSaturation, &T::SetCompositeSaturation);
+        c.Property("EmissiveBlur", &T::GetEmissiveBlur, &T::SetEmissiveBlur);
+        c.Property("GlobalIllumDetail", &T::GetGlobalIllumDetail, &T::SetGlobalIllumDetail);
+        c.Property("GlobalIllumSoftness", &T::GetGlobalIllumSoftness, &T::SetGlobalIllumSoftness);
+        c.Property("ShadowStrength", &T::GetShadowStrength, &T::SetShadowStrength);
+        c.Property("ReflectionStrength", &T::GetReflectionStrength, &T::SetReflectionStrength);
+        c.Property("FXAA", &T::GetFXAA, &T::SetFXAA);
+        c.Property("DiagnosticsActive", &T::DiagnosticsActive, &T::SetDiagnosticsActive, TValue::From(false));
+        c.Property("Camera", &T::Camera, &T::SetCamera);
+        c.Property("Color", &T::Color, &T::SetColor);
+        c.Property("Multisample", &T::Multisample, &T::SetMultisample);
+        c.Property("UsingDesignCamera", &T::UsingDesignCamera, &T::SetUsingDesignCamera);
+    });
+    return &info;
+}
 
 namespace {
 
@@ -966,6 +1001,9 @@ void TKorvaneViewport::CollectRenderingList()
     TLockScope lock(*this);
     FRenderingList.clear();
     CollectChildren(this);
+    // A light that joined below an object already in the scene (a form reads
+    // parents before their children) is known from its first frame on.
+    RegisterLights(this, true);
 }
 
 void TKorvaneViewport::RenderRenderList(PRenderContext)

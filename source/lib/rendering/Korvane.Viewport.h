@@ -37,6 +37,8 @@
 
 namespace korvane {
 
+KORVANE_ENUM_NAMES(TRendererType, "ForwardRenderer", "LegacyRenderer");
+
 class TKorvaneCamera;
 class TKorvaneControl;
 class TKorvaneContext;

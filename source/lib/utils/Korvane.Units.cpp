@@ -80,6 +80,10 @@ void DefTypesModelInitialize();
 void DefTypesModelFinalize();
 void PlatformFormsInitialize();
 void PlatformFormsFinalize();
+// The demo program's unit: linked only into the demo and its tests, so the
+// references are weak and the row is skipped wherever it is not linked.
+[[gnu::weak]] void DemoUnit1Initialize();
+[[gnu::weak]] void DemoUnit1Finalize();
 } // namespace units
 
 namespace {
@@ -138,6 +142,7 @@ const TUnitEntry Units[] = {
     {"Korvane.Material.BumpMap", units::MaterialBumpMapInitialize, units::MaterialBumpMapFinalize},
     {"Korvane.Material.POM", units::MaterialPOMInitialize, units::MaterialPOMFinalize},
     {"Korvane.Material.PBR", units::MaterialPBRInitialize, units::MaterialPBRFinalize},
+    {"Unit1", units::DemoUnit1Initialize, units::DemoUnit1Finalize},
     // Last, so that its shut-down frees the forms (and what they show) first.
     {"Platform.Forms", units::PlatformFormsInitialize, units::PlatformFormsFinalize},
 };

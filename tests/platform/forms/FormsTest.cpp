@@ -253,6 +253,33 @@ TEST_F(Forms, FreeingAFormFreesEverythingItOwnsAndClearsReferences)
 // 2D controls and 3D objects share one tree: a control takes 3D children
 // (which it neither lays out nor paints), 3D objects nest in each other, and
 // a 2D control never nests in a 3D object.
+TEST_F(Forms, APanelWhoseSizeTheResourceSetsLaysOutItsChildren)
+{
+    // The panel never resizes after reading (its size is the one the form
+    // gives it), so only the end of reading can lay out its children.
+    test::Owned<TTestPanelForm> form(new TTestPanelForm(nullptr));
+    ReadComponentResource(form.get(), "object F: TTestPanelForm\n"
+                                      "  ClientWidth = 400\n"
+                                      "  ClientHeight = 300\n"
+                                      "  object Host: TPanel\n"
+                                      "    Align = MostLeft\n"
+                                      "    Width = 100\n"
+                                      "    Height = 300\n"
+                                      "    object Top1: TButton\n"
+                                      "      Align = Top\n"
+                                      "      Height = 20\n"
+                                      "    end\n"
+                                      "    object Bottom1: TButton\n"
+                                      "      Align = Bottom\n"
+                                      "      Height = 30\n"
+                                      "    end\n"
+                                      "  end\n"
+                                      "end\n");
+    EXPECT_EQ(form->Find<TControl>("Host")->AbsoluteRect(), TRectF(0, 0, 100, 300));
+    EXPECT_EQ(form->Find<TControl>("Top1")->AbsoluteRect(), TRectF(0, 0, 100, 20));
+    EXPECT_EQ(form->Find<TControl>("Bottom1")->AbsoluteRect(), TRectF(0, 270, 100, 300));
+}
+
 TEST_F(Forms, ThreeDObjectsNestUnderControlsInOneTree)
 {
     test::Owned<TTestPanelForm> form(new TTestPanelForm(nullptr));

@@ -1,0 +1,132 @@
+// The demo in a real window (under Xvfb when there is no display of one's
+// own): its client area, and a drag from the window system that paints the
+// image and, a few frames later, the plane. Skipped, not failed, when no X
+// server or no xdotool can be had.
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <thread>
+
+#include "DemoTestSupport.h"
+#include "Platform.Controls.h"
+#include "Platform.EGL.h"
+
+using namespace korvane;
+using namespace korvane::test;
+
+namespace {
+
+std::string RunCommand(const std::string& ACommand)
+{
+    std::string out;
+    if (FILE* p = popen(ACommand.c_str(), "r")) {
+        char buffer[512];
+        while (fgets(buffer, sizeof(buffer), p)) out += buffer;
+        pclose(p);
+    }
+    return out;
+}
+
+int Field(const std::string& AText, const std::string& AName)
+{
+    const size_t at = AText.find(AName);
+    return at == std::string::npos ? -1 : std::atoi(AText.c_str() + at + AName.size());
+}
+
+// The part of a screenshot the viewport covers (right of the 320-pixel panel).
+TOwned<TBitmap> ViewportPart(TBitmap& AShot)
+{
+    TOwned<TBitmap> part = MakeOwned<TBitmap>(AShot.Width() - 320, AShot.Height());
+    TBitmapData from, to;
+    if (AShot.Map(TMapAccess::Read, from) && part->Map(TMapAccess::Write, to)) {
+        for (int y = 0; y < part->Height(); ++y)
+            for (int x = 0; x < part->Width(); ++x) to.SetPixel(x, y, from.GetPixel(x + 320, y));
+        part->Unmap(to);
+        AShot.Unmap(from);
+    }
+    return part;
+}
+
+void PumpFor(int AMilliseconds)
+{
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(AMilliseconds);
+    while (std::chrono::steady_clock::now() < until) Application().HandleMessage(5);
+}
+
+TEST(DemoWindow, AnXdotoolDragPaintsTheImageAndThenThePlane)
+{
+    if (!std::getenv("DISPLAY")) GTEST_SKIP() << "no X server (DISPLAY is not set)";
+    if (RunCommand("command -v xdotool").empty()) GTEST_SKIP() << "xdotool is not there";
+    auto& device = platform::EGLDevice::Instance();
+    if (device.HasContext() && !device.UsesX11Display())
+        GTEST_SKIP() << "this process already made its GL context without a display";
+    Application().SetHeadless(false);
+    Application().Initialize();
+    if (Application().Headless()) GTEST_SKIP() << "no display could be opened";
+
+    auto* form = Application().CreateForm<TForm2>();
+    // The rig stands still, so that only the paint changes the plane.
+    form->Timer1->SetEnabled(false);
+    if (RenderThroughLegacyRenderer)
+        form->KorvaneViewport1->SetRendererType(TRendererType::LegacyRenderer);
+    form->Show();
+    ASSERT_NE(form->Window(), nullptr);
+    PumpFor(1500);
+
+    const unsigned long id = form->Window()->NativeId();
+    const std::string info = RunCommand("xwininfo -id " + std::to_string(id));
+    if (!info.empty()) {
+        EXPECT_EQ(Field(info, "Width: "), 1024) << info;
+        EXPECT_EQ(Field(info, "Height: "), 640) << info;
+    }
+
+    TOwned<TBitmap> shot0 = MakeOwned<TBitmap>();
+    form->PaintNow();
+    form->Window()->Screenshot(*shot0);
+    ASSERT_EQ(shot0->Width(), 1024);
+    ASSERT_EQ(shot0->Height(), 640);
+    TOwned<TBitmap> view0 = ViewportPart(*shot0);
+    ASSERT_GT(CountHues(*view0).Sand, 1000) << "the plane shows sand before the drag";
+
+    // A drag across the image, from the window system.
+    const TRectF image = form->PaintBox1->AbsoluteRect();
+    const int y = int(image.Top + 60), x0 = int(image.Left + 40), x1 = int(image.Left + 280);
+    std::string drag = "xdotool mousemove --window " + std::to_string(id) + " " + std::to_string(x0) + " " +
+                       std::to_string(y) + " mousedown 1";
+    // Steps shorter than the 16-pixel brush, so that the stamps overlap.
+    for (int x = x0 + 8; x <= x1; x += 8)
+        drag += " sleep 0.01 mousemove --window " + std::to_string(id) + " " + std::to_string(x) + " " +
+                std::to_string(y);
+    drag += " mouseup 1 2>&1";
+    std::atomic<bool> done{false};
+    std::thread dragger([&] {
+        RunCommand(drag);
+        done = true;
+    });
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (!done && std::chrono::steady_clock::now() < until) Application().HandleMessage(5);
+    dragger.join();
+    PumpFor(1500); // a few frames after the release's upload
+
+    TOwned<TBitmap> shot = MakeOwned<TBitmap>();
+    form->PaintNow();
+    form->Window()->Screenshot(*shot);
+    // The image shows the red stroke where the drag went.
+    int redInImage = 0, samples = 0;
+    for (int x = x0; x <= x1; x += 4, ++samples)
+        if (PixelAt(*shot, x, y) == 0xFFFF0000) ++redInImage;
+    EXPECT_GE(redInImage * 10, samples * 9) << "red along the drag in the screenshot: " << redInImage << " of " << samples;
+    EXPECT_EQ(PixelAt(form->PaintBox1->Bitmap()[0], int(x1 - image.Left - 120), int(y - image.Top)), 0xFFFF0000u);
+    // The plane changed, to grass where the stroke lies.
+    TOwned<TBitmap> view = ViewportPart(*shot);
+    const THueCount changed = CountChangedHues(*view0, *view);
+    EXPECT_GT(changed.Grass, 50) << "sand " << changed.Sand << " other " << changed.Other;
+    form->Close();
+}
+
+} // namespace
