@@ -1,6 +1,7 @@
 #include "Korvane.DefTypes.Mesh.h"
 
 #include <algorithm>
+#include <bit>
 #include <charconv>
 #include <cmath>
 #include <cstring>
@@ -68,9 +69,87 @@ const TJSONNumber& NumberValue(const TJSONValue* AValue, const char* AKey)
     return static_cast<const TJSONNumber&>(*AValue);
 }
 
+// Exact powers of ten a double holds: 10^0 .. 10^22.
+constexpr double ExactPowersOfTen[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
+                                       1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+
+// Whether eight little-endian bytes are all ASCII digits.
+bool EightDigits(uint64_t AChunk)
+{
+    return ((AChunk & 0xF0F0F0F0F0F0F0F0) | (((AChunk + 0x0606060606060606) & 0xF0F0F0F0F0F0F0F0) >> 4)) ==
+           0x3333333333333333;
+}
+
+// The value of eight ASCII digits in little-endian bytes, first digit most significant.
+uint32_t EightDigitValue(uint64_t AChunk)
+{
+    AChunk -= 0x3030303030303030;
+    AChunk = (AChunk * 10) + (AChunk >> 8);
+    AChunk = (((AChunk & 0x000000FF000000FF) * 0x000F424000000064) +
+              (((AChunk >> 16) & 0x000000FF000000FF) * 0x0000271000000001)) >> 32;
+    return uint32_t(AChunk);
+}
+
+// The value of a plain decimal text ("-12.5", "3e-4") whose digits make an
+// integer of at most 2^53 scaled by at most 10^22: both are exact doubles, so
+// one multiplication or division gives the correctly rounded value, the same
+// one a full conversion gives. False for any other text, which then takes
+// the full conversion; mesh data is almost all such short decimals.
+bool TryShortDecimal(std::string_view AText, double& AValue)
+{
+    const char* p = AText.data();
+    const char* const end = p + AText.size();
+    const bool negative = p != end && *p == '-';
+    if (negative) ++p;
+    uint64_t mantissa = 0;
+    int digits = 0, scale = 0;
+    const char* const intStart = p;
+    for (; p != end && unsigned(*p - '0') < 10; ++p, ++digits)
+        if (digits < 19) mantissa = mantissa * 10 + unsigned(*p - '0');
+    if (p == intStart) return false;
+    if (p != end && *p == '.') {
+        const char* const fracStart = ++p;
+        // Eight digits at a time while they fit the mantissa's 19.
+        uint64_t chunk;
+        while (std::endian::native == std::endian::little && end - p >= 8 && digits <= 11 && (std::memcpy(&chunk, p, 8), EightDigits(chunk))) {
+            mantissa = mantissa * 100000000 + EightDigitValue(chunk);
+            p += 8;
+            digits += 8;
+            scale -= 8;
+        }
+        for (; p != end && unsigned(*p - '0') < 10; ++p, ++digits, --scale)
+            if (digits < 19) mantissa = mantissa * 10 + unsigned(*p - '0');
+        if (p == fracStart) return false;
+    }
+    if (digits > 19) return false;
+    if (p != end && (*p == 'e' || *p == 'E')) {
+        ++p;
+        const bool negativeExponent = p != end && *p == '-';
+        if (p != end && (*p == '-' || *p == '+')) ++p;
+        const char* const expStart = p;
+        int exponent = 0;
+        for (; p != end && unsigned(*p - '0') < 10; ++p) {
+            if (exponent > 1000) return false;
+            exponent = exponent * 10 + (*p - '0');
+        }
+        if (p == expStart) return false;
+        scale += negativeExponent ? -exponent : exponent;
+    }
+    if (p != end || mantissa > (uint64_t(1) << 53)) return false;
+    double value = double(mantissa);
+    if (mantissa != 0) {
+        if (scale < -22 || scale > 22) return false;
+        value = scale < 0 ? value / ExactPowersOfTen[-scale] : value * ExactPowersOfTen[scale];
+    }
+    AValue = negative ? -value : value;
+    return true;
+}
+
 double NumberOf(const TJSONValue* AValue, const char* AKey)
 {
     const TJSONNumber& number = NumberValue(AValue, AKey);
+    double shortValue;
+    if (TryShortDecimal(number.Text(), shortValue)) return shortValue;
     // A number the JSON reader made is plain JSON number text, which
     // from_chars takes whole; anything else goes the general way (and raises
     // its error there).

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "Korvane.DefTypes.Mesh.h"
 #include "Korvane.DefTypes.Utils.h"
@@ -442,3 +444,36 @@ TEST(MeshDef, SizeEstimateCountsSourcesAndChildren)
 }
 
 } // namespace
+
+// Vertex values convert as the correctly rounded double narrowed to float,
+// whichever way the text is written: short decimals, long digit runs,
+// exponents, signed zeros, denormals and values at the edge of the float range.
+TEST(MeshDef, VertexValueTextsConvertExactly)
+{
+    const std::vector<std::string> texts = {
+        "0", "-0", "0.0", "-0.0", "0e300", "-0e-300", "1", "-1", "0.1", "0.349999994039536", "-0.349999994039536",
+        "1.0000000", "3.14159265358979", "2.718281828459045", "9007199254740992", "9007199254740993",
+        "9007199254740993.5", "123456789012345678", "1234567890123456789", "12345678901234567890",
+        "0.1000000000000000055511151231257827", "1e22", "1e23", "1e-22", "1e-23", "4.5e15", "1.5E-7", "2e+3",
+        "0.000000000000000000001", "1.401298464324817e-45", "7e-46", "1e-40", "1.1754943508222875e-38",
+        "3.4028234663852886e38", "-3.4028234663852886e38", "3.402823e38",
+        "16777217", "33554433", "0.30000000000000004", "5e-324",
+        "340282346638528859811704183484516925440"};
+    std::string values;
+    for (size_t i = 0; i < texts.size(); ++i) values += (i ? "," : "") + texts[i];
+    const size_t padded = (texts.size() + 2) / 3 * 3;
+    for (size_t i = texts.size(); i < padded; ++i) values += ",0";
+    Owned<TMeshDef> mesh = ReadMesh(MeshJSON(R"("VertexFormat":"Vertex","VertexCount":)" + std::to_string(padded / 3) +
+                                             R"(,"VerticesDataType":"Values","Vertices":{"Positions":[)" + values +
+                                             "]}"));
+    ASSERT_NE(mesh->VertexSource(), nullptr);
+    for (size_t i = 0; i < texts.size(); ++i) {
+        const float expected = static_cast<float>(std::strtod(texts[i].c_str(), nullptr));
+        const TPoint3D p = mesh->VertexSource()->Vertices(int32_t(i / 3));
+        const float got = i % 3 == 0 ? p.X : i % 3 == 1 ? p.Y : p.Z;
+        uint32_t gotBits, expectedBits;
+        std::memcpy(&gotBits, &got, 4);
+        std::memcpy(&expectedBits, &expected, 4);
+        EXPECT_EQ(gotBits, expectedBits) << texts[i] << " read as " << got << ", expected " << expected;
+    }
+}
