@@ -47,7 +47,7 @@ TPointF GrassCentroid(TBitmap& AFrame);
 
 // The forward renderer does not draw a whole frame yet: until it does, the
 // frames of these tests go through the legacy renderer.
-inline constexpr bool RenderThroughLegacyRenderer = true;
+inline constexpr bool RenderThroughLegacyRenderer = false;
 
 class DemoFormTest : public ::testing::Test {
 protected:

@@ -1001,9 +1001,6 @@ void TKorvaneViewport::CollectRenderingList()
     TLockScope lock(*this);
     FRenderingList.clear();
     CollectChildren(this);
-    // A light that joined below an object already in the scene (a form reads
-    // parents before their children) is known from its first frame on.
-    RegisterLights(this, true);
 }
 
 void TKorvaneViewport::RenderRenderList(PRenderContext)
