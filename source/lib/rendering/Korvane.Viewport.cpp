@@ -625,8 +625,10 @@ void TKorvaneViewport::RemoveLight(TLight* ALight)
 
 void TKorvaneViewport::NeedRender()
 {
+    // A moved or changed object only needs the next frame; resizing here
+    // rebuilt every render target and dropped the finished frame on each change
+    // of a scene object (an animated one left the window without a picture).
     Repaint();
-    ForceUpdateEffects();
 }
 
 // ---------------------------------------------------------------- frame loop
