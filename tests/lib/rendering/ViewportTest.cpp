@@ -351,6 +351,24 @@ TEST_F(ViewportScene, RenderManualDrawsThePlaneOverTheBackground)
     EXPECT_EQ(Vp->Lights().size(), 1u);
 }
 
+// Moving a scene object asks for the next frame only: the finished frame and
+// the render targets stay (rebuilding them on every change left an animated
+// scene's window without a picture).
+TEST_F(ViewportScene, AMovedObjectKeepsTheFinishedFrameUntilTheNext)
+{
+    Vp->SetUseFixedFrameRate(false);
+    Vp->RenderManual();
+    TBitmap* frame = Vp->FrameBitmap();
+    const std::array<uint8_t, 4> red{255, 0, 0, 255};
+    ASSERT_TRUE(test::NearColor(Pixel(64, 64), red, 3));
+    Plane->RotationAngle().SetY(Plane->RotationAngle().Y() + 1);
+    EXPECT_EQ(Vp->FrameBitmap(), frame);
+    EXPECT_TRUE(test::NearColor(Pixel(64, 64), red, 3));
+    Vp->RenderManual();
+    EXPECT_EQ(Vp->Frames, 2);
+    EXPECT_TRUE(test::NearColor(Pixel(64, 64), red, 3));
+}
+
 // A material that fails as it is applied: the frame fails in the middle of
 // the renderer's work.
 class TFailingSource : public TMaterialSource {
