@@ -4,10 +4,9 @@
 // the first cycle: it keeps every pair of its object as a tag, "Type" and "Id"
 // included, so a model's first written metadata may gain those two tags when
 // read back; from the second cycle on the whole text must stay the same.
-// A texture asset's original file name is not compared: reading makes it
-// from the written file-name part and the model's folder, which a name
-// holding a colon or a backslash does not survive (a known limit of the
-// texture asset's stored form, not of the model).
+// A texture asset's original file name is not compared: reading places the
+// asset beside the model, so a name from another folder (or one whose written
+// file-name part disagrees with it) comes back under the model's folder.
 
 #include <cstdint>
 #include <string>

@@ -7,7 +7,6 @@
 
 #include <atomic>
 #include <chrono>
-#include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <thread>
@@ -15,28 +14,12 @@
 #include "DemoTestSupport.h"
 #include "Platform.Controls.h"
 #include "Platform.EGL.h"
+#include "TestHelpers.h"
 
 using namespace korvane;
 using namespace korvane::test;
 
 namespace {
-
-std::string RunCommand(const std::string& ACommand)
-{
-    std::string out;
-    if (FILE* p = popen(ACommand.c_str(), "r")) {
-        char buffer[512];
-        while (fgets(buffer, sizeof(buffer), p)) out += buffer;
-        pclose(p);
-    }
-    return out;
-}
-
-int Field(const std::string& AText, const std::string& AName)
-{
-    const size_t at = AText.find(AName);
-    return at == std::string::npos ? -1 : std::atoi(AText.c_str() + at + AName.size());
-}
 
 // The part of a screenshot the viewport covers (right of the 320-pixel panel).
 TOwned<TBitmap> ViewportPart(TBitmap& AShot)
@@ -81,8 +64,8 @@ TEST(DemoWindow, AnXdotoolDragPaintsTheImageAndThenThePlane)
     const unsigned long id = form->Window()->NativeId();
     const std::string info = RunCommand("xwininfo -id " + std::to_string(id));
     if (!info.empty()) {
-        EXPECT_EQ(Field(info, "Width: "), 1024) << info;
-        EXPECT_EQ(Field(info, "Height: "), 640) << info;
+        EXPECT_EQ(NumberAfter(info, "Width: "), 1024) << info;
+        EXPECT_EQ(NumberAfter(info, "Height: "), 640) << info;
     }
 
     TOwned<TBitmap> shot0 = MakeOwned<TBitmap>();

@@ -2,6 +2,8 @@
 
 #include <clocale>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <locale>
 
 #include <unistd.h>
@@ -35,6 +37,23 @@ CommaDecimalLocale::~CommaDecimalLocale()
 {
     std::setlocale(LC_ALL, FOld.c_str());
     std::locale::global(std::locale::classic());
+}
+
+std::string RunCommand(const std::string& ACommand)
+{
+    std::string out;
+    if (FILE* p = popen(ACommand.c_str(), "r")) {
+        char buffer[512];
+        while (fgets(buffer, sizeof(buffer), p)) out += buffer;
+        pclose(p);
+    }
+    return out;
+}
+
+int NumberAfter(const std::string& AText, const std::string& ALabel)
+{
+    const size_t at = AText.find(ALabel);
+    return at == std::string::npos ? -1 : std::atoi(AText.c_str() + at + ALabel.size());
 }
 
 ::testing::AssertionResult NearPoint(const TPoint3D& A, const TPoint3D& B, float Tol)

@@ -63,6 +63,14 @@ private:
     bool FActive = false;
 };
 
+// What a shell command writes to its standard output; empty when it cannot
+// be started.
+std::string RunCommand(const std::string& ACommand);
+
+// The whole number that follows the first ALabel in AText (such as
+// "Width: " in what xwininfo prints); -1 when ALabel is not there.
+int NumberAfter(const std::string& AText, const std::string& ALabel);
+
 // Component-wise comparison of two points with a tolerance.
 ::testing::AssertionResult NearPoint(const TPoint3D& A, const TPoint3D& B, float Tol = 1e-5f);
 

@@ -1059,10 +1059,16 @@ struct TAttributeLayout {
 
 TAttributeLayout AttributeLayout(TVertexFormat AFormat)
 {
-    // By format, in the order of TVertexFormat.
+    // By format, in the order of TVertexFormat. A packed colour is a
+    // TAlphaColor ($AARRGGBB), whose bytes in memory run blue, green, red,
+    // alpha: size GL_BGRA has GL hand the shader red, green, blue, alpha.
     static constexpr TAttributeLayout Layouts[] = {
-        {0, 3, GL_FLOAT, GL_FALSE},         {1, 3, GL_FLOAT, GL_FALSE},         {2, 4, GL_UNSIGNED_BYTE, GL_TRUE},
-        {3, 4, GL_UNSIGNED_BYTE, GL_TRUE},  {4, 4, GL_UNSIGNED_BYTE, GL_TRUE},  {5, 4, GL_UNSIGNED_BYTE, GL_TRUE},
+        {0, 3, GL_FLOAT, GL_FALSE},
+        {1, 3, GL_FLOAT, GL_FALSE},
+        {2, GL_BGRA, GL_UNSIGNED_BYTE, GL_TRUE},
+        {3, GL_BGRA, GL_UNSIGNED_BYTE, GL_TRUE},
+        {4, GL_BGRA, GL_UNSIGNED_BYTE, GL_TRUE},
+        {5, GL_BGRA, GL_UNSIGNED_BYTE, GL_TRUE},
         {2, 4, GL_FLOAT, GL_FALSE},         {3, 4, GL_FLOAT, GL_FALSE},         {4, 4, GL_FLOAT, GL_FALSE},
         {5, 4, GL_FLOAT, GL_FALSE},         {6, 2, GL_FLOAT, GL_FALSE},         {7, 2, GL_FLOAT, GL_FALSE},
         {8, 2, GL_FLOAT, GL_FALSE},         {9, 2, GL_FLOAT, GL_FALSE},         {10, 3, GL_FLOAT, GL_FALSE},

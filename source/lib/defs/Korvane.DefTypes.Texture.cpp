@@ -32,6 +32,22 @@ E ValueOfLowerName(const char* const (&ANames)[N], const std::string& AText, E A
     return AOther;
 }
 
+// The stored file name of an asset is a name safe to write a file under: the
+// text after the last backslash or colon of its original name, so
+// "scan:01.png" gives "01.png". A stand-alone asset is read back beside the
+// model under the last part of its original name when that part gives the
+// stored file name (the answer here), so that a name holding a colon comes
+// back as it was written; "" when the two do not agree.
+std::string StoredAssetName(const TKorvaneTextureAsset& AAsset)
+{
+    const std::string& original = AAsset.OriginalFilename();
+    const size_t delimiter = original.find_last_of("\\/");
+    std::string last = delimiter == std::string::npos ? original : original.substr(delimiter + 1);
+    // A drive mark ("C:name.png") is no part of the name.
+    if (delimiter == std::string::npos && last.size() >= 2 && last[1] == ':') last.erase(0, 2);
+    return !AAsset.Filename().empty() && ExtractAssetFileName(last) == AAsset.Filename() ? last : std::string();
+}
+
 const char* FilterName(TTextureFilter AFilter) { return AFilter == TTextureFilter::Nearest ? "Nearest" : "Linear"; }
 
 void ReadFilter(const TJSONObject& AValue, std::string_view AName, TTextureFilter& AFilter)
@@ -335,7 +351,11 @@ void TTextureDef::ReadStandaloneAsset(const TJSONObject& AAsset)
     }
     std::string filename = asset->Filename();
     const std::string folder = ExtractFolder(filename);
-    const bool relative = folder.empty() || (folder[0] != '\\' && folder[0] != '/' && (folder.size() < 2 || folder[1] != ':'));
+    bool relative = folder.empty() || (folder[0] != '\\' && folder[0] != '/' && (folder.size() < 2 || folder[1] != ':'));
+    if (std::string stored = StoredAssetName(*asset); !stored.empty()) {
+        filename = std::move(stored);
+        relative = true;
+    }
     if (relative && model && services.Filename) filename = ExtractFolder(services.Filename(model)) + filename;
     asset->ImportFromStream(filename);
     FIsAssetOwner = true;

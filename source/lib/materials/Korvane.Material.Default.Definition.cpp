@@ -5,6 +5,7 @@
 #include <cmath>
 #include <set>
 #include <string>
+#include <string_view>
 
 #include "Korvane.AssetsManager.h"
 #include "Korvane.Control.h"
@@ -35,12 +36,7 @@ using TChannel = TColorChannelDef;
 using TSource = TKorvaneDefaultMaterialSource;
 
 // The switches of extension "Maps", in the order they are written.
-struct TMapSwitch {
-    const char* Key;
-    bool (TSource::*Get)() const;
-    void (TSource::*Set)(bool);
-};
-constexpr TMapSwitch MapSwitches[] = {
+constexpr TMaterialSwitchDef MapSwitches[] = {
     {"UseNormalMapping", &TSource::UseNormalMapping, &TSource::SetUseNormalMapping},
     {"UseSpecularMapping", &TSource::UseSpecularMapping, &TSource::SetUseSpecularMapping},
     {"UseEmissiveTexture", &TSource::UseEmissiveTexture, &TSource::SetUseEmissiveTexture},
@@ -53,6 +49,9 @@ constexpr TMapSwitch MapSwitches[] = {
     {"UsePBREmissiveTexture", &TSource::UsePBREmissiveTexture, &TSource::SetUsePBREmissiveTexture},
     {"UsePBRSpecularTexture", &TSource::UsePBRSpecularTexture, &TSource::SetUsePBRSpecularTexture},
 };
+// Where the PBR switches begin among them: they run to the end.
+constexpr size_t FirstPBRSwitch = 5;
+static_assert(std::string_view(MapSwitches[FirstPBRSwitch].Key) == "UsePBRAlbedoTexture");
 
 // The switches a definition's textures turn on: all off before the textures are read.
 constexpr void (TSource::*TextureSwitches[])(bool) = {
@@ -114,6 +113,8 @@ void StoreShader(TMaterialDef& ADef, const std::vector<std::string>* ALines, TCo
 }
 
 } // namespace
+
+std::span<const TMaterialSwitchDef> MaterialPBRSwitches() { return std::span(MapSwitches).subspan(FirstPBRSwitch); }
 
 // ---------------------------------------------------------------------------
 // Loading
@@ -239,7 +240,7 @@ void TKorvaneDefaultMaterialSource::LoadFromDefinition(TCustomDef* ADef)
             throw EArgumentException(Format("invalid shadow method %d in material definition", method));
         SetShadowMethod(static_cast<TKorvaneShadowMethod>(method));
     }
-    for (const TMapSwitch& s : MapSwitches)
+    for (const TMaterialSwitchDef& s : MapSwitches)
         if (ReadMaterialExtension(*def, "Maps", s.Key, value)) (this->*s.Set)(value.AsBoolean());
     if (ReadMaterialExtension(*def, "Displacement", "UseDisplacementMapping", value))
         SetUseDisplacementMapping(value.AsBoolean());
@@ -330,7 +331,7 @@ void TKorvaneDefaultMaterialSource::StoreToDefinition(TCustomDef* ADef)
     shading.AddOrSetValue("Shadows", TValue::From(Shadows()));
     shading.AddOrSetValue("ShadowMethod", TValue::From(ShadowMethod()));
     TProperties& maps = TakeMaterialExtension(*def, "Maps").Properties();
-    for (const TMapSwitch& s : MapSwitches) maps.AddOrSetValue(s.Key, TValue::From((this->*s.Get)()));
+    for (const TMaterialSwitchDef& s : MapSwitches) maps.AddOrSetValue(s.Key, TValue::From((this->*s.Get)()));
     TProperties& displacement = TakeMaterialExtension(*def, "Displacement").Properties();
     displacement.AddOrSetValue("UseDisplacementMapping", TValue::From(UseDisplacementMapping()));
     displacement.AddOrSetValue("Displacement", TValue::From(Displacement()));

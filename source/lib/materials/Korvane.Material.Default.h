@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -544,6 +545,17 @@ protected:
 TExtensionDef& TakeMaterialExtension(TMaterialDef& ADef, const char* AId);
 // The value under AKey of the definition's extension AId; false when either is missing.
 bool ReadMaterialExtension(const TMaterialDef& ADef, const char* AId, const char* AKey, TValue& AValue);
+
+// A texture switch of the default source as a definition stores it: the key
+// and the source's accessors.
+struct TMaterialSwitchDef {
+    const char* Key;
+    bool (TKorvaneDefaultMaterialSource::*Get)() const;
+    void (TKorvaneDefaultMaterialSource::*Set)(bool);
+};
+// The PBR texture switches, in the order they are written: extension "PBR"
+// stores them, and extension "Maps" ends with them.
+std::span<const TMaterialSwitchDef> MaterialPBRSwitches();
 
 // The shader registration name of AMaterial's stage: "default-" + the
 // material's address as 16 upper-case hexadecimal digits + AExtension.

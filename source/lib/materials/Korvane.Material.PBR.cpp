@@ -75,22 +75,6 @@ KORVANE_PBR_MAP(SpecularMap, "SpecularMapTexture", "TKorvanePBRMaterialSource.Ge
 
 namespace {
 
-// The switches of extension "PBR", in the order they are written.
-struct TPBRSwitch {
-    const char* Key;
-    bool (TKorvaneDefaultMaterialSource::*Get)() const;
-    void (TKorvaneDefaultMaterialSource::*Set)(bool);
-};
-using TSource = TKorvaneDefaultMaterialSource;
-constexpr TPBRSwitch PBRSwitches[] = {
-    {"UsePBRAlbedoTexture", &TSource::UsePBRAlbedoTexture, &TSource::SetUsePBRAlbedoTexture},
-    {"UsePBRMetallicTexture", &TSource::UsePBRMetallicTexture, &TSource::SetUsePBRMetallicTexture},
-    {"UsePBRRoughnessTexture", &TSource::UsePBRRoughnessTexture, &TSource::SetUsePBRRoughnessTexture},
-    {"UsePBRAOTexture", &TSource::UsePBRAOTexture, &TSource::SetUsePBRAOTexture},
-    {"UsePBREmissiveTexture", &TSource::UsePBREmissiveTexture, &TSource::SetUsePBREmissiveTexture},
-    {"UsePBRSpecularTexture", &TSource::UsePBRSpecularTexture, &TSource::SetUsePBRSpecularTexture},
-};
-
 // Presence keys of extension "PBR" and the pool entries they tell about.
 constexpr std::pair<const char*, const char*> PBRMaps[] = {
     {"NormalMap", "NormalMapTexture"},         {"SpecularMap", "SpecularMapTexture"},
@@ -106,7 +90,7 @@ void TKorvanePBRMaterialSource::LoadFromDefinition(TCustomDef* ADef)
     auto* def = dynamic_cast<TMaterialDef*>(ADef);
     if (!def) return;
     TValue value;
-    for (const TPBRSwitch& s : PBRSwitches)
+    for (const TMaterialSwitchDef& s : MaterialPBRSwitches())
         if (ReadMaterialExtension(*def, "PBR", s.Key, value)) (this->*s.Set)(value.AsBoolean());
 }
 
@@ -116,7 +100,7 @@ void TKorvanePBRMaterialSource::StoreToDefinition(TCustomDef* ADef)
     auto* def = dynamic_cast<TMaterialDef*>(ADef);
     if (!def) return;
     TProperties& pbr = TakeMaterialExtension(*def, "PBR").Properties();
-    for (const TPBRSwitch& s : PBRSwitches) pbr.AddOrSetValue(s.Key, TValue::From((this->*s.Get)()));
+    for (const TMaterialSwitchDef& s : MaterialPBRSwitches()) pbr.AddOrSetValue(s.Key, TValue::From((this->*s.Get)()));
     for (const auto& [key, entry] : PBRMaps)
         if (const TKorvaneTextureBitmap* map = FindBitmapByName(entry))
             pbr.AddOrSetValue(key, TValue::From(!map->IsEmpty()));

@@ -476,6 +476,54 @@ TEST(ModelDefAssets, TexturesOfOneFileShareOneAssetWhenRead)
     EXPECT_EQ(model->FindMaterialById("Glass")->GetTexture(TColorChannelDef::Diffuse)->AssetRef(), asset);
 }
 
+// A texture asset's original file name is the model's key for it; its stored
+// file name, a name safe to write a file under, drops everything up to the
+// last colon. Written and read back, a name beside the model comes back
+// exactly, colon and all, and keeps coming back the same.
+TEST(ModelDefAssets, OriginalFileNamesRoundTripThroughTheModel)
+{
+    struct Case {
+        std::string model, original, readBack, filename;
+    };
+    const Case cases[] = {
+        {"C:\\models\\robot.kvr", "C:\\models\\steel.png", "C:\\models\\steel.png", "steel.png"},
+        {"C:\\models\\robot.kvr", "C:\\models\\scan:01.png", "C:\\models\\scan:01.png", "01.png"},
+        {"/data/robot.kvr", "/data/scan:01.png", "/data/scan:01.png", "01.png"},
+        {"/data/robot.kvr", "/data/a:b:c.png", "/data/a:b:c.png", "c.png"},
+        {"/data/robot.kvr", "/data/x:y.png", "/data/x:y.png", "y.png"}, // not a drive mark
+        {"", "scan:01.png", "scan:01.png", "01.png"},
+        {"", "C:wood.png", "wood.png", "wood.png"}, // a drive mark
+        // From another folder the asset is found beside the model.
+        {"C:\\models\\robot.kvr", "D:\\maps\\scan:01.png", "C:\\models\\scan:01.png", "01.png"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.model + " / " + c.original);
+        const std::string text =
+            R"({"Type": "Korvane.DefTypes.TModelDef", "Id": "Robot", "Filename": ")" + URLEncode(c.model) +
+            R"(", "Materials": [{"Type": "Korvane.Material.Default", "Id": "Steel", "Kind": 0, "Textures": [)"
+            R"({"Type": "Korvane.DefTypes.TTextureDef", "Id": "T1", "Channel": 0, "Asset": {)"
+            R"("Type": "Korvane.AssetsManager.TKorvaneTextureAsset", "Id": "{9A1D1E5B-0C1F-4D7A-8E55-2B3C4D5E6F70}",)"
+            R"( "Version": "1.3", "Filename": ")" +
+            URLEncode(ExtractAssetFileName(c.original)) + R"(", "Extension": ".png", "OriginalFilename": ")" +
+            URLEncode(c.original) + R"("}}]}]})";
+        auto model = ReadModel(text);
+        ASSERT_NE(model->TextureAssets(), nullptr);
+        ASSERT_EQ(model->TextureAssets()->size(), 1u);
+        const TKorvaneTextureAsset* asset = (*model->TextureAssets())[0];
+        EXPECT_EQ(asset->OriginalFilename(), c.readBack);
+        EXPECT_EQ(asset->Filename(), c.filename);
+
+        // Written and read back twice (the first reading adds tags to the
+        // metadata only): the names stay, and so does the whole text.
+        auto again = ReadModel(model->ToJSON()->ToJSON());
+        ASSERT_EQ(again->TextureAssets()->size(), 1u);
+        EXPECT_EQ((*again->TextureAssets())[0]->OriginalFilename(), c.readBack);
+        EXPECT_EQ((*again->TextureAssets())[0]->Filename(), c.filename);
+        const std::string written = again->ToJSON()->ToJSON();
+        EXPECT_EQ(ReadModel(written)->ToJSON()->ToJSON(), written);
+    }
+}
+
 TEST(ModelDefAssets, BitmapCacheExchange)
 {
     auto model = MakeOwned<TModelDef>();

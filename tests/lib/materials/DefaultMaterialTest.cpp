@@ -522,6 +522,35 @@ TEST_F(DefaultMaterialProgram, ChangesBetweenDrawsOfOneMaterialShowInTheNextDraw
     }
 }
 
+// A packed vertex colour is a TAlphaColor ($AARRGGBB): each channel must reach
+// the picture as that channel, not as the one at its byte's place in memory.
+TEST_F(DefaultMaterialProgram, VertexColoursDrawTheColourTheyName)
+{
+    auto m = NewMaterial();
+    m->SetEmissive(TAlphaColorF(0, 0, 0, 1));
+    m->SetAmbient(TAlphaColorF(0, 0, 0, 1));
+    m->SetDiffuse(TAlphaColorF(1, 1, 1, 1));
+    m->SetUseVertexColor(true);
+    const struct {
+        const char* What;
+        TAlphaColor Color;
+        std::array<uint8_t, 4> Pixel;
+    } cases[] = {
+        {"red", 0xFFFF0000, {255, 0, 0, 255}},
+        {"blue", 0xFF0000FF, {0, 0, 255, 255}},
+        {"green", 0xFF00FF00, {0, 255, 0, 255}},
+        {"yellow", 0xFFFFFF00, {255, 255, 0, 255}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.What);
+        FContext->Clear({TClearTarget::Color, TClearTarget::Depth}, 0xFF000000, 1.0f, 0); // opaque black
+        DrawQuad(m.get(), c.Color);
+        const auto got = Pixel(16, 16);
+        EXPECT_TRUE(NearColor(got, c.Pixel)) << int(got[0]) << " " << int(got[1]) << " " << int(got[2]);
+        EXPECT_TRUE(NearColor(Pixel(2, 2), {0, 0, 0, 255})) << "outside the quad";
+    }
+}
+
 TEST_F(DefaultMaterialProgram, TheEyeHandedToTheShadersFollowsTheCamera)
 {
     auto m = NewMaterial();

@@ -8,7 +8,6 @@
 
 #include <atomic>
 #include <chrono>
-#include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <thread>
@@ -21,23 +20,6 @@ using namespace korvane;
 using namespace korvane::test;
 
 namespace {
-
-std::string RunCommand(const std::string& ACommand)
-{
-    std::string out;
-    if (FILE* p = popen(ACommand.c_str(), "r")) {
-        char buffer[512];
-        while (fgets(buffer, sizeof(buffer), p)) out += buffer;
-        pclose(p);
-    }
-    return out;
-}
-
-int Field(const std::string& AText, const std::string& AName)
-{
-    const size_t at = AText.find(AName);
-    return at == std::string::npos ? -1 : std::atoi(AText.c_str() + at + AName.size());
-}
 
 // A bitmap the GL context renders: a green frame buffer read back.
 void RenderGreen(TBitmap& ABitmap, int AWidth, int AHeight)
@@ -91,8 +73,8 @@ TEST(Window, AFormShowsInAWindowPresentsGLAndTakesClicks)
     const unsigned long id = f->Window()->NativeId();
     const std::string info = RunCommand("xwininfo -id " + std::to_string(id));
     if (info.empty()) GTEST_SKIP() << "xwininfo is not there";
-    EXPECT_EQ(Field(info, "Width: "), 1024) << info;
-    EXPECT_EQ(Field(info, "Height: "), 640) << info;
+    EXPECT_EQ(NumberAfter(info, "Width: "), 1024) << info;
+    EXPECT_EQ(NumberAfter(info, "Height: "), 640) << info;
 
     test::Owned<TBitmap> shot(new TBitmap());
     f->Window()->Screenshot(*shot);
