@@ -215,7 +215,7 @@ Pixels Filled(int AWidth, int AHeight, const std::function<Pixel(int, int)>& AAt
     return pixels;
 }
 
-// Fills the whole of a G-buffer texture with one value of AComponents floats.
+// Fills the whole of a G-buffer texture with one value, a float per component.
 void FillFloat(const TTexture* ATexture, GLenum AFormat, std::vector<float> AValue)
 {
     const int w = test::TextureLevelParameter(ATexture, GL_TEXTURE_WIDTH);
@@ -249,7 +249,7 @@ protected:
         Viewport.reset();
     }
 
-    // Runs APass's controller once, as the renderer runs its internal passes.
+    // Runs the controller's pass once, as the renderer runs its internal passes.
     void Execute(TKorvaneRenderPassController* ACtrl)
     {
         Owned<TRenderPass> pass(ACtrl->CreateRenderPassInstance(ACtrl->Renderer()->SharedContext()));
