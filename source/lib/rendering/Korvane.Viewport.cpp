@@ -625,10 +625,23 @@ void TKorvaneViewport::RemoveLight(TLight* ALight)
 
 void TKorvaneViewport::NeedRender()
 {
-    // A moved or changed object only needs the next frame; resizing here
+    // A moved or changed object only needs the next frame, which renders the
+    // scene as it is by then however many changes came before it. Resizing here
     // rebuilt every render target and dropped the finished frame on each change
-    // of a scene object (an animated one left the window without a picture).
-    Repaint();
+    // (an animated scene left the window without a picture); painting the form
+    // here painted the whole window once per change, so a scene changed every
+    // 33 ms kept the main thread painting and starved the frame timer.
+    ++FRenderRequests;
+    // The running frame timer renders and paints on its next tick.
+    if (FrameTimerRenders()) return;
+    // Otherwise the next pass of the message loop paints the form, and that
+    // paint renders the frame.
+    Invalidate();
+}
+
+bool TKorvaneViewport::FrameTimerRenders() const
+{
+    return FUseFixedFrameRate && !Designing() && FFixedInterval && FFixedInterval->Active();
 }
 
 // ---------------------------------------------------------------- frame loop
@@ -769,8 +782,11 @@ void TKorvaneViewport::Paint(TControlPainter& APainter, const TRectF& ARect)
 
     if (FUseFixedFrameRate && !Designing()) {
         if (FFixedInterval && !FFixedInterval->Active()) FFixedInterval->SetActive(true);
-        if (FFixedRendering.load() > 0) return;
-        if (FFixedInterval && FFixedInterval->Active()) {
+        // A paint while a tick runs never renders a second frame, but it draws
+        // the last finished one: the tick paints the window at once after its
+        // frame, and a paint that returned here left the viewport's part of
+        // the window empty (only a paint outside the ticks showed the frame).
+        if (FFixedRendering.load() > 0 || (FFixedInterval && FFixedInterval->Active())) {
             DrawResult(APainter, ARect);
             return;
         }

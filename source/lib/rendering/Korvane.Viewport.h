@@ -281,7 +281,10 @@ class TKorvaneViewport : public TControl, public IViewport3D, public IKorvaneVie
     TContext3D* GetContext() override { return Context(); }
     TCamera* GetCurrentCamera() override { return CurrentCamera(); }
     TPointF ScreenToLocal(const TPointF& P) override { return AbsoluteToLocal(P); }
+    // Asks for the next frame without rendering or painting anything now.
     void NeedRender() override;
+    // How often NeedRender was called (changes of the scene's objects).
+    int64_t RenderRequests() const { return FRenderRequests; }
     // Lights of the scene register here as they enter the viewport's tree (at
     // any depth); a light already listed is not listed again.
     void AddLight(TLight* ALight) override;
@@ -326,6 +329,8 @@ protected:
 private:
     static TComponent* CheckOwner(TComponent* AOwner);
     bool Designing() const { return ComponentState().Contains(csDesigning); }
+    // Whether the frame timer is running and so renders the next frame.
+    bool FrameTimerRenders() const;
     bool ParentedVisible() const;
     void AddControlToList(TControl3D* ACtrl);
     void CollectChildren(TTreeObject* AObject);
@@ -393,6 +398,7 @@ private:
     // render is under way; frames render only inside it.
     int FSceneCount = 0;
     bool FConstructed = false;
+    int64_t FRenderRequests = 0;
 };
 
 // The first object on the parent chain of AObject (not AObject itself) of

@@ -369,6 +369,36 @@ TEST_F(ViewportScene, AMovedObjectKeepsTheFinishedFrameUntilTheNext)
     EXPECT_TRUE(test::NearColor(Pixel(64, 64), red, 3));
 }
 
+// A change of a scene object renders and paints nothing: it marks the form for
+// its next paint, and that frame shows the scene as the last change left it.
+// Painting the form on every change kept an animated scene's main thread busy
+// painting the whole window, faster than frames could come.
+TEST_F(ViewportScene, ChangesOnlyAskForTheNextFrameWhichShowsTheLastOfThem)
+{
+    Vp->SetUseFixedFrameRate(false);
+    Vp->RenderManual();
+    const std::array<uint8_t, 4> red{255, 0, 0, 255};
+    const std::array<uint8_t, 4> background{0x20, 0x40, 0x80, 255};
+    // Right of the centre, inside the plane as long as it faces the camera.
+    const int x = 100, y = 64;
+    ASSERT_TRUE(test::NearColor(Pixel(x, y), red, 3));
+    Form->PaintNow();
+    ASSERT_FALSE(Form->NeedsPaint());
+    const int64_t requests = Vp->RenderRequests();
+
+    // Turned edge-on in steps of one degree.
+    for (int i = 0; i < 90; ++i) Plane->RotationAngle().SetY(Plane->RotationAngle().Y() + 1);
+    EXPECT_EQ(Vp->RenderRequests() - requests, 90);
+    EXPECT_EQ(Vp->Frames, 1);
+    EXPECT_TRUE(Form->NeedsPaint()) << "the form paints on the next pass of the message loop";
+    EXPECT_TRUE(test::NearColor(Pixel(x, y), red, 3));
+
+    Vp->RenderManual();
+    EXPECT_EQ(Vp->Frames, 2);
+    EXPECT_TRUE(test::NearColor(Pixel(x, y), background, 3))
+        << int(Pixel(x, y)[0]) << " " << int(Pixel(x, y)[1]) << " " << int(Pixel(x, y)[2]);
+}
+
 // A material that fails as it is applied: the frame fails in the middle of
 // the renderer's work.
 class TFailingSource : public TMaterialSource {
