@@ -378,6 +378,20 @@ TEST(JSONObjectModel, IndentedOutputUsesFourBlanks)
                              "    \"d\": []\n"
                              "}");
     EXPECT_EQ(ParseObject(obj->Format())->ToJSON(), obj->ToJSON());
+    // Any other width indents every level by that many blanks.
+    EXPECT_EQ(TJSONValue::ParseJSONValue(R"([[1,[]],{"k":{"j":[true]}}])")->Format(2), "[\n"
+                                                                                     "  [\n"
+                                                                                     "    1,\n"
+                                                                                     "    []\n"
+                                                                                     "  ],\n"
+                                                                                     "  {\n"
+                                                                                     "    \"k\": {\n"
+                                                                                     "      \"j\": [\n"
+                                                                                     "        true\n"
+                                                                                     "      ]\n"
+                                                                                     "    }\n"
+                                                                                     "  }\n"
+                                                                                     "]");
 }
 
 TEST(JSONObjectModel, BadInputRaisesAClearError)
