@@ -1,6 +1,7 @@
 #include "Platform.JSON.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -322,8 +323,7 @@ private:
         return SkipSpace(p + 1);
     }
 
-    // The number at p, checked by the JSON grammar and kept as its text; one
-    // far beyond the range of a double is refused.
+    // The number at p, checked by the JSON grammar and kept as its text.
     char* ReadNumber(char* p) const
     {
         char* start = p;
@@ -358,20 +358,14 @@ private:
             if (negative) exponent = -exponent;
         }
         if (static_cast<size_t>(p - start) > MaxTextSize) Fail(start, "The number is too long.");
-        // The decimal exponent of the first significant digit: a number of
-        // 1e309 or more is beyond the range of a double.
-        if (exponent > 0 || intEnd - intStart > 300) {
-            int64_t magnitude;
-            if (*intStart != '0') {
-                magnitude = exponent + (intEnd - intStart) - 1;
-            } else {
-                const char* q = fracStart;
-                while (q < fracEnd && *q == '0') ++q;
-                if (q == fracEnd) return p; // zero
-                magnitude = exponent - (q - fracStart) - 1;
-            }
-            if (magnitude > 308) Fail(start, "The number is too big for a double.");
-        }
+        // Refused as too big: an integer part of more digits than any double
+        // has, or an exponent beyond the double range by more than the
+        // fraction's digits can take back. Texts past the range short of that
+        // are kept; converting them is the caller's to refuse.
+        double value = 0;
+        if (intEnd - intStart > 309 || exponent > 308 + (fracEnd - fracStart) ||
+            (intEnd - intStart == 309 && std::from_chars(intStart, intEnd, value).ec == std::errc::result_out_of_range))
+            Fail(start, "The number is too big for a double.");
         return p;
     }
 
