@@ -942,8 +942,17 @@ const TJSONPair& TJSONObject::Pairs(int index) const
 
 const TJSONPair* TJSONObject::Get(std::string_view Name) const
 {
+    // Readers look up many names in objects of many pairs: the size and the
+    // first byte settle most comparisons without a call.
+    if (Name.empty()) {
+        for (const TJSONPair& pair : *this)
+            if (pair.FNameSize == 0) return &pair;
+        return nullptr;
+    }
     for (const TJSONPair& pair : *this)
-        if (pair.Name() == Name) return &pair;
+        if (pair.FNameSize == Name.size() && pair.FName[0] == Name[0] &&
+            std::memcmp(pair.FName, Name.data(), Name.size()) == 0)
+            return &pair;
     return nullptr;
 }
 

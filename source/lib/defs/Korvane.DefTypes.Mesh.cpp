@@ -1,6 +1,7 @@
 #include "Korvane.DefTypes.Mesh.h"
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <charconv>
 #include <cmath>
@@ -44,6 +45,38 @@ const TAttributeArray AttributeArrays[] = {
     {"ColorF2", TVertexFormat::ColorF2, 4},    {"ColorF3", TVertexFormat::ColorF3, 4},
 };
 constexpr int WrittenAlwaysCount = 12;
+constexpr size_t AttributeArrayCount = std::size(AttributeArrays);
+
+// The array of each attribute in a "Vertices" object, or nullptr: the first
+// pair of its name counts, as for a lookup by name. One pass over the pairs,
+// which come in the table's order when the model wrote them, instead of a
+// lookup of every name.
+std::array<const TJSONArray*, AttributeArrayCount> AttributeArraysOf(const TJSONObject& AObject)
+{
+    static const auto keys = [] {
+        std::array<std::string_view, AttributeArrayCount> k;
+        for (size_t i = 0; i < AttributeArrayCount; ++i) k[i] = AttributeArrays[i].Key;
+        return k;
+    }();
+    std::array<const TJSONArray*, AttributeArrayCount> arrays{};
+    std::array<bool, AttributeArrayCount> seen{};
+    size_t next = 0;
+    for (const TJSONPair& pair : AObject) {
+        const std::string_view name = pair.Name();
+        for (size_t k = 0; k < AttributeArrayCount; ++k) {
+            const size_t at = (next + k) % AttributeArrayCount;
+            if (name != keys[at]) continue;
+            if (!seen[at]) {
+                seen[at] = true;
+                const TJSONValue* value = pair.JsonValue();
+                if (value->Kind() == TJSONValue::TKind::Array) arrays[at] = static_cast<const TJSONArray*>(value);
+            }
+            next = at + 1;
+            break;
+        }
+    }
+    return arrays;
+}
 
 bool IsFloatArray(const TAttributeArray& A) { return A.Group != 1; }
 
@@ -55,17 +88,16 @@ void GetFloats(const TVertexBuffer& ABuffer, const TAttributeArray& A, int32_t A
     std::memcpy(AOut, ABuffer.Attribute(A.Format, AIndex), size_t(A.Group) * sizeof(float));
 }
 
-void SetFloats(TVertexBuffer& ABuffer, const TAttributeArray& A, int32_t AIndex, const float* AValues)
-{
-    std::memcpy(ABuffer.Attribute(A.Format, AIndex), AValues, size_t(A.Group) * sizeof(float));
-}
-
 // The value as a number. Its kind tells a number without a dynamic cast,
 // which mattered: reading a mesh converts millions of them.
-const TJSONNumber& NumberValue(const TJSONValue* AValue, const char* AKey)
+[[noreturn, gnu::noinline]] void RaiseNotNumber(const char* AKey)
 {
-    if (!AValue || AValue->Kind() != TJSONValue::TKind::Number)
-        throw Exception(Format("invalid json data type in \"%s\" - number expected", AKey));
+    throw Exception(Format("invalid json data type in \"%s\" - number expected", AKey));
+}
+
+inline const TJSONNumber& NumberValue(const TJSONValue* AValue, const char* AKey)
+{
+    if (!AValue || AValue->Kind() != TJSONValue::TKind::Number) RaiseNotNumber(AKey);
     return static_cast<const TJSONNumber&>(*AValue);
 }
 
@@ -90,38 +122,66 @@ uint32_t EightDigitValue(uint64_t AChunk)
     return uint32_t(AChunk);
 }
 
+// The largest mantissa that every double below it holds exactly.
+constexpr uint64_t MaxExactMantissa = uint64_t(1) << 53;
+
+// Below this a mantissa takes eight more digits without overflowing 64 bits.
+constexpr uint64_t RoomForEightDigits = 100'000'000'000;
+
+constexpr uint32_t PowersOfTenBelowEight[] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000};
+
 // The value of a plain decimal text ("-12.5", "3e-4") whose digits make an
 // integer of at most 2^53 scaled by at most 10^22: both are exact doubles, so
 // one multiplication or division gives the correctly rounded value, the same
 // one a full conversion gives. False for any other text, which then takes
 // the full conversion; mesh data is almost all such short decimals.
-bool TryShortDecimal(std::string_view AText, double& AValue)
+inline bool TryShortDecimal(std::string_view AText, double& AValue)
 {
-    const char* p = AText.data();
+    const char* const begin = AText.data();
+    const char* p = begin;
     const char* const end = p + AText.size();
     const bool negative = p != end && *p == '-';
     if (negative) ++p;
+    // The mantissa only grows digit by digit: once past 2^53 the text cannot
+    // take this way, which also keeps it far from overflowing.
     uint64_t mantissa = 0;
-    int digits = 0, scale = 0;
+    int scale = 0;
     const char* const intStart = p;
-    for (; p != end && unsigned(*p - '0') < 10; ++p, ++digits)
-        if (digits < 19) mantissa = mantissa * 10 + unsigned(*p - '0');
+    for (; p != end && unsigned(*p - '0') < 10; ++p) {
+        if (mantissa > MaxExactMantissa) return false;
+        mantissa = mantissa * 10 + unsigned(*p - '0');
+    }
     if (p == intStart) return false;
     if (p != end && *p == '.') {
         const char* const fracStart = ++p;
-        // Eight digits at a time while they fit the mantissa's 19.
-        uint64_t chunk;
-        while (std::endian::native == std::endian::little && end - p >= 8 && digits <= 11 && (std::memcpy(&chunk, p, 8), EightDigits(chunk))) {
-            mantissa = mantissa * 100000000 + EightDigitValue(chunk);
-            p += 8;
-            digits += 8;
-            scale -= 8;
+        if constexpr (std::endian::native == std::endian::little) {
+            // Eight digits at a time while the mantissa has room for them.
+            uint64_t chunk;
+            while (end - p >= 8 && mantissa < RoomForEightDigits && (std::memcpy(&chunk, p, 8), EightDigits(chunk))) {
+                mantissa = mantissa * 100000000 + EightDigitValue(chunk);
+                p += 8;
+                scale -= 8;
+            }
+            // One to seven digits that end the text: the eight bytes that end
+            // it, those before the digits taken as zeros.
+            const ptrdiff_t rest = end - p;
+            if (rest > 0 && rest < 8 && end - begin >= 8 && mantissa < RoomForEightDigits) {
+                std::memcpy(&chunk, end - 8, 8);
+                const uint64_t before = (uint64_t(1) << (8 * (8 - rest))) - 1;
+                chunk = (chunk & ~before) | (0x3030303030303030 & before);
+                if (EightDigits(chunk)) {
+                    mantissa = mantissa * PowersOfTenBelowEight[rest] + EightDigitValue(chunk);
+                    p = end;
+                    scale -= int(rest);
+                }
+            }
         }
-        for (; p != end && unsigned(*p - '0') < 10; ++p, ++digits, --scale)
-            if (digits < 19) mantissa = mantissa * 10 + unsigned(*p - '0');
+        for (; p != end && unsigned(*p - '0') < 10; ++p, --scale) {
+            if (mantissa > MaxExactMantissa) return false;
+            mantissa = mantissa * 10 + unsigned(*p - '0');
+        }
         if (p == fracStart) return false;
     }
-    if (digits > 19) return false;
     if (p != end && (*p == 'e' || *p == 'E')) {
         ++p;
         const bool negativeExponent = p != end && *p == '-';
@@ -135,7 +195,7 @@ bool TryShortDecimal(std::string_view AText, double& AValue)
         if (p == expStart) return false;
         scale += negativeExponent ? -exponent : exponent;
     }
-    if (p != end || mantissa > (uint64_t(1) << 53)) return false;
+    if (p != end || mantissa > MaxExactMantissa) return false;
     double value = double(mantissa);
     if (mantissa != 0) {
         if (scale < -22 || scale > 22) return false;
@@ -145,21 +205,27 @@ bool TryShortDecimal(std::string_view AText, double& AValue)
     return true;
 }
 
-double NumberOf(const TJSONValue* AValue, const char* AKey)
+// The general conversion of a number's text, for what TryShortDecimal leaves.
+[[gnu::noinline]] double GeneralNumber(const TJSONNumber& ANumber)
 {
-    const TJSONNumber& number = NumberValue(AValue, AKey);
-    double shortValue;
-    if (TryShortDecimal(number.Text(), shortValue)) return shortValue;
     // A number the JSON reader made is plain JSON number text, which
     // from_chars takes whole; anything else goes the general way (and raises
     // its error there).
-    const std::string_view text = number.Text();
+    const std::string_view text = ANumber.Text();
     double value = 0;
     const auto r = std::from_chars(text.data(), text.data() + text.size(), value, std::chars_format::general);
     if (r.ec == std::errc() && r.ptr == text.data() + text.size() && !text.empty() && text[0] != '+' &&
         std::isfinite(value))
         return value;
-    return number.AsDouble();
+    return ANumber.AsDouble();
+}
+
+inline double NumberOf(const TJSONValue* AValue, const char* AKey)
+{
+    const TJSONNumber& number = NumberValue(AValue, AKey);
+    double value;
+    if (TryShortDecimal(number.Text(), value)) return value;
+    return GeneralNumber(number);
 }
 
 // A JSON number under the integer rule: rounded (halves to even) when written
@@ -180,13 +246,52 @@ int64_t IntegerOf(const TJSONValue* AValue, const char* AKey)
     }
 }
 
+// An index of "Indices" or "VertexIndexMap" by the integer rule. Indices are
+// almost all texts of a few plain digits, which convert directly; any other
+// text takes the rule in full.
+inline int64_t IndexNumberOf(const TJSONValue* AValue, const char* AKey)
+{
+    const std::string_view text = NumberValue(AValue, AKey).Text();
+    if (!text.empty() && text.size() <= 9) {
+        uint32_t value = 0;
+        size_t i = 0;
+        for (; i < text.size() && unsigned(text[i] - '0') < 10; ++i) value = value * 10 + unsigned(text[i] - '0');
+        if (i == text.size()) return value;
+    }
+    return IntegerOf(AValue, AKey);
+}
+
 // An index value of "Indices" or "VertexIndexMap": within 0 .. ALimit - 1 and, for
 // 16-bit indices, within 16 bits.
-uint32_t IndexValue(int64_t AValue, int64_t ALimit, const char* AKey)
+[[noreturn, gnu::noinline]] void RaiseIndexOutside(int64_t AValue, int64_t ALimit, const char* AKey)
+{
+    throw Exception(Format("invalid index in \"%s\": %d is outside the %d vertices", AKey, AValue, ALimit));
+}
+
+inline uint32_t IndexValue(int64_t AValue, int64_t ALimit, const char* AKey)
 {
     if (AValue < 0 || AValue > int64_t(UINT32_MAX) || (ALimit >= 0 && AValue >= ALimit))
-        throw Exception(Format("invalid index in \"%s\": %d is outside the %d vertices", AKey, AValue, ALimit));
+        RaiseIndexOutside(AValue, ALimit, AKey);
     return static_cast<uint32_t>(AValue);
+}
+
+// The values of a float array of AGroup numbers a vertex, in one pass over its
+// elements straight into the buffer.
+template <int AGroup>
+void ReadFloatArray(const TJSONArray& AArray, const char* AKey, TVertexBuffer& ABuffer, TVertexFormat AFormat)
+{
+    const size_t stride = size_t(ABuffer.VertexSize());
+    uint8_t* out = ABuffer.Buffer() + ABuffer.ComponentOffset(AFormat);
+    const TJSONElement* item = AArray.begin();
+    for (int32_t i = 0; i < ABuffer.Length(); ++i, out += stride) {
+        float values[AGroup];
+        for (int c = 0; c < AGroup; ++c, ++item) {
+            values[c] = static_cast<float>(NumberOf(item->get(), AKey));
+            if (!std::isfinite(values[c]))
+                throw Exception(Format("invalid value in \"%s\" at vertex %d - beyond the range of a float", AKey, i));
+        }
+        std::memcpy(out, values, sizeof(values));
+    }
 }
 
 int32_t EnumValue(int32_t AValue, int32_t AMax, const char* AKey)
@@ -740,11 +845,12 @@ void TCustomMeshDef::ReadVertices(const TJSONObject& AValue, int32_t ACount)
 
     const auto* object = data ? data->TryAs<TJSONObject>() : nullptr;
     if (!object) throw Exception("invalid json data type for \"Vertices\"");
+    const auto arrays = AttributeArraysOf(*object);
     // Every array agrees with the count before anything is allocated.
     bool anyData = false;
-    for (const TAttributeArray& a : AttributeArrays) {
-        const TJSONValue* v = object->GetValue(a.Key);
-        const auto* array = v ? v->TryAs<TJSONArray>() : nullptr;
+    for (size_t k = 0; k < AttributeArrayCount; ++k) {
+        const TAttributeArray& a = AttributeArrays[k];
+        const TJSONArray* array = arrays[k];
         if (!array || array->Count() == 0 || !format.Contains(a.Format)) continue;
         if (int64_t(array->Count()) != int64_t(ACount) * a.Group)
             throw Exception(Format("invalid json data for \"%s\" - %d values given for %d vertices", a.Key,
@@ -755,27 +861,21 @@ void TCustomMeshDef::ReadVertices(const TJSONObject& AValue, int32_t ACount)
         throw Exception(Format("invalid json data for \"Vertices\" - no values given for %d vertices", ACount));
 
     auto buffer = TOwned<TVertexBuffer>(new TVertexBuffer(format, ACount));
-    for (const TAttributeArray& a : AttributeArrays) {
-        const TJSONValue* v = object->GetValue(a.Key);
-        const auto* array = v ? v->TryAs<TJSONArray>() : nullptr;
+    for (size_t k = 0; k < AttributeArrayCount; ++k) {
+        const TAttributeArray& a = AttributeArrays[k];
+        const TJSONArray* array = arrays[k];
         if (!array || array->Count() == 0 || !format.Contains(a.Format)) continue;
-        int item = 0;
+        switch (a.Group) {
+        case 2: ReadFloatArray<2>(*array, a.Key, *buffer, a.Format); continue;
+        case 3: ReadFloatArray<3>(*array, a.Key, *buffer, a.Format); continue;
+        case 4: ReadFloatArray<4>(*array, a.Key, *buffer, a.Format); continue;
+        default: break;
+        }
         for (int32_t i = 0; i < ACount; ++i) {
-            if (!IsFloatArray(a)) {
-                const double color = NumberOf(array->Items(item++), a.Key);
-                if (!(color >= 0 && color <= 4294967295.0) || color != std::floor(color))
-                    throw Exception(Format("invalid colour in \"%s\" at vertex %d", a.Key, i));
-                buffer->SetColor(ChannelOf(TVertexFormat::Color0, a.Format), i,
-                                 TAlphaColor(static_cast<uint32_t>(color)));
-                continue;
-            }
-            float values[4];
-            for (int c = 0; c < a.Group; ++c) {
-                values[c] = static_cast<float>(NumberOf(array->Items(item++), a.Key));
-                if (!std::isfinite(values[c]))
-                    throw Exception(Format("invalid value in \"%s\" at vertex %d - beyond the range of a float", a.Key, i));
-            }
-            SetFloats(*buffer, a, i, values);
+            const double color = NumberOf(array->Items(i), a.Key);
+            if (!(color >= 0 && color <= 4294967295.0) || color != std::floor(color))
+                throw Exception(Format("invalid colour in \"%s\" at vertex %d", a.Key, i));
+            buffer->SetColor(ChannelOf(TVertexFormat::Color0, a.Format), i, TAlphaColor(static_cast<uint32_t>(color)));
         }
     }
     FreeVertexSource();
@@ -798,8 +898,19 @@ void TCustomMeshDef::ReadIndices(const TJSONObject& AValue, TIndexFormat AFormat
             throw Exception(
                 Format("invalid json data for \"Indices\" - %d values given for %d indices", array->Count(), count));
         buffer->SetLength(count);
-        for (int32_t i = 0; i < count; ++i)
-            buffer->SetIndices(i, IndexValue(IntegerOf(array->Items(i), "Indices"), limit, "Indices"));
+        // Every value is below the limit, which for 16-bit indices is 2^16 at most.
+        uint8_t* out = buffer->Buffer();
+        const TJSONElement* item = array->begin();
+        if (AFormat == TIndexFormat::UInt16)
+            for (int32_t i = 0; i < count; ++i, ++item, out += 2) {
+                const uint16_t index = uint16_t(IndexValue(IndexNumberOf(item->get(), "Indices"), limit, "Indices"));
+                std::memcpy(out, &index, 2);
+            }
+        else
+            for (int32_t i = 0; i < count; ++i, ++item, out += 4) {
+                const uint32_t index = IndexValue(IndexNumberOf(item->get(), "Indices"), limit, "Indices");
+                std::memcpy(out, &index, 4);
+            }
     } else {
         const std::vector<uint8_t> bytes = StringToByteArray(JSONGetText(AValue, "Indices", ""));
         const int64_t expected = int64_t(count) * (AFormat == TIndexFormat::UInt16 ? 2 : 4);
@@ -834,7 +945,8 @@ void TCustomMeshDef::ReadVertexIndexMap(const TJSONObject& AValue, int64_t AVert
         TVertexIndexMap::TIndices indices;
         indices.reserve(size_t(array->Count()));
         for (const auto& element : *array)
-            indices.push_back(IndexValue(IntegerOf(element.get(), "VertexIndexMap"), AVertexCount, "VertexIndexMap"));
+            indices.push_back(
+                IndexValue(IndexNumberOf(element.get(), "VertexIndexMap"), AVertexCount, "VertexIndexMap"));
         FVertexIndexMap->Add(static_cast<uint32_t>(key), std::move(indices));
     }
 }

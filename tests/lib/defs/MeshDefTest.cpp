@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
@@ -219,6 +221,10 @@ TEST(MeshDef, HostileInputRaisesNamingTheKey)
          "invalid index in \"Indices\": -1 is outside the 3 vertices"},
         {"index count above the array", positions + R"("IndexCount":4,"IndicesDataType":"Values","Indices":[0,1,2])",
          "invalid json data for \"Indices\" - 3 values given for 4 indices"},
+        {"index with an exponent", positions + R"("IndexCount":3,"IndicesDataType":"Values","Indices":[0,1e0,2])",
+         "invalid value in \"Indices\": 1e0"},
+        {"index beyond 32 bits", positions + R"("IndexCount":3,"IndicesDataType":"Values","Indices":[0,4294967296,2])",
+         "invalid index in \"Indices\": 4294967296 is outside the 3 vertices"},
         {"index not a number", positions + R"("IndexCount":3,"IndicesDataType":"Values","Indices":[0,"1",2])",
          "invalid json data type in \"Indices\" - number expected"},
         {"positions longer than the count",
@@ -450,7 +456,7 @@ TEST(MeshDef, SizeEstimateCountsSourcesAndChildren)
 // exponents, signed zeros, denormals and values at the edge of the float range.
 TEST(MeshDef, VertexValueTextsConvertExactly)
 {
-    const std::vector<std::string> texts = {
+    std::vector<std::string> texts = {
         "0", "-0", "0.0", "-0.0", "0e300", "-0e-300", "1", "-1", "0.1", "0.349999994039536", "-0.349999994039536",
         "1.0000000", "3.14159265358979", "2.718281828459045", "9007199254740992", "9007199254740993",
         "9007199254740993.5", "123456789012345678", "1234567890123456789", "12345678901234567890",
@@ -458,7 +464,25 @@ TEST(MeshDef, VertexValueTextsConvertExactly)
         "0.000000000000000000001", "1.401298464324817e-45", "7e-46", "1e-40", "1.1754943508222875e-38",
         "3.4028234663852886e38", "-3.4028234663852886e38", "3.402823e38",
         "16777217", "33554433", "0.30000000000000004", "5e-324",
-        "340282346638528859811704183484516925440"};
+        "340282346638528859811704183484516925440",
+        // Texts around the eight-digit steps: shorter than eight bytes, whole
+        // steps, steps with one to seven digits left, leading zeros that take
+        // no room in the mantissa, and steps followed by an exponent.
+        "0.5", "-0.25", "0.1234567", "0.12345678", "0.123456789", "-0.0500000007450581", "0.00125000008847564",
+        "0.0000123456789012345", "0.9007199254740993", "0.9007199254740992", "123.45678901234567", "1.2345678e3",
+        "0.12345678e-3", "0.123456789012e+2", "1.00000000000000000000001", "0.00000000000000000000000012345",
+        "-0.000000000", "0.0000000000000000000001", "99999999.99999999", "1.0e-22", "0.1e-21"};
+    // And many texts as writers make them: fixed and general forms of every
+    // precision, of values over many scales.
+    uint64_t seed = 0x9E3779B97F4A7C15;
+    for (int k = 0; k < 3000; ++k) {
+        seed = seed * 6364136223846793005 + 1442695040888963407;
+        const double unit = double(seed >> 11) / double(uint64_t(1) << 53);
+        const double value = (k % 2 ? -1 : 1) * unit * std::pow(10.0, double(k % 13) - 6);
+        char text[64];
+        std::snprintf(text, sizeof(text), k % 3 ? "%.*f" : "%.*g", 1 + k % 19, value);
+        texts.push_back(text);
+    }
     std::string values;
     for (size_t i = 0; i < texts.size(); ++i) values += (i ? "," : "") + texts[i];
     const size_t padded = (texts.size() + 2) / 3 * 3;
