@@ -1,16 +1,12 @@
 #include "Platform.JSON.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
 #include <new>
-
-#include <rapidjson/error/en.h>
-#include <rapidjson/memorystream.h>
-#include <rapidjson/prettywriter.h>
-#include <rapidjson/reader.h>
-#include <rapidjson/stringbuffer.h>
 
 namespace korvane {
 
@@ -41,63 +37,12 @@ bool IsJSONNumberText(std::string_view s)
     return i == n;
 }
 
-// The reader turns a "\u" escape of a low surrogate without a high one before
-// it into the UTF-8 form of the surrogate itself (ED B0..BF xx), which is no
-// valid UTF-8. A lone high surrogate the reader refuses by itself.
-bool HasEncodedSurrogate(const char* str, size_t length)
-{
-    for (size_t i = 0; i + 1 < length; ++i)
-        if (static_cast<unsigned char>(str[i]) == 0xED && static_cast<unsigned char>(str[i + 1]) >= 0xA0) return true;
-    return false;
-}
-
 int HexDigit(char c)
 {
     if (c >= '0' && c <= '9') return c - '0';
     if (c >= 'a' && c <= 'f') return c - 'a' + 10;
     if (c >= 'A' && c <= 'F') return c - 'A' + 10;
     return -1;
-}
-
-// The code unit of the "\uXXXX" escape at s[i] ('\\' at i), or -1.
-int EscapedUnit(std::string_view s, size_t i)
-{
-    if (i + 6 > s.size() || s[i + 1] != 'u') return -1;
-    int unit = 0;
-    for (size_t k = i + 2; k < i + 6; ++k) {
-        const int d = HexDigit(s[k]);
-        if (d < 0) return -1;
-        unit = unit * 16 + d;
-    }
-    return unit;
-}
-
-// The offset of the first "\u" escape of a low surrogate that does not follow
-// a high one, in the strings of a text the reader has accepted up to there;
-// the text's size when there is none.
-size_t LoneSurrogateOffset(std::string_view s)
-{
-    bool inString = false;
-    bool afterHigh = false;
-    for (size_t i = 0; i < s.size(); ++i) {
-        const char c = s[i];
-        if (!inString) {
-            inString = c == '"';
-            continue;
-        }
-        if (c == '"') {
-            inString = false;
-            afterHigh = false;
-        } else if (c == '\\') {
-            const int unit = EscapedUnit(s, i);
-            if (unit >= 0xDC00 && unit <= 0xDFFF && !afterHigh) return i;
-            afterHigh = unit >= 0xD800 && unit <= 0xDBFF;
-            i += unit >= 0 ? 5 : 1;
-        } else {
-            afterHigh = false;
-        }
-    }
-    return s.size();
 }
 
 } // namespace
@@ -192,171 +137,121 @@ private:
 static_assert(alignof(TJSONNumber) <= alignof(void*) && alignof(TJSONArray) <= alignof(void*) &&
               alignof(TJSONObject) <= alignof(void*) && alignof(TJSONPair) <= alignof(void*));
 
+
 namespace {
 
 // The most entries an array or object holds, so that counts fit an int.
 constexpr size_t MaxEntries = 0x7FFFFFFF;
+// The longest string, name or number text a value holds (32-bit sizes).
+constexpr size_t MaxTextSize = 0xFFFFFFFFu;
 
-// Checks every event of the validating reader without building anything, to
-// report the first fault of a text as the reader finds it.
-class TJSONChecker {
-public:
-    bool TooDeep = false;
-    // A string or name held an escaped surrogate without its partner.
-    bool LoneSurrogate = false;
+constexpr uint64_t EveryByte = 0x0101010101010101ull;
+constexpr uint64_t HighBits = 0x8080808080808080ull;
 
-    bool Null() { return true; }
-    bool Bool(bool) { return true; }
-    bool Int(int) { return true; }
-    bool Uint(unsigned) { return true; }
-    bool Int64(int64_t) { return true; }
-    bool Uint64(uint64_t) { return true; }
-    bool Double(double) { return true; }
-    bool RawNumber(const char*, rapidjson::SizeType, bool) { return true; }
-    bool String(const char* str, rapidjson::SizeType length, bool) { return CheckSurrogates(str, length); }
-    bool Key(const char* str, rapidjson::SizeType length, bool) { return CheckSurrogates(str, length); }
-    bool StartObject() { return Open(); }
-    bool EndObject(rapidjson::SizeType) { return Close(); }
-    bool StartArray() { return Open(); }
-    bool EndArray(rapidjson::SizeType) { return Close(); }
-
-private:
-    bool CheckSurrogates(const char* str, size_t length)
-    {
-        if (HasEncodedSurrogate(str, length)) LoneSurrogate = true;
-        return !LoneSurrogate;
-    }
-    bool Open()
-    {
-        if (FDepth >= JSONMaxDepth) {
-            TooDeep = true;
-            return false;
-        }
-        ++FDepth;
-        return true;
-    }
-    bool Close()
-    {
-        --FDepth;
-        return true;
-    }
-    int FDepth = 0;
-};
-
-// Raises the EJSONParseException for a text the fast reader refused, with the
-// fault and offset the validating reader finds. AOffset is where the fast
-// reader stopped, for a fault only it sees.
-[[noreturn]] void RaiseParseError(std::string_view Text, size_t AOffset)
+// Whether one of eight string bytes needs a closer look: a control character,
+// a quote, a backslash or a byte of a multi-byte UTF-8 sequence.
+inline bool NeedsCare(uint64_t w)
 {
-    constexpr unsigned flags = rapidjson::kParseIterativeFlag | rapidjson::kParseNumbersAsStringsFlag |
-                               rapidjson::kParseValidateEncodingFlag;
-    rapidjson::MemoryStream stream(Text.data(), Text.size());
-    TJSONChecker checker;
-    rapidjson::Reader reader;
-    const rapidjson::ParseResult result = reader.Parse<flags>(stream, checker);
-    if (checker.TooDeep)
-        throw EJSONParseException(korvane::Format("JSON nesting deeper than %d levels at offset %d", JSONMaxDepth,
-                                                  static_cast<int64_t>(result.Offset())),
-                                  result.Offset());
-    if (checker.LoneSurrogate || result.Code() == rapidjson::kParseErrorStringUnicodeSurrogateInvalid) {
-        // The reader stops at a lone high surrogate, and the checker at the end
-        // of a string holding a lone low one: the first lone escape in the text
-        // up to there is the fault.
-        const size_t end = checker.LoneSurrogate ? Text.size() : result.Offset();
-        size_t offset = LoneSurrogateOffset(Text.substr(0, end));
-        if (offset == end) offset = result.Offset();
-        throw EJSONParseException(
-            korvane::Format("Invalid JSON at offset %d: %s", static_cast<int64_t>(offset),
-                            rapidjson::GetParseError_En(rapidjson::kParseErrorStringUnicodeSurrogateInvalid)),
-            offset);
-    }
-    if (result.IsError())
-        throw EJSONParseException(korvane::Format("Invalid JSON at offset %d: %s", static_cast<int64_t>(result.Offset()),
-                                                  rapidjson::GetParseError_En(result.Code())),
-                                  result.Offset());
-    // The reader takes a zero byte for the end of its input; one inside the
-    // text would otherwise hide whatever follows it.
-    if (stream.Tell() != Text.size())
-        throw EJSONParseException(
-            korvane::Format("Invalid JSON at offset %d: unexpected zero byte", static_cast<int64_t>(stream.Tell())),
-            stream.Tell());
-    AOffset = std::min(AOffset, Text.size());
-    throw EJSONParseException(korvane::Format("Invalid JSON at offset %d", static_cast<int64_t>(AOffset)), AOffset);
+    const uint64_t quote = w ^ (EveryByte * '"'), backslash = w ^ (EveryByte * '\\');
+    return (((w - EveryByte * 0x20) & ~w) | ((quote - EveryByte) & ~quote) | ((backslash - EveryByte) & ~backslash) | w) &
+           HighBits;
 }
+
+inline bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+inline bool Continues(const char* p) { return (static_cast<uint8_t>(*p) & 0xC0) == 0x80; }
 
 } // namespace
 
-// Builds a document from the events of the reader running in place on the
-// arena's copy of the text: strings, names and numbers (read as text) arrive
-// as pieces of that copy and are not copied again. The entries of the open
-// containers wait on one stack and move to the arena, exactly sized, when
-// their container ends. Any fault only stops the reading; RaiseParseError
-// then reports it.
+// Reads a text in place in the arena's copy of it (ended by a zero byte past
+// its size, so that looking one byte ahead never leaves the copy) and builds
+// the document as it goes: strings, names and number texts stay pieces of
+// that copy, strings unescaped where they stand, since an escape is never
+// shorter than what it stands for. The entries of the open containers wait on
+// one stack and move to the arena, exactly sized, when their container ends.
+// Any fault raises an EJSONParseException at the offset where it is found.
 class TJSONBuilder {
 public:
-    TJSONBuilder(TJSONArena& AArena, const char* AText) : FArena(AArena), FText(AText)
+    TJSONBuilder(TJSONArena& AArena, char* AText, size_t ASize) : FArena(AArena), FText(AText), FEnd(AText + ASize)
     {
         FStack.reserve(256);
         FOpen.reserve(64);
     }
 
-    // Where a string or name that is no valid UTF-8 begins.
-    size_t FaultOffset = 0;
-
-    bool Null() { return Put(FArena.New<TJSONNull>()); }
-    bool Bool(bool b)
+    void Read()
     {
-        return Put(b ? static_cast<TJSONValue*>(FArena.New<TJSONTrue>()) : FArena.New<TJSONFalse>());
-    }
-    // Not called while numbers are read as text; the handler concept needs them.
-    bool Int(int) { return false; }
-    bool Uint(unsigned) { return false; }
-    bool Int64(int64_t) { return false; }
-    bool Uint64(uint64_t) { return false; }
-    bool Double(double) { return false; }
-    bool RawNumber(const char* str, rapidjson::SizeType length, bool)
-    {
-        return Put(new (FArena.Allocate(sizeof(TJSONNumber))) TJSONNumber(TJSONString::TViewTag{}, str, length));
-    }
-    bool String(const char* str, rapidjson::SizeType length, bool)
-    {
-        if (!Valid(str, length)) return false;
-        return Put(new (FArena.Allocate(sizeof(TJSONString)))
-                       TJSONString(TJSONString::TViewTag{}, TJSONValue::TKind::String, str, length));
-    }
-    bool Key(const char* str, rapidjson::SizeType length, bool)
-    {
-        if (!Valid(str, length)) return false;
-        FKey = str;
-        FKeySize = length;
-        return true;
-    }
-    bool StartObject() { return Open<TJSONObject>(); }
-    bool EndObject(rapidjson::SizeType count)
-    {
-        auto* object = static_cast<TJSONObject*>(FOpen.back());
-        if (count > MaxEntries) return false;
-        object->FPairs = static_cast<TJSONPair*>(Take(count, sizeof(TJSONPair)));
-        object->FSize = object->FCapacity = count;
-        FOpen.pop_back();
-        return true;
-    }
-    bool StartArray() { return Open<TJSONArray>(); }
-    bool EndArray(rapidjson::SizeType count)
-    {
-        auto* array = static_cast<TJSONArray*>(FOpen.back());
-        if (count > MaxEntries) return false;
-        TJSONElement* items = nullptr;
-        if (count > 0) {
-            items = static_cast<TJSONElement*>(FArena.Allocate(size_t(count) * sizeof(TJSONElement)));
-            const TJSONPair* entries = FStack.data() + (FStack.size() - count);
-            for (size_t i = 0; i < count; ++i) items[i].FValue = entries[i].FValue;
-            FStack.erase(FStack.end() - count, FStack.end());
+        char* p = SkipSpace(FText);
+        if (p == FEnd) Fail(p, "The text holds no value.");
+        for (;;) {
+            // A value starts at p.
+            bool complete = true;
+            switch (*p) {
+            case '{':
+                Open<TJSONObject>(p);
+                p = SkipSpace(p + 1);
+                if (*p == '}') {
+                    Close(p++);
+                } else {
+                    p = ReadName(p);
+                    complete = false;
+                }
+                break;
+            case '[':
+                Open<TJSONArray>(p);
+                p = SkipSpace(p + 1);
+                if (*p == ']') Close(p++);
+                else complete = false;
+                break;
+            case '"': {
+                char* start = p + 1;
+                uint32_t size = 0;
+                p = ReadString(start, size);
+                Put(new (FArena.Allocate(sizeof(TJSONString)))
+                        TJSONString(TJSONString::TViewTag{}, TJSONValue::TKind::String, start, size));
+                break;
+            }
+            case 't':
+                p = Literal(p, "true", 4);
+                Put(FArena.New<TJSONTrue>());
+                break;
+            case 'f':
+                p = Literal(p, "false", 5);
+                Put(FArena.New<TJSONFalse>());
+                break;
+            case 'n':
+                p = Literal(p, "null", 4);
+                Put(FArena.New<TJSONNull>());
+                break;
+            default: {
+                if (*p != '-' && !IsDigit(*p)) Unexpected(p, "a value");
+                char* start = p;
+                p = ReadNumber(p);
+                Put(new (FArena.Allocate(sizeof(TJSONNumber)))
+                        TJSONNumber(TJSONString::TViewTag{}, start, static_cast<uint32_t>(p - start)));
+                break;
+            }
+            }
+            if (!complete) continue;
+            // After a value: the next entry of its container, the container's
+            // end, or the end of the text.
+            for (;;) {
+                p = SkipSpace(p);
+                if (FOpen.empty()) {
+                    if (p != FEnd) Unexpected(p, "the end of the text after the root value");
+                    return;
+                }
+                if (*p == ',') {
+                    p = SkipSpace(p + 1);
+                    if (FOpen.back().IsObject) p = ReadName(p);
+                    break;
+                }
+                if (*p == (FOpen.back().IsObject ? '}' : ']')) {
+                    Close(p++);
+                    continue;
+                }
+                Unexpected(p, FOpen.back().IsObject ? "',' or '}'" : "',' or ']'");
+            }
         }
-        array->FItems = items;
-        array->FSize = array->FCapacity = count;
-        FOpen.pop_back();
-        return true;
     }
 
     // The value read; a root container takes over AArena.
@@ -380,24 +275,252 @@ public:
     }
 
 private:
-    bool Valid(const char* str, size_t length)
+    struct TLevel {
+        TJSONContainer* Container;
+        size_t Start; // the container's first entry on the stack
+        bool IsObject;
+    };
+
+    [[noreturn]] void Fail(const char* p, const char* AMessage) const
     {
-        if (IsValidUTF8(std::string_view(str, length))) return true;
-        FaultOffset = static_cast<size_t>(str - FText);
-        return false;
+        const auto offset = static_cast<size_t>(p - FText);
+        throw EJSONParseException(
+            korvane::Format("Invalid JSON at offset %d: %s", static_cast<int64_t>(offset), AMessage), offset);
     }
 
-    bool Put(TJSONValue* value)
+    [[noreturn]] void Unexpected(const char* p, const char* AExpected) const
+    {
+        if (p == FEnd) Fail(p, korvane::Format("The text ends where %s was expected.", AExpected).c_str());
+        if (*p == '\0') Fail(p, korvane::Format("A zero byte stands where %s was expected.", AExpected).c_str());
+        Fail(p, korvane::Format("Expected %s.", AExpected).c_str());
+    }
+
+    static char* SkipSpace(char* p)
+    {
+        while (*p == ' ' || *p == '\n' || *p == '\r' || *p == '\t') ++p;
+        return p;
+    }
+
+    // The literal AWord at p, refused at its first byte that differs.
+    char* Literal(char* p, const char* AWord, size_t ASize) const
+    {
+        for (size_t i = 0; i < ASize; ++i)
+            if (p[i] != AWord[i]) Fail(p + i, korvane::Format("Expected the literal '%s'.", AWord).c_str());
+        return p + ASize;
+    }
+
+    // A pair's name and its colon, from the name's opening quote at p to the
+    // start of its value.
+    char* ReadName(char* p)
+    {
+        if (*p != '"') Unexpected(p, "a name in double quotes");
+        char* start = p + 1;
+        uint32_t size = 0;
+        p = SkipSpace(ReadString(start, size));
+        if (*p != ':') Unexpected(p, "':' after a name");
+        FKey = start;
+        FKeySize = size;
+        return SkipSpace(p + 1);
+    }
+
+    // The number at p, checked by the JSON grammar and kept as its text.
+    char* ReadNumber(char* p) const
+    {
+        char* start = p;
+        if (*p == '-') ++p;
+        const char* intStart = p;
+        if (*p == '0') {
+            ++p;
+        } else if (IsDigit(*p)) {
+            while (IsDigit(*p)) ++p;
+        } else {
+            Unexpected(p, "a digit");
+        }
+        const char* intEnd = p;
+        const char* fracStart = p;
+        if (*p == '.') {
+            fracStart = ++p;
+            if (!IsDigit(*p)) Unexpected(p, "a digit after the decimal point");
+            while (IsDigit(*p)) ++p;
+        }
+        const char* fracEnd = p;
+        int64_t exponent = 0;
+        if (*p == 'e' || *p == 'E') {
+            ++p;
+            bool negative = false;
+            if (*p == '+' || *p == '-') negative = *p++ == '-';
+            if (!IsDigit(*p)) Unexpected(p, "a digit in the exponent");
+            while (IsDigit(*p)) {
+                // Past any text size the exponent alone decides.
+                if (exponent < (int64_t(1) << 48)) exponent = exponent * 10 + (*p - '0');
+                ++p;
+            }
+            if (negative) exponent = -exponent;
+        }
+        if (static_cast<size_t>(p - start) > MaxTextSize) Fail(start, "The number is too long.");
+        // Refused as too big: an integer part of more digits than any double
+        // has, or an exponent beyond the double range by more than the
+        // fraction's digits can take back. Texts past the range short of that
+        // are kept; converting them is the caller's to refuse.
+        double value = 0;
+        if (intEnd - intStart > 309 || exponent > 308 + (fracEnd - fracStart) ||
+            (intEnd - intStart == 309 && std::from_chars(intStart, intEnd, value).ec == std::errc::result_out_of_range))
+            Fail(start, "The number is too big for a double.");
+        return p;
+    }
+
+    // The length of the valid UTF-8 sequence of two to four bytes at p; a
+    // fault at p otherwise. Overlong forms, encoded surrogates and code
+    // points past U+10FFFF are refused. The zero byte after the text is no
+    // continuation byte, so the checks stop there.
+    size_t SequenceSize(const char* p) const
+    {
+        const auto lead = static_cast<uint8_t>(p[0]);
+        const auto second = static_cast<uint8_t>(p[1]);
+        size_t size = 0;
+        if (lead >= 0xC2 && lead <= 0xDF) {
+            size = (second & 0xC0) == 0x80 ? 2 : 0;
+        } else if (lead >= 0xE0 && lead <= 0xEF) {
+            const uint8_t low = lead == 0xE0 ? 0xA0 : 0x80, high = lead == 0xED ? 0x9F : 0xBF;
+            size = second >= low && second <= high && Continues(p + 2) ? 3 : 0;
+        } else if (lead >= 0xF0 && lead <= 0xF4) {
+            const uint8_t low = lead == 0xF0 ? 0x90 : 0x80, high = lead == 0xF4 ? 0x8F : 0xBF;
+            size = second >= low && second <= high && Continues(p + 2) && Continues(p + 3) ? 4 : 0;
+        }
+        if (size == 0) Fail(p, "Invalid UTF-8 in string.");
+        return size;
+    }
+
+    // The code unit of the four hex digits at p, or -1.
+    static int Hex4(const char* p)
+    {
+        int unit = 0;
+        for (int k = 0; k < 4; ++k) {
+            const int d = HexDigit(p[k]);
+            if (d < 0) return -1;
+            unit = unit * 16 + d;
+        }
+        return unit;
+    }
+
+    // Unescapes the escape at p ('\\') to w; returns the end of the escape
+    // and moves w past what it wrote.
+    char* Unescape(char* p, char*& w) const
+    {
+        switch (p[1]) {
+        case '"': *w++ = '"'; return p + 2;
+        case '\\': *w++ = '\\'; return p + 2;
+        case '/': *w++ = '/'; return p + 2;
+        case 'b': *w++ = '\b'; return p + 2;
+        case 'f': *w++ = '\f'; return p + 2;
+        case 'n': *w++ = '\n'; return p + 2;
+        case 'r': *w++ = '\r'; return p + 2;
+        case 't': *w++ = '\t'; return p + 2;
+        case 'u': break;
+        default:
+            if (p + 1 == FEnd) BadStringByte(p + 1);
+            Fail(p, "Invalid escape character in string.");
+        }
+        int unit = Hex4(p + 2);
+        if (unit < 0) Fail(p, "Incorrect hex digit after \\u escape in string.");
+        char* next = p + 6;
+        uint32_t code = static_cast<uint32_t>(unit);
+        if (unit >= 0xD800 && unit <= 0xDFFF) {
+            // A high surrogate followed at once by the escape of a low one.
+            const int low = unit <= 0xDBFF && next[0] == '\\' && next[1] == 'u' ? Hex4(next + 2) : -1;
+            if (low < 0xDC00 || low > 0xDFFF) Fail(p, "The surrogate pair in string is invalid.");
+            code = 0x10000 + ((static_cast<uint32_t>(unit) - 0xD800) << 10) + (static_cast<uint32_t>(low) - 0xDC00);
+            next += 6;
+        }
+        if (code < 0x80) {
+            *w++ = static_cast<char>(code);
+        } else if (code < 0x800) {
+            *w++ = static_cast<char>(0xC0 | (code >> 6));
+            *w++ = static_cast<char>(0x80 | (code & 0x3F));
+        } else if (code < 0x10000) {
+            *w++ = static_cast<char>(0xE0 | (code >> 12));
+            *w++ = static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+            *w++ = static_cast<char>(0x80 | (code & 0x3F));
+        } else {
+            *w++ = static_cast<char>(0xF0 | (code >> 18));
+            *w++ = static_cast<char>(0x80 | ((code >> 12) & 0x3F));
+            *w++ = static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+            *w++ = static_cast<char>(0x80 | (code & 0x3F));
+        }
+        return next;
+    }
+
+    // A byte no string holds raw, at p.
+    [[noreturn]] void BadStringByte(const char* p) const
+    {
+        if (p == FEnd) Fail(p, "The text ends inside a string.");
+        if (*p == '\0') Fail(p, "A zero byte stands inside a string.");
+        Fail(p, "A control character stands unescaped in a string.");
+    }
+
+    // The string whose text starts at AStart (after its opening quote): its
+    // unescaped size in ASize; returns the position after its closing quote.
+    char* ReadString(char* AStart, uint32_t& ASize) const
+    {
+        char* p = AStart;
+        // Until the first escape the text stays where it is.
+        for (;;) {
+            uint64_t word;
+            while (FEnd - p >= 8 && (std::memcpy(&word, p, 8), !NeedsCare(word))) p += 8;
+            const auto c = static_cast<uint8_t>(*p);
+            if (c == '"') return Finish(AStart, p, p, ASize);
+            if (c == '\\') break;
+            if (c < 0x20) BadStringByte(p);
+            p += c < 0x80 ? 1 : SequenceSize(p);
+        }
+        // From there on each piece moves up to the end of what is written.
+        char* w = p;
+        for (;;) {
+            uint64_t word;
+            while (FEnd - p >= 8 && (std::memcpy(&word, p, 8), !NeedsCare(word))) {
+                std::memcpy(w, &word, 8);
+                p += 8;
+                w += 8;
+            }
+            const auto c = static_cast<uint8_t>(*p);
+            if (c == '"') return Finish(AStart, w, p, ASize);
+            if (c == '\\') {
+                p = Unescape(p, w);
+            } else if (c < 0x20) {
+                BadStringByte(p);
+            } else if (c < 0x80) {
+                *w++ = *p++;
+            } else {
+                const size_t n = SequenceSize(p);
+                std::memmove(w, p, n);
+                w += n;
+                p += n;
+            }
+        }
+    }
+
+    char* Finish(const char* AStart, const char* AWritten, char* AQuote, uint32_t& ASize) const
+    {
+        if (static_cast<size_t>(AWritten - AStart) > MaxTextSize) Fail(AStart - 1, "The string is too long.");
+        ASize = static_cast<uint32_t>(AWritten - AStart);
+        return AQuote + 1;
+    }
+
+    void Put(TJSONValue* value)
     {
         if (FOpen.empty()) FScalar = value;
         else FStack.push_back(TJSONPair(FKey, FKeySize, value));
-        return true;
     }
 
     template <typename T>
-    bool Open()
+    void Open(const char* p)
     {
-        if (FOpen.size() >= static_cast<size_t>(JSONMaxDepth)) return false;
+        if (FOpen.size() >= static_cast<size_t>(JSONMaxDepth)) {
+            const auto offset = static_cast<size_t>(p - FText);
+            throw EJSONParseException(korvane::Format("JSON nesting deeper than %d levels at offset %d", JSONMaxDepth,
+                                                      static_cast<int64_t>(offset)),
+                                      offset);
+        }
         T* container;
         if (FOpen.empty()) {
             // The root is a value of its own, so that the caller can free it.
@@ -408,25 +531,43 @@ private:
             Put(container);
         }
         container->FArena = &FArena;
-        FOpen.push_back(container);
-        return true;
+        FOpen.push_back({container, FStack.size(), std::is_same_v<T, TJSONObject>});
     }
 
-    // Moves the top ACount entries of the stack to the arena.
-    void* Take(size_t ACount, size_t AEntrySize)
+    // Ends the innermost container at p (its closing bracket): its entries
+    // move from the stack to the arena.
+    void Close(const char* p)
     {
-        if (ACount == 0) return nullptr;
-        void* block = FArena.Allocate(ACount * AEntrySize);
-        std::memcpy(block, FStack.data() + (FStack.size() - ACount), ACount * AEntrySize);
-        FStack.erase(FStack.end() - static_cast<std::ptrdiff_t>(ACount), FStack.end());
-        return block;
+        const TLevel level = FOpen.back();
+        FOpen.pop_back();
+        const size_t count = FStack.size() - level.Start;
+        if (count > MaxEntries) Fail(p, "An array or object holds too many entries.");
+        const TJSONPair* entries = FStack.data() + level.Start;
+        if (level.IsObject) {
+            auto* object = static_cast<TJSONObject*>(level.Container);
+            if (count > 0) {
+                object->FPairs = static_cast<TJSONPair*>(FArena.Allocate(count * sizeof(TJSONPair)));
+                std::memcpy(static_cast<void*>(object->FPairs), entries, count * sizeof(TJSONPair));
+            }
+            object->FSize = object->FCapacity = static_cast<uint32_t>(count);
+        } else {
+            auto* array = static_cast<TJSONArray*>(level.Container);
+            if (count > 0) {
+                auto* items = static_cast<TJSONElement*>(FArena.Allocate(count * sizeof(TJSONElement)));
+                for (size_t i = 0; i < count; ++i) items[i].FValue = entries[i].FValue;
+                array->FItems = items;
+            }
+            array->FSize = array->FCapacity = static_cast<uint32_t>(count);
+        }
+        FStack.erase(FStack.begin() + static_cast<std::ptrdiff_t>(level.Start), FStack.end());
     }
 
     TJSONArena& FArena;
-    const char* FText;
+    char* FText;
+    const char* FEnd;
     std::unique_ptr<TJSONContainer> FRoot;
     TJSONValue* FScalar = nullptr;
-    std::vector<TJSONContainer*> FOpen;
+    std::vector<TLevel> FOpen;
     std::vector<TJSONPair> FStack;
     const char* FKey = "";
     uint32_t FKeySize = 0;
@@ -450,13 +591,13 @@ void WriteValue(W& w, const TJSONValue& v, int depth)
     case K::False: ok = w.Bool(false); break;
     case K::Number: {
         const std::string_view t = static_cast<const TJSONNumber&>(v).Text();
-        ok = w.RawValue(t.data(), t.size(), rapidjson::kNumberType);
+        ok = w.RawValue(t.data(), t.size());
         break;
     }
     case K::String: {
         const std::string_view t = static_cast<const TJSONString&>(v).Text();
         if (!IsValidUTF8(t)) throw EJSONException("Invalid UTF-8 in a JSON string");
-        ok = w.String(t.data(), static_cast<rapidjson::SizeType>(t.size()));
+        ok = w.String(t.data(), t.size());
         break;
     }
     case K::Array: {
@@ -472,7 +613,7 @@ void WriteValue(W& w, const TJSONValue& v, int depth)
         for (const auto& pair : static_cast<const TJSONObject&>(v)) {
             const std::string_view name = pair.Name();
             if (!IsValidUTF8(name)) throw EJSONException("Invalid UTF-8 in a JSON pair name");
-            if (!w.Key(name.data(), static_cast<rapidjson::SizeType>(name.size())))
+            if (!w.Key(name.data(), name.size()))
                 throw EJSONException("Writing JSON failed");
             WriteValue(w, *pair.JsonValue(), depth + 1);
         }
@@ -483,30 +624,34 @@ void WriteValue(W& w, const TJSONValue& v, int depth)
     if (!ok) throw EJSONException("Writing JSON failed");
 }
 
-// The compact writer: the calls of the reader library's writer that WriteValue
-// makes, writing into one growing block. Runs of bytes that need no escape
-// are copied eight at a time; escapes are those of the indenting writer, so
-// both forms hold the same strings.
-class TCompactWriter {
+// The writer of compact and indented text, writing into one growing block.
+// Runs of bytes that need no escape are copied eight at a time. Indented
+// text puts each entry of a non-empty container on a line of its own,
+// indented by AIndentation blanks a level, and a blank after a name's colon;
+// empty containers stay "[]" and "{}".
+class TTextWriter {
 public:
+    explicit TTextWriter(int AIndentation = 0) : FIndentation(static_cast<size_t>(std::max(AIndentation, 0))) {}
+
     std::string Text() const { return std::string(FBuffer.get(), static_cast<size_t>(FPos - FBuffer.get())); }
 
     bool Null() { return Word("null", 4); }
     bool Bool(bool b) { return b ? Word("true", 4) : Word("false", 5); }
-    bool RawValue(const char* text, size_t length, rapidjson::Type) { return Word(text, length); }
-    bool String(const char* text, rapidjson::SizeType length)
+    bool RawValue(const char* text, size_t length) { return Word(text, length); }
+    bool String(const char* text, size_t length)
     {
-        Comma();
+        Prefix();
         Quoted(text, length);
         FComma = true;
         return true;
     }
-    bool Key(const char* text, rapidjson::SizeType length)
+    bool Key(const char* text, size_t length)
     {
-        Comma();
+        Prefix();
         Quoted(text, length);
         Put(':');
-        FComma = false;
+        if (FIndentation > 0) Put(' ');
+        FAfterName = true;
         return true;
     }
     bool StartArray() { return Open('['); }
@@ -547,26 +692,45 @@ private:
         std::memcpy(FPos, text, length);
         FPos += length;
     }
-    void Comma()
+    // What goes before a value or name: nothing after a name, else a comma
+    // after an earlier entry and, indented, the entry's own line.
+    void Prefix()
     {
+        if (FAfterName) {
+            FAfterName = false;
+            return;
+        }
         if (FComma) Put(',');
+        if (FIndentation > 0 && FLevel > 0) NewLine();
+    }
+    void NewLine()
+    {
+        const size_t blanks = FIndentation * FLevel;
+        Reserve(blanks + 1);
+        *FPos++ = '\n';
+        std::memset(FPos, ' ', blanks);
+        FPos += blanks;
     }
     bool Word(const char* text, size_t length)
     {
-        Comma();
+        Prefix();
         Append(text, length);
         FComma = true;
         return true;
     }
     bool Open(char c)
     {
-        Comma();
+        Prefix();
         Put(c);
+        ++FLevel;
         FComma = false;
         return true;
     }
     bool Close(char c)
     {
+        --FLevel;
+        // FComma tells whether the container holds an entry.
+        if (FIndentation > 0 && FComma) NewLine();
         Put(c);
         FComma = true;
         return true;
@@ -603,7 +767,10 @@ private:
     std::unique_ptr<char[]> FBuffer;
     char* FPos = nullptr;
     char* FEnd = nullptr;
+    size_t FIndentation;
+    size_t FLevel = 0;
     bool FComma = false;
+    bool FAfterName = false;
 };
 
 void CheckStringSize(size_t size)
@@ -623,7 +790,7 @@ void TJSONValue::RaiseConversion(const char* target) const
 
 std::string TJSONValue::ToJSON() const
 {
-    TCompactWriter writer;
+    TTextWriter writer;
     WriteValue(writer, *this, 0);
     return writer.Text();
 }
@@ -631,28 +798,17 @@ std::string TJSONValue::ToJSON() const
 std::string TJSONValue::Format(int Indentation) const
 {
     if (Indentation <= 0) return ToJSON();
-    rapidjson::StringBuffer buffer;
-    rapidjson::PrettyWriter<rapidjson::StringBuffer> writer(buffer);
-    writer.SetIndent(' ', static_cast<unsigned>(Indentation));
+    TTextWriter writer(Indentation);
     WriteValue(writer, *this, 0);
-    return std::string(buffer.GetString(), buffer.GetSize());
+    return writer.Text();
 }
 
 std::unique_ptr<TJSONValue> TJSONValue::ParseJSONValue(std::string_view Text)
 {
-    // In place, without checking encodings (the builder checks each string
-    // and name, mostly eight ASCII bytes at a time), recursive: the builder
-    // stops at the deepest nesting allowed, which bounds the recursion.
-    constexpr unsigned flags = rapidjson::kParseInsituFlag | rapidjson::kParseNumbersAsStringsFlag;
     auto arena = std::make_unique<TJSONArena>();
     char* text = arena->CopyText(Text);
-    rapidjson::InsituStringStream stream(text);
-    TJSONBuilder builder(*arena, text);
-    rapidjson::Reader reader;
-    const rapidjson::ParseResult result = reader.Parse<flags>(stream, builder);
-    // A zero byte ends the reader's input; one inside the text is a fault.
-    if (result.IsError() || stream.Tell() != Text.size())
-        RaiseParseError(Text, builder.FaultOffset ? builder.FaultOffset : result.Offset());
+    TJSONBuilder builder(*arena, text, Text.size());
+    builder.Read();
     return builder.Root(std::move(arena));
 }
 

@@ -241,6 +241,130 @@ TEST(JSONObjectModel, CompactAndIndentedTextsEscapeAlike)
     EXPECT_EQ(nested->ToJSON(), R"({"a":[],"b":{},"c":[{"d":[null,true,false,-1.50E3]}],"e":""})");
 }
 
+TEST(JSONObjectModel, ReaderTakesEveryFormOfTheGrammar)
+{
+    struct Case {
+        std::string text;
+        std::string value; // of the root, or of its only item
+    };
+    const Case cases[] = {
+        // Every escape, upper and lower case hex, an escaped zero byte, and
+        // escapes after and before runs longer than eight plain bytes.
+        {R"("\"\\\/\b\f\n\r\t")", "\"\\/\b\f\n\r\t"},
+        {R"("\u00C9\u00e9\u0000\u007F")", std::string("\xC3\x89\xC3\xA9\0\x7F", 6)},
+        {R"("0123456789\n0123456789\u20AC0123456789")", "0123456789\n0123456789\xE2\x82\xAC" "0123456789"},
+        {R"("\ud800\udc00\uDBFF\uDFFF")", "\xF0\x90\x80\x80\xF4\x8F\xBF\xBF"},
+        // Raw UTF-8 at the edges of each sequence length, past plain runs.
+        {"[\"\x7F\xC2\x80\xDF\xBF\xE0\xA0\x80\xED\x9F\xBF\xEE\x80\x80\xEF\xBF\xBF\xF0\x90\x80\x80\xF4\x8F\xBF\xBF\"]",
+         "\x7F\xC2\x80\xDF\xBF\xE0\xA0\x80\xED\x9F\xBF\xEE\x80\x80\xEF\xBF\xBF\xF0\x90\x80\x80\xF4\x8F\xBF\xBF"},
+        {"[\"plain run \xC3\xA9 plain run \\\" \xF0\x9F\x98\x80 plain run\"]",
+         "plain run \xC3\xA9 plain run \" \xF0\x9F\x98\x80 plain run"},
+        // Numbers keep their text, up to the edge of the double range.
+        {"-0", "-0"},
+        {"[1e5]", "1e5"},
+        {"[1E+2]", "1E+2"},
+        {"[0e0]", "0e0"},
+        {"[-0.0E-0]", "-0.0E-0"},
+        {"[1.7976931348623157e308]", "1.7976931348623157e308"},
+        {"[0.00001e313]", "0.00001e313"},
+        {"[123456789012345678901234567890e300]", "123456789012345678901234567890e300"},
+        {"[1" + std::string(308, '0') + "]", "1" + std::string(308, '0')},
+        {"[1e-400]", "1e-400"},
+        // The four kinds of blank around every token.
+        {" \t\r\n[ \t\r\n\"x\" \t\r\n] \t\r\n", "x"},
+    };
+    for (const auto& c : cases) {
+        auto value = TJSONValue::ParseJSONValue(c.text);
+        const TJSONValue* item = value.get();
+        if (value->Kind() == TJSONValue::TKind::Array) {
+            ASSERT_EQ(value->As<TJSONArray>().Count(), 1) << c.text;
+            item = value->As<TJSONArray>().Items(0);
+        }
+        EXPECT_EQ(item->Value(), c.value) << c.text;
+    }
+}
+
+TEST(JSONObjectModel, ReaderFaultsAreReportedWhereTheyStand)
+{
+    struct Case {
+        std::string text;
+        size_t offset;
+        const char* why;
+    };
+    const Case cases[] = {
+        {"-", 1, "a minus sign alone"},
+        {"[-]", 2, "a minus sign without digits"},
+        {"[01]", 2, "a leading zero"},
+        {"[-01]", 3, "a leading zero after the sign"},
+        {"[1.]", 3, "no digit after the point"},
+        {"[1e]", 3, "no digit in the exponent"},
+        {"[1e+]", 4, "no digit after the exponent's sign"},
+        {"[.5]", 1, "no digit before the point"},
+        {"[+1]", 1, "a plus sign"},
+        {"[1e309]", 1, "past the double range by the exponent"},
+        {"[-0.1e310]", 1, "past the double range below zero"},
+        {"[" + std::string(309, '9') + "]", 1, "past the double range by the digits"},
+        {"[\"\xED\xA0\x80\"]", 2, "a surrogate encoded in UTF-8"},
+        {"[\"ab\xED\xBF\xBF\"]", 4, "a low surrogate encoded in UTF-8"},
+        {"[\"\xC0\xAF\"]", 2, "a two-byte overlong"},
+        {"[\"\xC1\xBF\"]", 2, "the last two-byte overlong"},
+        {"[\"\xE0\x9F\xBF\"]", 2, "a three-byte overlong"},
+        {"[\"\xF0\x8F\xBF\xBF\"]", 2, "a four-byte overlong"},
+        {"[\"\xF4\x90\x80\x80\"]", 2, "past U+10FFFF"},
+        {"[\"\xF5\x80\x80\x80\"]", 2, "a lead byte past U+10FFFF"},
+        {"[\"0123456789\x80\"]", 12, "a continuation byte alone after a plain run"},
+        {"[\"ab\xC3\"]", 4, "a sequence cut by the closing quote"},
+        {"\"ab\xE2\x82", 3, "a sequence cut by the end of the text"},
+        {"[\"a\x01\"]", 3, "a raw control character"},
+        {"[\"0123456789\t\"]", 12, "a raw tab"},
+        {std::string("[\"01234567\\n\0\"]", 14), 12, "a zero byte after an escape"},
+        {std::string("[1,\0 2]", 7), 3, "a zero byte between values"},
+        {"[\"abc\\", 6, "the text ends in an escape"},
+        {"[\"abc", 5, "the text ends in a string"},
+        {R"(["\a"])", 2, "an unknown escape"},
+        {R"(["\u12G4"])", 2, "a bad hex digit"},
+        {R"(["\u12"])", 2, "a short escape of a code unit"},
+        {"[1] x", 4, "text after the root"},
+        {"[1]]", 3, "a second closing bracket"},
+        {"1 2", 2, "two roots"},
+        {"tru", 3, "a cut literal"},
+        {"[nul]", 4, "a wrong literal"},
+        {"[trUe]", 3, "a literal with a capital"},
+        {"[truex]", 5, "a literal running on"},
+        {"True", 0, "a literal in capitals"},
+        {R"({"a" 1})", 5, "no colon"},
+        {R"({"a":1,})", 7, "a comma before the closing brace"},
+        {R"({1:2})", 1, "a name that is no string"},
+        {R"({"a":1])", 6, "an object closed by a bracket"},
+        {R"([1})", 2, "an array closed by a brace"},
+    };
+    for (const auto& c : cases) {
+        try {
+            TJSONValue::ParseJSONValue(c.text);
+            ADD_FAILURE() << "accepted: " << c.why;
+        } catch (const EJSONParseException& e) {
+            EXPECT_EQ(e.Offset(), c.offset) << c.why;
+            const std::string prefix = Format("Invalid JSON at offset %d: ", static_cast<int64_t>(c.offset));
+            EXPECT_EQ(e.Message().substr(0, prefix.size()), prefix) << c.why;
+            EXPECT_GT(e.Message().size(), prefix.size()) << c.why;
+        }
+    }
+
+    // Nested objects meet the same depth bound as arrays, reported at the
+    // opening brace one level too deep.
+    std::string deep;
+    for (int i = 0; i <= JSONMaxDepth; ++i) deep += "{\"a\":";
+    try {
+        TJSONValue::ParseJSONValue(deep + "1" + std::string(JSONMaxDepth + 1, '}'));
+        ADD_FAILURE() << "one object too deep was accepted";
+    } catch (const EJSONParseException& e) {
+        EXPECT_EQ(e.Offset(), static_cast<size_t>(5 * JSONMaxDepth));
+    }
+    deep.resize(5 * JSONMaxDepth);
+    EXPECT_EQ(TJSONValue::ParseJSONValue(deep + "1" + std::string(JSONMaxDepth, '}'))->ToJSON(),
+              deep + "1" + std::string(JSONMaxDepth, '}'));
+}
+
 TEST(JSONObjectModel, IndentedOutputUsesFourBlanks)
 {
     auto obj = ParseObject(R"({"a":[1,{"b":null}],"c":{},"d":[]})");
@@ -255,6 +379,20 @@ TEST(JSONObjectModel, IndentedOutputUsesFourBlanks)
                              "    \"d\": []\n"
                              "}");
     EXPECT_EQ(ParseObject(obj->Format())->ToJSON(), obj->ToJSON());
+    // Any other width indents every level by that many blanks.
+    EXPECT_EQ(TJSONValue::ParseJSONValue(R"([[1,[]],{"k":{"j":[true]}}])")->Format(2), "[\n"
+                                                                                     "  [\n"
+                                                                                     "    1,\n"
+                                                                                     "    []\n"
+                                                                                     "  ],\n"
+                                                                                     "  {\n"
+                                                                                     "    \"k\": {\n"
+                                                                                     "      \"j\": [\n"
+                                                                                     "        true\n"
+                                                                                     "      ]\n"
+                                                                                     "    }\n"
+                                                                                     "  }\n"
+                                                                                     "]");
 }
 
 TEST(JSONObjectModel, BadInputRaisesAClearError)
