@@ -75,4 +75,23 @@ inline void PrintByteRateRatios(const TRateReporter& AReporter, std::initializer
     }
 }
 
+// Times whole viewport frames of a scene that holds a Viewport and the
+// Failure of its set-up: each frame is rendered by hand and finished on the GPU,
+// so wall time covers the whole frame. FinishGL is the caller's glFinish (this
+// header does not include GL).
+template <typename Scene, typename FinishGL>
+void RenderViewportFrames(benchmark::State& state, Scene& AScene, FinishGL AFinish)
+{
+    if (!AScene.Failure.empty()) {
+        state.SkipWithError(("the forward frame failed: " + AScene.Failure).c_str());
+        return;
+    }
+    AFinish();
+    for (auto _ : state) {
+        AScene.Viewport->RenderManual();
+        AFinish();
+    }
+    state.counters["frames/s"] = benchmark::Counter(double(state.iterations()), benchmark::Counter::kIsRate);
+}
+
 } // namespace korvane::bench

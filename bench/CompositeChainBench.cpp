@@ -113,17 +113,7 @@ int64_t GTimedFrames = 0;
 
 void BM_Frame(benchmark::State& state)
 {
-    TForwardScene& scene = Scene();
-    if (!scene.Failure.empty()) {
-        state.SkipWithError(("the forward frame failed: " + scene.Failure).c_str());
-        return;
-    }
-    glFinish();
-    for (auto _ : state) {
-        scene.Viewport->RenderManual();
-        glFinish();
-    }
-    state.counters["frames/s"] = benchmark::Counter(double(state.iterations()), benchmark::Counter::kIsRate);
+    korvane::bench::RenderViewportFrames(state, Scene(), [] { glFinish(); });
 }
 BENCHMARK(BM_Frame)->Unit(benchmark::kMillisecond)->UseRealTime()->MinWarmUpTime(0.5)->MinTime(1.0)->Repetitions(5);
 

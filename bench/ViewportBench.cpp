@@ -110,17 +110,7 @@ TViewportScene& Scene()
 
 void BM_ViewportFrame(benchmark::State& state)
 {
-    TViewportScene& scene = Scene();
-    if (!scene.Failure.empty()) {
-        state.SkipWithError(("the forward frame failed: " + scene.Failure).c_str());
-        return;
-    }
-    glFinish();
-    for (auto _ : state) {
-        scene.Viewport->RenderManual();
-        glFinish();
-    }
-    state.counters["frames/s"] = benchmark::Counter(double(state.iterations()), benchmark::Counter::kIsRate);
+    korvane::bench::RenderViewportFrames(state, Scene(), [] { glFinish(); });
 }
 BENCHMARK(BM_ViewportFrame)->Unit(benchmark::kMillisecond)->UseRealTime()->Repetitions(3);
 
